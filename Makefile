@@ -1,0 +1,47 @@
+# Thin wrapper: `make run` extracts the bundled sample, `make test` builds and runs every test
+# (normal build, then an AddressSanitizer + UndefinedBehaviorSanitizer build).
+JOBS ?= $(shell nproc)
+DEBS := cmake g++ make zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
+        libfontconfig-dev pkg-config
+SAMPLE := samples/sample.pdf
+
+.PHONY: deps build build-asan run test test-normal test-asan fuzz bench clean
+
+deps:
+	@missing=""; for p in $(DEBS); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  SUDO=$$( [ "$$(id -u)" = 0 ] || echo sudo ); \
+	  $$SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -q && \
+	  $$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j $(JOBS)
+
+build-asan: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=ON -DTOLVANE_BENCH=OFF
+	cmake --build build-asan -j $(JOBS)
+
+run: build
+	./build/bin/tolvane-text info $(SAMPLE)
+
+test-normal: build
+	cd build && ctest --output-on-failure -j $(JOBS)
+
+test-asan: build-asan
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+test: test-normal test-asan
+
+fuzz: deps
+	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DTOLVANE_FUZZ=ON -DTOLVANE_BENCH=OFF
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_parse fuzz_decode fuzz_document
+
+bench: build
+	./build/bin/bench_file
+
+clean:
+	rm -rf build build-asan build-fuzz

@@ -1,0 +1,1 @@
+#include "facade/uKorvel.h"

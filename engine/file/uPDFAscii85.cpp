@@ -1,0 +1,1 @@
+#include "file/uPDFAscii85.h"

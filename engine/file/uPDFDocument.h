@@ -1,0 +1,141 @@
+#pragma once
+// One PDF document in memory: the whole file, its cross-reference information turned into
+// indirect-object slots that parse lazily (object streams included), the trailer and catalog,
+// the page tree, and the security state. Also the blank one-page document.
+//
+// The loader never repairs: a file loads when its header and its cross-reference chain can be
+// read; objects that cannot be read become nulls.
+
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "file/uPDFStructure.h"
+
+namespace korvel {
+
+class TPDFDocument;
+class TPDFPageTree;
+class TPDFSecurityHandler;
+
+// Files of this size or more are refused: offsets in the file format are 32-bit here.
+constexpr std::int64_t kMaxFileSize = std::int64_t{2} << 30; // 2 GiB
+
+// One indirect-object slot.
+class TPDFIndObj {
+public:
+    TPDFDocument* Document = nullptr;
+    std::int32_t ObjNum = 0;
+    std::int32_t GenNum = 0;
+    bool Loaded = false;
+    TPDFObject* Object = nullptr;
+    std::int64_t Offset = 0; // 0-based offset in FileData; 0 for compressed and new objects
+    std::int64_t Extent = 0; // bytes up to the next known offset
+    bool Decrypted = false;
+    bool Compressed = false;
+    std::int32_t StreamObjNum = 0;
+    std::int32_t StreamIndex = 0;
+};
+
+// One recorded cross-reference entry during loading.
+struct TPDFXRefEntry {
+    std::int32_t ObjNum = 0;
+    std::int32_t GenNum = 0;
+    std::int64_t Offset = 0;
+    bool InUse = false;
+    std::int32_t ContainerObjNum = 0;
+    std::int32_t IndexInContainer = 0;
+    bool Compressed = false;
+};
+
+class TPDFDocument {
+public:
+    TPDFDocument();
+    ~TPDFDocument();
+    TPDFDocument(const TPDFDocument&) = delete;
+    TPDFDocument& operator=(const TPDFDocument&) = delete;
+
+    // Reads the whole stream and loads it; on failure the document is left unloaded. Either way
+    // the empty password is applied at the end.
+    bool LoadFromStream(std::istream& stream);
+    bool LoadFromBytes(std::string bytes);
+    // Loads FileData again in place (same object, fresh store, slots and page tree) and
+    // applies the password; for a password accepted after objects were read with another key.
+    bool Reload(const std::string& password);
+    void Unload();
+    bool NewBlank();
+
+    // Constant time; the first slot made for these numbers.
+    TPDFIndObj* FindIndirect(std::int32_t objNum, std::int32_t genNum) const;
+    TPDFObject* ObjectOf(TPDFIndObj* slot);
+    // The store's OnResolve; never decrypts.
+    TPDFObject* ResolveRef(std::int32_t objNum, std::int32_t genNum);
+    TPDFIndObj* AddIndirect(TPDFObject* value);
+
+    TPDFDictionary* Catalog();
+    TPDFDictionary* PagesRoot();
+    TPDFDictionary* InfoDictionary();
+    TPDFDictionary* Trailer() const { return FTrailer; }
+
+    TPDFStructure& Store() { return *FStore; }
+    TPDFPageTree& PageTree() { return *FPageTree; }
+    TPDFSecurityHandler& Security() { return *FSecurity; }
+    const std::string& FileData() const { return FFileData; }
+    const std::string& HeaderVersion() const { return FHeaderVersion; }
+    bool Linearized() const { return FLinearized; }
+    const std::vector<std::int32_t>& SectionOffsets() const { return FSectionOffsets; }
+    const std::vector<std::unique_ptr<TPDFIndObj>>& IndirectObjects() const { return FSlots; }
+    // True once an object has been read out of an object stream (with whatever key was applied
+    // then); a later password must reload the document to read them with the right key.
+    bool ReadCompressedObjects() const { return FReadCompressed; }
+
+    // Security operations, forwarded to the handler.
+    int EncryptionKind();
+    void DecryptObject(TPDFIndObj* slot);
+    void DecryptGraph(std::int32_t objNum, std::int32_t genNum);
+
+    // Display settings kept per document (the facade sets and applies them).
+    double UnitScale = 1.0;
+    int Origin = 0;
+
+private:
+    bool LoadInternal();
+    bool ReadHeader();
+    bool ReadCrossReferences();
+    void BuildSlots();
+    void BuildPageTree();
+    void ExamineLinearization();
+    void LoadObject(TPDFIndObj* slot);
+    std::string CompressedObjectText(TPDFIndObj* slot);
+    void AddSlot(std::unique_ptr<TPDFIndObj> slot);
+
+    std::unique_ptr<TPDFStructure> FStore;
+    std::unique_ptr<TPDFSecurityHandler> FSecurity;
+    std::unique_ptr<TPDFPageTree> FPageTree;
+    std::string FFileData;
+    std::string FHeaderVersion;
+    TPDFDictionary* FTrailer = nullptr;
+    std::vector<std::unique_ptr<TPDFIndObj>> FSlots;
+    std::unordered_map<std::uint64_t, TPDFIndObj*> FSlotIndex; // (objNum, genNum) -> first slot
+    std::int32_t FHighestObjNum = 0;
+    std::vector<TPDFXRefEntry> FXRefEntries;
+    std::vector<std::int32_t> FSectionOffsets;
+    bool FLinearized = false;
+    bool FReadCompressed = false;
+    int FLoadDepth = 0; // nesting of LoadObject through indirect `Length` and object streams
+
+    // Object streams decoded once per change of their data: decoded bytes and parsed header.
+    struct TObjStmCache {
+        std::uint64_t DataVersion = 0;
+        std::string Decoded;
+        std::vector<double> Header; // the numbers of the header, in order (non-numbers: NaN)
+        bool Valid = false;
+    };
+    std::unordered_map<std::int32_t, TObjStmCache> FObjStmCache;
+};
+
+} // namespace korvel

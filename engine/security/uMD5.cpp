@@ -1,0 +1,1 @@
+#include "security/uMD5.h"

@@ -1,0 +1,1 @@
+#include "security/uPDFSecurity.h"

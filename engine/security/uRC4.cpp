@@ -1,0 +1,1 @@
+#include "security/uRC4.h"
