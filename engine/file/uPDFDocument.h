@@ -36,6 +36,9 @@ public:
     std::int64_t Offset = 0; // 0-based offset in FileData; 0 for compressed and new objects
     std::int64_t Extent = 0; // bytes up to the next known offset
     bool Decrypted = false;
+    // The decryption walk has passed through this object under the current file key (objects
+    // read out of object streams are walked through without being decrypted).
+    bool Walked = false;
     bool Compressed = false;
     std::int32_t StreamObjNum = 0;
     std::int32_t StreamIndex = 0;
