@@ -1,1 +1,151 @@
 #include "file/uPDFExtra.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace korvel {
+
+namespace {
+
+std::string_view trimControls(std::string_view text) {
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32)
+        text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32)
+        text.remove_suffix(1);
+    return text;
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+} // namespace
+
+bool IsNumberText(std::string_view text) {
+    text = trimControls(text);
+    const std::size_t minus = text.find('-');
+    if (minus != std::string_view::npos && minus != 0)
+        return false;
+    int dots = 0;
+    for (const char c : text) {
+        if (c == '.')
+            ++dots;
+        else if (c != '-' && !isDigit(c))
+            return false;
+    }
+    return dots <= 1;
+}
+
+bool TryReadInt32(std::string_view text, std::int32_t& result) {
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i >= text.size())
+        return false;
+    // Accumulated in 64 bits and stopped just past the 32-bit range, so no digit count
+    // can overflow.
+    const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
+    std::int64_t value = 0;
+    for (; i < text.size(); ++i) {
+        if (!isDigit(text[i]))
+            return false;
+        value = value * 10 + (text[i] - '0');
+        if (value > limit)
+            return false;
+    }
+    result = static_cast<std::int32_t>(negative ? -value : value);
+    return true;
+}
+
+double NumberFromText(std::string_view text) {
+    if (!IsNumberText(text))
+        return 0;
+    const std::size_t dot = text.find('.');
+    std::int32_t whole = 0;
+    if (dot == std::string_view::npos)
+        return TryReadInt32(text, whole) ? whole : 0;
+    if (!TryReadInt32(text.substr(0, dot), whole))
+        whole = 0;
+    double result = std::fabs(static_cast<double>(whole));
+    // At most nine fraction digits: they always fit a 32-bit integer.
+    const std::string_view fraction = text.substr(dot + 1, 9);
+    std::int32_t f = 0;
+    if (!fraction.empty() && TryReadInt32(fraction, f))
+        result += f / std::pow(10.0, static_cast<double>(fraction.size()));
+    if (text.find('-') != std::string_view::npos)
+        result = -result;
+    return result;
+}
+
+std::string NumberToText(int width, int decimals, double value) {
+    if (!std::isfinite(value) || value == 0)
+        value = 0; // also turns -0 into 0
+    // The shortest general form with 15 significant digits, trailing zeros removed; it uses
+    // an exponent below 1e-5 and from 1e15 on, and such values write as 0.00. (C's %g turns to
+    // an exponent already below 1e-4, so that decade is written in fixed form here.)
+    char buffer[64];
+    auto res =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    std::string text(buffer, res.ptr);
+    if (text.find('e') != std::string::npos) {
+        const double magnitude = std::fabs(value);
+        if (magnitude >= 1e-5 && magnitude < 1e-4) {
+            // the first significant digit is the fifth decimal: 15 digits end at the 19th
+            res = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed,
+                                19);
+            text.assign(buffer, res.ptr);
+            while (text.back() == '0')
+                text.pop_back();
+        } else {
+            text = "0.00";
+        }
+    }
+    const std::size_t dot = text.find('.');
+    if (decimals <= 0) {
+        if (dot != std::string::npos)
+            text.resize(dot);
+    } else {
+        if (dot == std::string::npos)
+            text += '.';
+        text += "0000000000";
+        const std::size_t cut = text.find('.') + 1 + static_cast<std::size_t>(decimals);
+        if (cut < text.size())
+            text.resize(cut);
+    }
+    if (width > 0 && text.size() < static_cast<std::size_t>(width))
+        text.insert(0, static_cast<std::size_t>(width) - text.size(), '0');
+    return text;
+}
+
+std::string PDFNumberText(double value, int decimals) {
+    std::string text = NumberToText(0, decimals, value);
+    if (text.find('.') != std::string::npos) {
+        while (!text.empty() && text.back() == '0')
+            text.pop_back();
+        if (!text.empty() && text.back() == '.')
+            text.pop_back();
+    }
+    return text;
+}
+
+std::string PDFNumberText(double value) {
+    return PDFNumberText(value, 4);
+}
+
+std::int32_t TruncToInt32(double value) {
+    if (std::isnan(value))
+        return 0;
+    if (value >= 2147483647.0)
+        return std::numeric_limits<std::int32_t>::max();
+    if (value <= -2147483648.0)
+        return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(value);
+}
+
+} // namespace korvel

@@ -18,11 +18,22 @@ double NumberFromText(std::string_view text);
 
 // 15 significant digits, shortest general form; values written with an exponent become `0.00`;
 // decimals > 0 cut (not rounded) to that many digits, <= 0 drop the point; zeros in front up to
-// width. Non-finite values write as `0`.
+// width. Non-finite values and negative zero write as zero does.
 std::string NumberToText(int width, int decimals, double value);
+
+// The number form of PDF syntax: NumberToText(0, 4, value) without trailing fraction zeros and
+// without a trailing point (12 -> "12", 1.23456 -> "1.2345").
+std::string PDFNumberText(double value);
+// As PDFNumberText with another count of decimals; the point and zeros after it are dropped,
+// never zeros of the integer part.
+std::string PDFNumberText(double value, int decimals);
 
 // A 32-bit signed decimal with optional leading spaces and sign; false when invalid or out of
 // range (the reading used by NumberFromText and by classic cross-reference fields).
 bool TryReadInt32(std::string_view text, std::int32_t& result);
+
+// A float as a 32-bit integer: truncated towards zero, saturated at the 32-bit range; NaN gives
+// 0. Never undefined behaviour, whatever the value.
+std::int32_t TruncToInt32(double value);
 
 } // namespace korvel

@@ -36,7 +36,15 @@ constexpr int kMaxNesting = 256;
 
 // The concrete class of a value, for typed access without casts at call sites.
 enum class TPDFClass : std::uint8_t {
-    Null, Boolean, Numeric, String, Name, Array, Dictionary, Stream, IndRef
+    Null,
+    Boolean,
+    Numeric,
+    String,
+    Name,
+    Array,
+    Dictionary,
+    Stream,
+    IndRef
 };
 
 class TPDFObject {
@@ -48,19 +56,25 @@ public:
     TPDFObject& operator=(const TPDFObject&) = delete;
 
     // Appends the PDF syntax of the value to out.
-    void ToText(std::string& out) const { WriteText(out, 0); }
+    void ToText(std::string& out) const { WriteChild(this, out, 0); }
     std::string ToText() const;
 
-    // Releases the value and, for containers, their children (which stay in the store while
-    // still held by this container at the time they are asked).
+    // Releases the value and, for containers, hands their children on first (dictionaries and
+    // streams to ReleaseTree, arrays to Release); children still held by the container stay in
+    // the store. Walks with an explicit stack: depth and cycles cannot exhaust the stack.
     virtual void ReleaseTree();
+    // Adds delta to the target of every reachable reference (values, items, stream
+    // dictionaries; not keys), each value once.
     virtual void ShiftNumbers(std::int32_t delta);
-    // True when this container holds `value` directly as a key, value or item (identity).
+    // True when this container holds `value` directly as a key, value or item (identity); a
+    // stream also holds its dictionary and that dictionary's keys and values.
     virtual bool HoldsDirectly(const TPDFObject* value) const;
 
     void MarkIndirect(std::int32_t objNum, std::int32_t genNum);
 
     TPDFClass Class() const { return FClass; }
+    // True while the value is in its store's list (registered and not released).
+    bool IsLive() const { return FSlot >= 0; }
 
     TPDFStructure* Owner;
     bool IsIndirect = false;
@@ -73,7 +87,11 @@ protected:
     friend class TPDFDictionary;
     friend class TPDFStream;
     virtual void WriteText(std::string& out, int depth) const = 0;
+    // Writes a child at the given depth: `null` for a container deeper than kMaxNesting or one
+    // already being written further up (a container that holds itself).
     void WriteChild(const TPDFObject* child, std::string& out, int depth) const;
+    // Counts a container's hold on a child while the container is live in its store.
+    static void AdjustHolders(const TPDFObject* holder, TPDFObject* child, int delta);
 
 private:
     TPDFClass FClass;
@@ -88,6 +106,8 @@ private:
     // containers of the store hold this value directly.
     std::int64_t FSlot = -1;
     std::int32_t FHolders = 0;
+    bool FOwnedByStore = false;         // in its store's FOwned (so never registered twice)
+    mutable bool FOnWriteChain = false; // being written by WriteText further up
 };
 
 class TPDFNull final : public TPDFObject {
@@ -145,7 +165,12 @@ protected:
     void WriteText(std::string& out, int depth) const override;
 
 private:
+    friend class TPDFStructure;
     std::string FValue;
+    // Place in the store's name lists: the registration order, and a tag that changes on every
+    // registration and change of value (list entries with another tag are stale).
+    std::uint64_t FOrder = 0;
+    std::uint64_t FTag = 0;
 };
 
 class TPDFArray final : public TPDFObject {
@@ -181,8 +206,7 @@ private:
 
 class TPDFDictionary final : public TPDFObject {
 public:
-    explicit TPDFDictionary(TPDFStructure* owner)
-        : TPDFObject(owner, TPDFClass::Dictionary, 'D') {}
+    explicit TPDFDictionary(TPDFStructure* owner) : TPDFObject(owner, TPDFClass::Dictionary, 'D') {}
 
     int Count() const { return static_cast<int>(FEntries.size()); }
     // Key and value of an entry; both nullptr out of range.
@@ -235,7 +259,10 @@ public:
     // Stores the bytes and sets `Length` to their count.
     void SetRawData(std::string data);
     // Replaces raw data without touching `Length` (decryption in place).
-    void ReplaceRawData(std::string data) { FRawData = std::move(data); ++FDataVersion; }
+    void ReplaceRawData(std::string data) {
+        FRawData = std::move(data);
+        ++FDataVersion;
+    }
     // Force-releases the current dictionary and takes the given one.
     void SetDictionary(TPDFDictionary* dictionary);
     // The raw data run through the stream's filter chain.
@@ -263,7 +290,10 @@ public:
     TPDFObject* Resolve() const;
     std::int32_t RefObjNum() const { return FRefObjNum; }
     std::int32_t RefGenNum() const { return FRefGenNum; }
-    void SetTarget(std::int32_t objNum, std::int32_t genNum) { FRefObjNum = objNum; FRefGenNum = genNum; }
+    void SetTarget(std::int32_t objNum, std::int32_t genNum) {
+        FRefObjNum = objNum;
+        FRefGenNum = genNum;
+    }
     void ShiftNumbers(std::int32_t delta) override;
 
 protected:
@@ -351,9 +381,15 @@ public:
     int NumberDecimals = 4;
 
 private:
+    friend class TPDFObject;
     friend class TPDFName;
+    friend class TPDFArray;
     friend class TPDFDictionary;
+    friend class TPDFStream;
     template <class T, class... Args> T* Make(Args&&... args);
+    void Link(TPDFObject* value);
+    void Unlink(TPDFObject* value);
+    void AddNameEntry(TPDFName* name);
     void NameValueChanged(TPDFName* name, const std::string& oldValue);
     void Compact() const;
 
@@ -363,8 +399,27 @@ private:
     mutable std::vector<TPDFObject*> FObjects;
     mutable bool FHasHoles = false;
     std::size_t FLiveCount = 0;
-    // First-registered live names by value, for CommonName and FindName.
-    std::unordered_map<std::string, std::vector<TPDFName*>> FNamesByValue;
+    // Names by value in registration order, for CommonName and FindName. Released or renamed
+    // names leave stale entries behind that lookups drop from the front, so releasing stays
+    // constant time however many names share a value.
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const noexcept {
+            return std::hash<std::string_view>{}(text);
+        }
+    };
+    struct NameEntry {
+        TPDFName* Name;
+        std::uint64_t Order;
+        std::uint64_t Tag;
+    };
+    struct NameList {
+        std::vector<NameEntry> Entries;
+        std::size_t Head = 0; // entries before it are known stale
+    };
+    mutable std::unordered_map<std::string, NameList, TextHash, std::equal_to<>> FNamesByValue;
+    std::uint64_t FNextOrder = 0;
+    std::uint64_t FNextTag = 0;
 
 public:
     // Changes whenever any name's value changes: dictionaries rebuild their key index then.
@@ -376,11 +431,11 @@ template <class T> T* Cast(TPDFObject* v);
 template <class T> const T* Cast(const TPDFObject* v);
 
 #define KORVEL_CAST(T, C)                                                                          \
-    template <> inline T* Cast<T>(TPDFObject * v) {                                               \
-        return v && v->Class() == TPDFClass::C ? static_cast<T*>(v) : nullptr;                   \
+    template <> inline T* Cast<T>(TPDFObject * v) {                                                \
+        return v && v->Class() == TPDFClass::C ? static_cast<T*>(v) : nullptr;                     \
     }                                                                                              \
-    template <> inline const T* Cast<T>(const TPDFObject* v) {                                    \
-        return v && v->Class() == TPDFClass::C ? static_cast<const T*>(v) : nullptr;              \
+    template <> inline const T* Cast<T>(const TPDFObject* v) {                                     \
+        return v && v->Class() == TPDFClass::C ? static_cast<const T*>(v) : nullptr;               \
     }
 KORVEL_CAST(TPDFNull, Null)
 KORVEL_CAST(TPDFBoolean, Boolean)
@@ -393,11 +448,21 @@ KORVEL_CAST(TPDFStream, Stream)
 KORVEL_CAST(TPDFIndRef, IndRef)
 #undef KORVEL_CAST
 
-inline TPDFDictionary* AsDictionary(TPDFObject* v) { return Cast<TPDFDictionary>(v); }
-inline TPDFArray* AsArray(TPDFObject* v) { return Cast<TPDFArray>(v); }
-inline TPDFStream* AsStream(TPDFObject* v) { return Cast<TPDFStream>(v); }
-inline TPDFName* AsName(TPDFObject* v) { return Cast<TPDFName>(v); }
-inline TPDFIndRef* AsRef(TPDFObject* v) { return Cast<TPDFIndRef>(v); }
+inline TPDFDictionary* AsDictionary(TPDFObject* v) {
+    return Cast<TPDFDictionary>(v);
+}
+inline TPDFArray* AsArray(TPDFObject* v) {
+    return Cast<TPDFArray>(v);
+}
+inline TPDFStream* AsStream(TPDFObject* v) {
+    return Cast<TPDFStream>(v);
+}
+inline TPDFName* AsName(TPDFObject* v) {
+    return Cast<TPDFName>(v);
+}
+inline TPDFIndRef* AsRef(TPDFObject* v) {
+    return Cast<TPDFIndRef>(v);
+}
 // A number's value, or the default for anything else.
 inline double AsNumber(const TPDFObject* v, double defaultValue = 0) {
     const auto* n = Cast<TPDFNumeric>(v);

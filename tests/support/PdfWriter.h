@@ -23,13 +23,13 @@ enum class XRefForm {
 };
 
 struct EncryptionParams {
-    int Revision = 3;      // 2 or 3
-    int Version = 2;       // 1 (40-bit) or 2
-    int KeyBits = 128;     // 40 or 128 (written as `Length` when Version is 2)
+    int Revision = 3;  // 2 or 3
+    int Version = 2;   // 1 (40-bit) or 2
+    int KeyBits = 128; // 40 or 128 (written as `Length` when Version is 2)
     bool WriteLength = true;
     std::string UserPassword;
-    std::string OwnerPassword; // empty: same as the user password
-    std::int32_t Permissions = -4; // `P`
+    std::string OwnerPassword;            // empty: same as the user password
+    std::int32_t Permissions = -4;        // `P`
     std::string ID0 = "0123456789abcdef"; // first string of the trailer `ID`
 };
 
@@ -64,35 +64,49 @@ public:
 
     // Puts object `num` into the object stream `container` (created as `Type /ObjStm` when the
     // file is written; its number must not be used by another object). Streams cannot be
-    // compressed. Forces a cross-reference stream (Form Stream or Hybrid).
+    // compressed: a stream, or an object whose container number is itself defined, stays in
+    // the file. Forces a cross-reference stream (Form Table becomes Stream; Hybrid stays).
     void Compress(int num, int container);
 
     // Encrypts strings and streams of every object with RC4 under the object keys, and writes
-    // the `Encrypt` dictionary as an extra object and the `ID` array.
-    void Encrypt(const EncryptionParams& params);
+    // the `Encrypt` dictionary as an extra object and the `ID` array. Strings in bodies are
+    // rewritten as hex strings; object streams are encrypted whole, their members not. The keys
+    // follow the published algorithms: revision 3 computations when Revision >= 3, a key of
+    // KeyBits / 8 bytes (5 for Version 1), `P` as given. Raw stream data written inside a Set()
+    // body (after `stream`) is not encrypted: use SetStream.
+    void Encrypt(const EncryptionParams &params);
 
     // Writes the whole file. Offsets() and XRefOffset() describe the result afterwards.
     std::string Finish();
 
     // Writes an incremental update appended to `base` (the bytes of an earlier Finish of any
     // writer): only this writer's objects, a new section whose trailer has `Prev` to the base
-    // file's startxref, and free entries for the numbers in FreedObjects.
-    std::string FinishUpdate(const std::string& base);
+    // file's startxref, and free entries for the numbers in FreedObjects. `Size` is at least the
+    // base's last `Size`; without RootObj the base's last `/Root` is repeated, since readers
+    // take the root from the newest trailer only. New numbers the writer needs (Encrypt
+    // dictionary, cross-reference stream) are taken above the base's `Size`.
+    std::string FinishUpdate(const std::string &base);
     std::vector<int> FreedObjects;
 
-    const std::map<int, std::int64_t>& Offsets() const { return FOffsets; }
+    const std::map<int, std::int64_t> &Offsets() const { return FOffsets; }
     std::int64_t XRefOffset() const { return FXRefOffset; }
 
     // The key of the last Encrypt(), for tests of the security handler.
-    const std::string& FileKey() const { return FFileKey; }
+    const std::string &FileKey() const { return FFileKey; }
+    // The `O` and `U` entries of the last Encrypt() (U of revision 3 ends in 16 zero bytes).
+    const std::string &OwnerEntry() const { return FOwnerEntry; }
+    const std::string &UserEntry() const { return FUserEntry; }
+    // The RC4 key of one object under FileKey(): MD5 of the key, three bytes of the number and
+    // two of the generation (low bytes first), cut to the key length + 5, at most 16 bytes.
+    std::string ObjectKey(int num, int gen) const;
 
 private:
     struct Obj {
         int Gen = 0;
-        std::string Body;       // for a stream: the dictionary entries
-        std::string Data;       // stream data
+        std::string Body; // for a stream: the dictionary entries
+        std::string Data; // stream data
         bool IsStream = false;
-        int Container = 0;      // object stream holding it, 0 for none
+        int Container = 0; // object stream holding it, 0 for none
     };
     std::map<int, Obj> FObjs;
     std::map<int, std::int64_t> FOffsets;
@@ -100,6 +114,13 @@ private:
     bool FEncrypt = false;
     EncryptionParams FEncryption;
     std::string FFileKey;
+    std::string FOwnerEntry;
+    std::string FUserEntry;
+
+    // Writes this writer's objects and a cross-reference section after `out` (empty for a new
+    // file); `prev`, `baseSize` and `baseRoot` describe the file being updated.
+    std::string write(std::string out, std::int64_t prev, int baseSize,
+                      const std::string &baseRoot = {});
 };
 
 // A complete document of one or more pages, each with its content stream, for end-to-end tests.
@@ -113,7 +134,7 @@ struct SimpleDocOptions {
     bool Encrypted = false;
     EncryptionParams Encryption;
 };
-std::string MakeSimplePdf(const std::vector<std::string>& pageContents,
-                          const SimpleDocOptions& options = {});
+std::string MakeSimplePdf(const std::vector<std::string> &pageContents,
+                          const SimpleDocOptions &options = {});
 
 } // namespace tolvane_test
