@@ -112,7 +112,7 @@ TEST(NumberToText, ExponentFormsBecomeZero) {
 TEST(NumberToText, TheDecadeBelowOneTenThousandthStaysFixed) {
     EXPECT_EQ(NumberToText(0, 8, 0.0000123), "0.00001230");
     EXPECT_EQ(NumberToText(0, 6, -0.00005), "-0.000050");
-    EXPECT_EQ(NumberToText(0, 8, 0.00000999), "0.00");
+    EXPECT_EQ(NumberToText(0, 8, 0.00000999), "0.00000000");
 }
 
 TEST(NumberToText, NonFiniteAndNegativeZeroWriteAsZero) {
