@@ -1,6 +1,39 @@
-// Fuzzes loading a whole document and walking its pages (filled in with the document layer).
-#include "FuzzTargets.h"
+// Fuzzes loading a whole document and walking its pages: page count, selection, sizes,
+// resources, every content stream's decoded data, the security answers and the empty password.
+// Nothing is caught: anything that escapes is a finding.
+#include <algorithm>
+#include <string>
 
-int tolvane_fuzz::FuzzDocument(const std::uint8_t*, std::size_t) { return 0; }
+#include "FuzzTargets.h"
+#include "facade/uKorvel.h"
+#include "file/uPDFDocument.h"
+#include "pages/uPDFPageTree.h"
+
+int tolvane_fuzz::FuzzDocument(const std::uint8_t* data, std::size_t size) {
+    korvel::TKorvel korvel;
+    if (!korvel.LoadFromBytes(std::string(reinterpret_cast<const char*>(data), size)))
+        return 0;
+    korvel.Encrypted();
+    const int pages = std::min(korvel.PageCount(), 20);
+    korvel::TPDFPageTree& tree = korvel.SelectedDocumentObject().PageTree();
+    for (int page = 1; page <= pages; ++page) {
+        korvel.SelectPage(page);
+        korvel.PageWidth();
+        korvel.PageHeight();
+        tree.PageResources();
+        const int streams = static_cast<int>(tree.ContentStreams().size());
+        for (int cursor = 1; cursor <= streams; ++cursor) {
+            tree.SetStreamCursor(cursor);
+            tree.ContentData();
+        }
+    }
+    for (int item = 0; item <= 10; ++item)
+        korvel.SecurityInfo(item);
+    korvel.SetPassword("");
+    // A password may reload the document: its page tree is then a new one.
+    korvel.SelectPage(1);
+    korvel.PageWidth();
+    return 0;
+}
 
 TOLVANE_FUZZ_ENTRY(FuzzDocument)

@@ -1,1 +1,261 @@
 #include "facade/uKorvel.h"
+
+#include <charconv>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "file/uPDFDocument.h"
+#include "file/uPDFStructure.h"
+#include "pages/uPDFPageTree.h"
+#include "security/uPDFSecurity.h"
+
+namespace korvel {
+
+namespace {
+
+constexpr const char* kProducer = "Tolvane Text Extractor";
+
+void appendDigits(std::string& out, int value, int width) {
+    char buffer[16];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    for (auto n = static_cast<int>(end - buffer); n < width; ++n)
+        out += '0';
+    if (ec == std::errc())
+        out.append(buffer, end);
+}
+
+// "D:YYYYMMDDHHmmSS" in local time, written digit by digit (no locale involved).
+std::string pdfDateNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::string out = "D:";
+    appendDigits(out, local.tm_year + 1900, 4);
+    appendDigits(out, local.tm_mon + 1, 2);
+    appendDigits(out, local.tm_mday, 2);
+    appendDigits(out, local.tm_hour, 2);
+    appendDigits(out, local.tm_min, 2);
+    appendDigits(out, local.tm_sec, 2);
+    return out;
+}
+
+} // namespace
+
+TKorvel::TKorvel() {
+    auto document = std::make_unique<TPDFDocument>();
+    document->NewBlank();
+    if (TPDFDictionary* info = document->InfoDictionary()) {
+        TPDFStructure& store = document->Store();
+        const std::string date = pdfDateNow();
+        info->Put("Producer", store.CreateString(kProducer));
+        info->Put("Creator", store.CreateString(kProducer));
+        info->Put("CreationDate", store.CreateString(date));
+        info->Put("ModDate", store.CreateString(date));
+    }
+    AddAndSelect(std::move(document));
+    SelectPage(1);
+}
+
+TKorvel::~TKorvel() = default;
+
+int TKorvel::AddAndSelect(std::unique_ptr<TPDFDocument> document) {
+    auto entry = std::make_unique<TEntry>();
+    entry->ID = FNextID++;
+    entry->Document = std::move(document);
+    const std::int32_t id = entry->ID;
+    FDocuments.push_back(std::move(entry));
+    return SelectDocument(id);
+}
+
+TKorvel::TEntry* TKorvel::FindEntry(std::int32_t id) {
+    for (const auto& entry : FDocuments)
+        if (entry->ID == id)
+            return entry.get();
+    return nullptr;
+}
+
+int TKorvel::LoadFromFile(const std::string& fileName) {
+    std::error_code error;
+    if (!std::filesystem::exists(fileName, error) || error)
+        return 0;
+    std::ifstream file(fileName, std::ios::binary);
+    if (!file)
+        return 0;
+    return LoadFromStream(file); // the stream closes when it goes out of scope
+}
+
+int TKorvel::LoadFromStream(std::istream& stream) {
+    FLastError = 0;
+    try {
+        auto document = std::make_unique<TPDFDocument>();
+        if (!document->LoadFromStream(stream))
+            return 0;
+        return AddAndSelect(std::move(document));
+    } catch (...) {
+        // Loading reports failure as a result only; the registry stays as it was.
+        return 0;
+    }
+}
+
+int TKorvel::LoadFromBytes(std::string bytes) {
+    FLastError = 0;
+    try {
+        auto document = std::make_unique<TPDFDocument>();
+        if (!document->LoadFromBytes(std::move(bytes)))
+            return 0;
+        return AddAndSelect(std::move(document));
+    } catch (...) {
+        return 0;
+    }
+}
+
+std::int32_t TKorvel::SelectedDocument() const {
+    return FDocuments[FSelected]->ID;
+}
+
+int TKorvel::SelectDocument(std::int32_t id) {
+    for (std::size_t i = 0; i < FDocuments.size(); ++i)
+        if (FDocuments[i]->ID == id) {
+            FSelected = i;
+            return 1;
+        }
+    return 0;
+}
+
+int TKorvel::RemoveDocument(std::int32_t id) {
+    std::size_t index = 0;
+    while (index < FDocuments.size() && FDocuments[index]->ID != id)
+        ++index;
+    if (index == FDocuments.size() || FDocuments.size() == 1)
+        return 0;
+    if (index == FSelected)
+        FSelected = index > 0 ? index - 1 : 1;
+    const std::int32_t selectedID = FDocuments[FSelected]->ID;
+    FDocuments.erase(FDocuments.begin() + static_cast<std::ptrdiff_t>(index));
+    SelectDocument(selectedID);
+    return 1;
+}
+
+int TKorvel::Encrypted() {
+    return SelectedDocumentObject().EncryptionKind();
+}
+
+int TKorvel::SecurityInfo(int item) {
+    FLastError = 0;
+    TPDFDocument& document = SelectedDocumentObject();
+    const int kind = document.EncryptionKind();
+    if (kind == 2)
+        return 9;
+    if (kind == 0) {
+        static constexpr int kPlain[11] = {0, 2, 2, 4, 6, 6, 6, 6, 6, 6, 11};
+        return item >= 0 && item <= 10 ? kPlain[item] : 11;
+    }
+
+    TPDFSecurityHandler& security = document.Security();
+    const int keyBits = security.KeyLength();
+    const std::int32_t p = security.Permissions();
+    auto has = [p](std::int32_t bit) { return (p & bit) != 0; };
+    auto allowed = [](bool yes) { return yes ? 6 : 5; };
+    switch (item) {
+    case 0:
+        return 1;
+    case 1:
+        return security.CheckUserPassword("") ? 2 : 3;
+    case 2:
+        if (security.CheckOwnerPassword(""))
+            return 2;
+        if (security.PasswordApplied() && security.CheckOwnerPassword(security.AppliedPassword()))
+            return 2;
+        return 3;
+    case 3:
+        if (!has(4))
+            return 5;
+        return keyBits == 40 || has(2048) ? 4 : 10;
+    case 4:
+        return allowed(has(8));
+    case 5:
+        return allowed(has(16));
+    case 6:
+        return allowed(has(32));
+    case 7:
+        return allowed(keyBits == 128 && has(256));
+    case 8:
+        return allowed(keyBits == 128 && has(512));
+    case 9:
+        return allowed(keyBits == 128 && has(1024));
+    case 10:
+        return keyBits == 128 ? 8 : keyBits == 40 ? 7 : 11;
+    default:
+        return 11;
+    }
+}
+
+int TKorvel::SetPassword(const std::string& password) {
+    TPDFDocument& document = SelectedDocumentObject();
+    const int kind = document.EncryptionKind();
+    if (kind == 0)
+        return 3;
+    if (kind == 2)
+        return 4;
+
+    TPDFSecurityHandler& security = document.Security();
+    int result = 0;
+    if (security.CheckUserPassword(password))
+        result = security.CheckOwnerPassword(password) ? 5 : 1;
+    else if (security.CheckOwnerPassword(password))
+        result = 2;
+    if (result == 0)
+        return 0; // the applied password and the key stay as they were
+
+    const bool hadKey = security.PasswordApplied();
+    const std::string oldKey = security.FileKey();
+    security.ApplyPassword(password);
+    // Objects already read out of object streams were decrypted (or not) with the key of that
+    // time; with another key they must be read again, so the document loads afresh in place
+    // (same object, same ID) and starts again at page 1.
+    if (document.ReadCompressedObjects() && (!hadKey || oldKey != security.FileKey()))
+        document.Reload(password);
+    return result;
+}
+
+int TKorvel::PageCount() {
+    return SelectedDocumentObject().PageTree().PageCount();
+}
+
+int TKorvel::SelectPage(int pageNumber) {
+    TPDFDocument& document = SelectedDocumentObject();
+    TPDFPageTree& tree = document.PageTree();
+    if (document.EncryptionKind() == 1)
+        tree.ReportLocatedPage();
+    tree.SelectPage(pageNumber);
+    // A failed selection keeps the last good number; no current page means no success either
+    // (page 0 of a document without any selectable page).
+    return tree.CurrentPage() && tree.CurrentIndex() == pageNumber ? 1 : 0;
+}
+
+double TKorvel::PageWidth() {
+    TPDFDocument& document = SelectedDocumentObject();
+    return document.PageTree().PageWidth() * document.UnitScale;
+}
+
+double TKorvel::PageHeight() {
+    TPDFDocument& document = SelectedDocumentObject();
+    return document.PageTree().PageHeight() * document.UnitScale;
+}
+
+void TKorvel::SetMeasurementUnits(int units) {
+    double scale = 1.0;
+    if (units == 1)
+        scale = 25.4 / 72;
+    else if (units == 2)
+        scale = 1.0 / 72;
+    SelectedDocumentObject().UnitScale = scale;
+}
+
+void TKorvel::SetOrigin(int origin) {
+    SelectedDocumentObject().Origin = origin >= 0 && origin <= 3 ? origin : 0;
+}
+
+} // namespace korvel

@@ -28,11 +28,19 @@ public:
     int SelectDocument(std::int32_t id);
     int RemoveDocument(std::int32_t id);
 
+    // 0 not encrypted, 1 standard handler, 2 any other handler.
     int Encrypted();
+    // Codes 1 to 11 for items 0 to 10 (encrypted, passwords, permissions, key length).
     int SecurityInfo(int item);
+    // 3 not encrypted, 4 unsupported handler, 5 user and owner, 1 user, 2 owner, 0 neither.
+    // A password that passes becomes the applied one; when objects were already read out of
+    // object streams under another key, the document is loaded again in place (same ID) and
+    // page 1 is selected.
     int SetPassword(const std::string& password);
 
     int PageCount();
+    // 1 when pageNumber is now the selected page (a document without a selectable page answers
+    // 0 for every number, page 0 included).
     int SelectPage(int pageNumber);
     double PageWidth();
     double PageHeight();

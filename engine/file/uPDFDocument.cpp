@@ -1,1 +1,754 @@
 #include "file/uPDFDocument.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <limits>
+#include <unordered_set>
+#include <utility>
+
+#include "file/uPDFXRef.h"
+#include "pages/uPDFPageTree.h"
+#include "security/uMD5.h"
+#include "security/uPDFSecurity.h"
+
+namespace korvel {
+
+namespace {
+
+// Nesting of object loads through indirect `Length` entries and object streams (a stream whose
+// Length is a stream whose Length is ...). Real files need two or three levels.
+constexpr int kMaxLoadDepth = 32;
+// Files are read in chunks of at most this size.
+constexpr std::int64_t kReadChunk = std::int64_t{32} << 20;
+constexpr std::size_t kHeaderWindow = 1024;
+
+bool isDigit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
+bool isNumberByte(unsigned char c) {
+    return isDigit(c) || c == '.';
+}
+
+std::uint64_t slotKey(std::int32_t objNum, std::int32_t genNum) {
+    return (std::uint64_t{static_cast<std::uint32_t>(objNum)} << 32) |
+           static_cast<std::uint32_t>(genNum);
+}
+
+// A run of digits and points read as a 32-bit integer; 0 when it has a point, is empty or does
+// not fit.
+std::int32_t runToInt32(std::string_view run) {
+    std::int32_t value = 0;
+    auto [ptr, ec] = std::from_chars(run.data(), run.data() + run.size(), value);
+    if (ec != std::errc() || ptr != run.data() + run.size())
+        return 0;
+    return value;
+}
+
+// Nearest integer, halves to even, saturated to 32 bits; NaN gives 0.
+std::int64_t roundToInt(double value) {
+    if (std::isnan(value))
+        return 0;
+    const double r = std::nearbyint(value);
+    return static_cast<std::int64_t>(std::clamp(r, double(std::numeric_limits<std::int32_t>::min()),
+                                                double(std::numeric_limits<std::int32_t>::max())));
+}
+
+std::string intText(std::int64_t value) {
+    char buffer[24];
+    auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, ec == std::errc() ? ptr : buffer);
+}
+
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+// The local date and time as days since 30 December 1899 with the fraction of the day, in the
+// shortest general form with 15 significant digits and "." as the decimal separator (written
+// without the process locale).
+std::string localDateText() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t t = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &t);
+#else
+    localtime_r(&t, &local);
+#endif
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    const std::int64_t days =
+        daysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
+                      static_cast<unsigned>(local.tm_mday)) -
+        daysFromCivil(1899, 12, 30);
+    const double seconds = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec +
+                           static_cast<double>(millis) / 1000.0;
+    const double value = static_cast<double>(days) + seconds / 86400.0;
+    char buffer[64];
+    auto [ptr, ec] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    return std::string(buffer, ec == std::errc() ? ptr : buffer);
+}
+
+// Reads the rest of the stream from its start; false on a short read or a stream too large.
+bool readWholeStream(std::istream& stream, std::string& out) {
+    out.clear();
+    stream.seekg(0, std::ios::end);
+    const std::streamoff end = stream.fail() ? -1 : static_cast<std::streamoff>(stream.tellg());
+    stream.clear();
+    stream.seekg(0, std::ios::beg);
+    if (end >= 0 && !stream.fail()) {
+        if (end >= kMaxFileSize)
+            return false;
+        out.resize(static_cast<std::size_t>(end));
+        std::int64_t done = 0;
+        while (done < end) {
+            const std::int64_t chunk = std::min<std::int64_t>(kReadChunk, end - done);
+            stream.read(out.data() + done, static_cast<std::streamsize>(chunk));
+            if (stream.gcount() != static_cast<std::streamsize>(chunk))
+                return false;
+            done += chunk;
+        }
+        return true;
+    }
+    // A stream without a size (a pipe): read to its end, within the same bound.
+    stream.clear();
+    std::string chunk(static_cast<std::size_t>(kReadChunk), '\0');
+    for (;;) {
+        stream.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        const std::streamsize got = stream.gcount();
+        out.append(chunk.data(), static_cast<std::size_t>(got));
+        if (static_cast<std::int64_t>(out.size()) >= kMaxFileSize)
+            return false;
+        if (got < static_cast<std::streamsize>(chunk.size()))
+            return !stream.bad();
+    }
+}
+
+} // namespace
+
+TPDFDocument::TPDFDocument()
+    : FStore(std::make_unique<TPDFStructure>()),
+      FSecurity(std::make_unique<TPDFSecurityHandler>(*this)) {
+    FStore->OnResolve = [this](const TPDFIndRef*, std::int32_t objNum, std::int32_t genNum) {
+        return ResolveRef(objNum, genNum);
+    };
+    FStore->OnNewIndirect = [this](TPDFObject* value) {
+        const TPDFIndObj* slot = AddIndirect(value);
+        return std::make_pair(slot->ObjNum, slot->GenNum);
+    };
+    Unload();
+}
+
+TPDFDocument::~TPDFDocument() {
+    // The page tree and the slots point into the store: drop them first.
+    FPageTree.reset();
+    FSlots.clear();
+}
+
+void TPDFDocument::Unload() {
+    FObjStmCache.clear();
+    FObjStmCacheBytes = 0;
+    FPageTree.reset();
+    FSlots.clear();
+    FSlotIndex.clear();
+    FHighestObjNum = 0;
+    FXRefEntries.clear();
+    FSectionOffsets.clear();
+    FStore->Reset();
+    FTrailer = FStore->CreateDictionary();
+    std::string().swap(FFileData);
+    FHeaderVersion.clear();
+    FLinearized = false;
+    FReadCompressed = false;
+    FLoadDepth = 0;
+    FSecurity->Reset();
+    FPageTree = std::make_unique<TPDFPageTree>(nullptr);
+}
+
+bool TPDFDocument::LoadFromStream(std::istream& stream) {
+    Unload();
+    bool read = false;
+    try {
+        read = readWholeStream(stream, FFileData);
+    } catch (...) {
+        read = false;
+    }
+    if (!read) {
+        Unload();
+        FSecurity->ApplyPassword(std::string());
+        return false;
+    }
+    return LoadWithPassword(std::string());
+}
+
+bool TPDFDocument::LoadFromBytes(std::string bytes) {
+    Unload();
+    FFileData = std::move(bytes);
+    return LoadWithPassword(std::string());
+}
+
+bool TPDFDocument::Reload(const std::string& password) {
+    std::string data = std::move(FFileData);
+    const std::string applied = password; // the argument may live in this document
+    Unload();
+    FFileData = std::move(data);
+    return LoadWithPassword(applied);
+}
+
+bool TPDFDocument::LoadWithPassword(const std::string& password) {
+    FLoadPassword = password;
+    bool ok = false;
+    try {
+        ok = LoadInternal();
+    } catch (...) {
+        ok = false;
+    }
+    if (!ok)
+        Unload();
+    try {
+        FSecurity->ApplyPassword(password);
+    } catch (...) {
+    }
+    FLoadPassword.clear();
+    return ok;
+}
+
+bool TPDFDocument::LoadInternal() {
+    if (static_cast<std::int64_t>(FFileData.size()) >= kMaxFileSize)
+        return false;
+    if (!ReadHeader() || !ReadCrossReferences())
+        return false;
+    // The password goes on before anything is read through the page tree: objects read out
+    // of object streams now are decrypted with their container, under the right key.
+    FSecurity->ApplyPassword(FLoadPassword);
+    BuildPageTree();
+    ExamineLinearization();
+    return true;
+}
+
+bool TPDFDocument::ReadHeader() {
+    const std::string_view head = std::string_view(FFileData).substr(0, kHeaderWindow);
+    auto versionRun = [&](std::size_t from, std::size_t limit) {
+        std::size_t end = from;
+        while (end < head.size() && end - from < limit && isNumberByte(head[end]))
+            ++end;
+        return head.substr(from, end - from);
+    };
+    bool found = false;
+    std::string_view version;
+    const std::size_t pdf = head.find("%PDF-");
+    if (pdf != std::string_view::npos) {
+        found = true;
+        version = versionRun(pdf + 5, 10);
+    }
+    const std::size_t ps = head.find("%!PS-Adobe-");
+    if (ps != std::string_view::npos) {
+        const std::size_t inner = head.substr(ps + 11, 20).find("PDF-");
+        if (inner != std::string_view::npos) {
+            found = true;
+            version = versionRun(ps + 11 + inner + 4, head.size());
+        }
+    }
+    // Only digits and points are in the run: it is a number text when it has one point at most.
+    if (!found || std::count(version.begin(), version.end(), '.') > 1)
+        return false;
+    FHeaderVersion = std::string(version);
+    return true;
+}
+
+bool TPDFDocument::ReadCrossReferences() {
+    TXRStringStream stream(FFileData);
+    TPDFXRefReader reader(stream);
+    FTrailer = FStore->CreateDictionary();
+    FXRefEntries.clear();
+    FXRefEntries.reserve(1000);
+    std::unordered_set<std::int32_t> seen;
+    bool trailerTaken = false;
+
+    reader.OnEntry = [&](std::int32_t objNum, std::int32_t value2, char type, std::int32_t value3) {
+        // Free and unknown entries neither record nor hide anything; newer sections come
+        // first, so the first `n` or `c` entry of a number wins.
+        if (type != 'n' && type != 'c')
+            return;
+        if (!seen.insert(objNum).second)
+            return;
+        TPDFXRefEntry entry;
+        entry.ObjNum = objNum;
+        entry.InUse = true;
+        if (type == 'n') {
+            entry.Offset = value2;
+            entry.GenNum = value3;
+        } else {
+            entry.Compressed = true;
+            entry.ContainerObjNum = value2;
+            entry.IndexInContainer = value3;
+        }
+        FXRefEntries.push_back(entry);
+    };
+    reader.OnTrailer = [&](const std::string& text) {
+        if (trailerTaken)
+            return;
+        trailerTaken = true;
+        if (TPDFDictionary* dict = AsDictionary(FStore->Parse(text))) {
+            for (const char* key : {"Prev", "Type", "W", "Index", "Length", "Filter"})
+                dict->Remove(key);
+            FTrailer = dict;
+        }
+    };
+    reader.OnSection = [&](std::int32_t offset) { FSectionOffsets.push_back(offset); };
+
+    const bool ok = reader.ReadSection(reader.FindStartXRef());
+    BuildSlots();
+    return ok;
+}
+
+void TPDFDocument::BuildSlots() {
+    // All known offsets in file order: a section before the objects at the same offset, and
+    // objects at one offset by number. An object's bytes run up to the next known offset.
+    struct Key {
+        std::int64_t Offset;
+        int Kind; // 0 section, 1 entry
+        std::int32_t ObjNum;
+        std::size_t Entry;
+    };
+    std::vector<Key> keys;
+    keys.reserve(FSectionOffsets.size() + FXRefEntries.size());
+    for (std::int32_t offset : FSectionOffsets)
+        keys.push_back(Key{offset, 0, 0, 0});
+    for (std::size_t i = 0; i < FXRefEntries.size(); ++i) {
+        const TPDFXRefEntry& e = FXRefEntries[i];
+        keys.push_back(Key{e.Compressed ? 0 : e.Offset, 1, e.ObjNum, i});
+    }
+    std::stable_sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+        if (a.Offset != b.Offset)
+            return a.Offset < b.Offset;
+        if (a.Kind != b.Kind)
+            return a.Kind < b.Kind;
+        return a.ObjNum < b.ObjNum;
+    });
+
+    const auto size = static_cast<std::int64_t>(FFileData.size());
+    // The end of an object is the next greater known offset: when two entries name the same
+    // offset, both get the bytes there (the one whose text carries its numbers loads) instead
+    // of all but the last getting none.
+    std::size_t next = 0;
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        if (keys[k].Kind != 1)
+            continue;
+        const TPDFXRefEntry& e = FXRefEntries[keys[k].Entry];
+        if (!e.InUse || e.GenNum < 0)
+            continue;
+        next = std::max(next, k + 1);
+        while (next < keys.size() && keys[next].Offset <= keys[k].Offset)
+            ++next;
+        const std::int64_t end = next < keys.size() ? keys[next].Offset : size;
+        auto slot = std::make_unique<TPDFIndObj>();
+        slot->ObjNum = e.ObjNum;
+        slot->GenNum = e.GenNum;
+        slot->Offset = e.Compressed ? 0 : e.Offset;
+        // Ranges are cut at the end of the file; a range outside it is empty.
+        if (slot->Offset > 0 && slot->Offset < size)
+            slot->Extent = std::max<std::int64_t>(0, std::min(end, size) - slot->Offset);
+        slot->Compressed = e.Compressed;
+        slot->StreamObjNum = e.ContainerObjNum;
+        slot->StreamIndex = e.IndexInContainer;
+        AddSlot(std::move(slot));
+    }
+    FXRefEntries.clear();
+    FXRefEntries.shrink_to_fit();
+}
+
+void TPDFDocument::AddSlot(std::unique_ptr<TPDFIndObj> slot) {
+    TPDFIndObj* raw = slot.get();
+    raw->Document = this;
+    FSlotIndex.emplace(slotKey(raw->ObjNum, raw->GenNum), raw); // the first slot wins
+    if (FSlots.empty() || raw->ObjNum > FHighestObjNum)
+        FHighestObjNum = raw->ObjNum;
+    FSlots.push_back(std::move(slot));
+}
+
+void TPDFDocument::BuildPageTree() {
+    FPageTree = std::make_unique<TPDFPageTree>(PagesRoot());
+    FPageTree->OnLocatedPage = [this](std::int32_t objNum, std::int32_t genNum) {
+        DecryptGraph(objNum, genNum);
+    };
+    FPageTree->SelectPage(1);
+}
+
+void TPDFDocument::ExamineLinearization() {
+    const std::string_view head = std::string_view(FFileData).substr(0, kHeaderWindow);
+    if (head.find("/Linearized") == std::string_view::npos)
+        return;
+    const std::size_t obj = head.find(" obj");
+    if (obj == std::string_view::npos)
+        return;
+    std::size_t i = obj;
+    while (i > 0 && isDigit(head[i - 1]))
+        --i;
+    const std::int32_t gen = runToInt32(head.substr(i, obj - i));
+    while (i > 0 && !isDigit(head[i - 1]))
+        --i;
+    const std::size_t numEnd = i;
+    while (i > 0 && isDigit(head[i - 1]))
+        --i;
+    const std::int32_t num = runToInt32(head.substr(i, numEnd - i));
+    TPDFDictionary* dict = AsDictionary(ObjectOf(FindIndirect(num, gen)));
+    if (dict && dict->IndexOfKey("Linearized") >= 0) {
+        FLinearized = true;
+        dict->Clear();
+    }
+}
+
+TPDFIndObj* TPDFDocument::FindIndirect(std::int32_t objNum, std::int32_t genNum) const {
+    auto it = FSlotIndex.find(slotKey(objNum, genNum));
+    return it == FSlotIndex.end() ? nullptr : it->second;
+}
+
+TPDFObject* TPDFDocument::ObjectOf(TPDFIndObj* slot) {
+    if (!slot)
+        return nullptr;
+    if (!slot->Loaded)
+        LoadObject(slot);
+    return slot->Object;
+}
+
+TPDFObject* TPDFDocument::ResolveRef(std::int32_t objNum, std::int32_t genNum) {
+    return ObjectOf(FindIndirect(objNum, genNum));
+}
+
+TPDFObject* TPDFDocument::NestedObject(TPDFIndObj* slot) {
+    if (!slot)
+        return nullptr;
+    if (slot->Loaded)
+        return slot->Object;
+    // Beyond the bound the slot stays unloaded: a later top-level request still loads it.
+    if (FLoadDepth >= kMaxLoadDepth)
+        return nullptr;
+    return ObjectOf(slot);
+}
+
+void TPDFDocument::LoadObject(TPDFIndObj* slot) {
+    // Set first: a slot met again while it is being loaded answers what it holds (nothing).
+    slot->Loaded = true;
+    struct DepthGuard {
+        int& Depth;
+        explicit DepthGuard(int& depth) : Depth(depth) { ++Depth; }
+        ~DepthGuard() { --Depth; }
+    } guard(FLoadDepth);
+
+    TPDFObject* value = nullptr;
+    try {
+        std::string text;
+        if (slot->Compressed) {
+            // Whatever comes out (a null too) depends on the key applied now.
+            FReadCompressed = true;
+            text = CompressedObjectText(slot);
+        } else if (slot->Offset > 0) {
+            const auto size = static_cast<std::int64_t>(FFileData.size());
+            if (slot->Offset < size && slot->Extent > 0)
+                text = FFileData.substr(
+                    static_cast<std::size_t>(slot->Offset),
+                    static_cast<std::size_t>(std::min(slot->Extent, size - slot->Offset)));
+        }
+        if (slot->Object) {
+            FStore->Release(slot->Object, true);
+            slot->Object = nullptr;
+        }
+        if (slot->Compressed)
+            slot->Decrypted = true; // its object stream was decrypted as a whole
+
+        const std::string_view t(text);
+        std::size_t i = 0;
+        auto numberRun = [&]() {
+            while (i < t.size() && !isNumberByte(t[i]))
+                ++i;
+            const std::size_t from = i;
+            while (i < t.size() && isNumberByte(t[i]))
+                ++i;
+            return runToInt32(t.substr(from, i - from));
+        };
+        const std::int32_t objNum = numberRun();
+        const std::int32_t genNum = numberRun();
+        if (objNum == slot->ObjNum && genNum == slot->GenNum) {
+            while (i < t.size() && IsWhiteSpace(t[i]))
+                ++i;
+            std::string_view keyword;
+            if (t.size() - i >= 3 && std::tolower(static_cast<unsigned char>(t[i])) == 'o' &&
+                std::tolower(static_cast<unsigned char>(t[i + 1])) == 'b' &&
+                std::tolower(static_cast<unsigned char>(t[i + 2])) == 'j') {
+                keyword = t.substr(i, 3);
+                i += 3;
+            } else {
+                const std::size_t from = i;
+                while (i < t.size() && !IsWhiteSpace(t[i]))
+                    ++i;
+                keyword = t.substr(from, i - from);
+            }
+            while (i < t.size() && IsWhiteSpace(t[i]))
+                ++i;
+            if (keyword == "obj") {
+                const std::string_view rest = t.substr(i);
+                value = FStore->Parse(rest);
+                if (TPDFDictionary* dict = AsDictionary(value)) {
+                    std::string data;
+                    if (FindStreamData(rest, dict, data)) {
+                        TPDFStream* stream = FStore->CreateStream(std::string());
+                        stream->Dictionary()->Assign(dict);
+                        stream->SetRawData(std::move(data));
+                        value = stream;
+                    }
+                }
+            }
+        }
+    } catch (...) {
+        value = nullptr;
+    }
+    if (!value)
+        value = FStore->CreateNull();
+    value->MarkIndirect(slot->ObjNum, slot->GenNum);
+    slot->Object = value;
+}
+
+bool TPDFDocument::FindStreamData(std::string_view text, const TPDFDictionary* dict,
+                                  std::string& data) {
+    if (text.find("stream") == std::string_view::npos ||
+        text.find("endstream") == std::string_view::npos)
+        return false;
+    // The dictionary was parsed from this very text: its end position says where to look.
+    const std::size_t from = std::min<std::size_t>(
+        text.size(), dict->EndPosition > 0 ? static_cast<std::size_t>(dict->EndPosition - 1) : 0);
+    const std::size_t keyword = text.find("stream", from);
+    if (keyword == std::string_view::npos)
+        return false;
+    std::size_t j = keyword + 6;
+    while (j < text.size() && (text[j] == ' ' || text[j] == 7))
+        ++j;
+    if (j >= text.size())
+        return false;
+    std::size_t start;
+    if (text[j] == '\n')
+        start = j + 1;
+    else if (text[j] == '\r')
+        start = j + 1 < text.size() && text[j + 1] == '\n' ? j + 2 : j + 1;
+    else
+        return false;
+
+    TPDFObject* length = dict->Get("Length", false);
+    if (const TPDFIndRef* ref = AsRef(length))
+        length = NestedObject(FindIndirect(ref->RefObjNum(), ref->RefGenNum()));
+    const auto* number = Cast<TPDFNumeric>(length);
+    if (!number)
+        return false;
+    const auto available = static_cast<std::int64_t>(text.size() - start);
+    const std::int64_t count = std::clamp<std::int64_t>(number->IntValue(), 0, available);
+    data.assign(text.substr(start, static_cast<std::size_t>(count)));
+    return true;
+}
+
+std::string TPDFDocument::CompressedObjectText(TPDFIndObj* slot) {
+    const std::string prefix = intText(slot->ObjNum) + " " + intText(slot->GenNum) + " obj\r";
+    const std::string nullText = prefix + "null\rendobj";
+
+    TPDFIndObj* container = FindIndirect(slot->StreamObjNum, 0);
+    if (!container || container == slot)
+        return nullText;
+    TPDFStream* stream = AsStream(NestedObject(container));
+    if (!stream || stream->Dictionary()->GetTypeName() != "ObjStm")
+        return nullText;
+    if (!container->Decrypted && FSecurity->EncryptionKind() == 1 && FSecurity->PasswordApplied()) {
+        const std::string password = FSecurity->AppliedPassword();
+        if (!FSecurity->CheckUserPassword(password))
+            FSecurity->CheckOwnerPassword(password);
+        FSecurity->DecryptObject(container);
+    }
+    const TPDFDictionary* dict = stream->Dictionary();
+    const auto* firstValue = Cast<TPDFNumeric>(dict->Get("First", false));
+    const auto* countValue = Cast<TPDFNumeric>(dict->Get("N", false));
+    if (!firstValue || !countValue)
+        return nullText;
+    const std::int64_t first = firstValue->IntValue();
+    const std::int64_t count = countValue->IntValue();
+    if (first <= 0 || count <= 0 || slot->StreamIndex < 0 || slot->StreamIndex >= count)
+        return nullText;
+
+    // Decoded data and header are kept per container while its data stays the same
+    // (decryption in place changes the data version).
+    TObjStmCache& cache = FObjStmCache[slot->StreamObjNum];
+    if (!cache.Valid || cache.Stream != stream || cache.DataVersion != stream->DataVersion() ||
+        cache.HeaderFirst != first) {
+        if (cache.Valid)
+            FObjStmCacheBytes -= static_cast<std::int64_t>(cache.Decoded.size());
+        cache.Valid = false;
+        cache.Decoded = stream->DecodedData();
+        cache.Header.clear();
+        TPDFStructure scratch;
+        const std::string headerText =
+            "[ " + cache.Decoded.substr(0, static_cast<std::size_t>(first)) + " ]";
+        if (const TPDFArray* items = AsArray(scratch.Parse(headerText))) {
+            cache.Header.reserve(static_cast<std::size_t>(items->Count()));
+            for (const TPDFObject* item : items->Items()) {
+                const auto* number = Cast<TPDFNumeric>(item);
+                cache.Header.push_back(number ? number->Value
+                                              : std::numeric_limits<double>::quiet_NaN());
+            }
+        }
+        cache.Stream = stream;
+        cache.DataVersion = stream->DataVersion();
+        cache.HeaderFirst = first;
+        cache.Valid = true;
+        FObjStmCacheBytes += static_cast<std::int64_t>(cache.Decoded.size());
+        if (FObjStmCacheBytes > kObjStmCacheBudget) {
+            for (auto it = FObjStmCache.begin(); it != FObjStmCache.end();) {
+                if (&it->second == &cache) {
+                    ++it;
+                    continue;
+                }
+                FObjStmCacheBytes -= static_cast<std::int64_t>(it->second.Decoded.size());
+                it = FObjStmCache.erase(it);
+            }
+        }
+    }
+
+    const std::vector<double>& header = cache.Header;
+    const std::int64_t index = slot->StreamIndex;
+    if (static_cast<std::int64_t>(header.size()) < 2 * count)
+        return nullText;
+    const double number = header[static_cast<std::size_t>(2 * index)];
+    const double offset = header[static_cast<std::size_t>(2 * index + 1)];
+    if (std::isnan(number) || number != slot->ObjNum || std::isnan(offset))
+        return nullText;
+    const std::int64_t o = roundToInt(offset);
+    const auto length = static_cast<std::int64_t>(cache.Decoded.size());
+    std::int64_t e = length;
+    if (index < count - 1 && !std::isnan(header[static_cast<std::size_t>(2 * index + 3)]))
+        e = roundToInt(header[static_cast<std::size_t>(2 * index + 3)]);
+
+    std::string text = prefix;
+    const std::int64_t start = first + o;
+    if (start >= 0 && start < length && e - o > 0)
+        text.append(cache.Decoded, static_cast<std::size_t>(start),
+                    static_cast<std::size_t>(std::min(e - o, length - start)));
+    return text;
+}
+
+TPDFIndObj* TPDFDocument::AddIndirect(TPDFObject* value) {
+    if (!value)
+        value = FStore->CreateNull();
+    std::int64_t highest = FSlots.empty() ? 0 : FHighestObjNum;
+    std::int32_t objNum;
+    if (highest < std::numeric_limits<std::int32_t>::max()) {
+        objNum = static_cast<std::int32_t>(highest + 1);
+    } else {
+        // No number is left above the highest: take the lowest one without a slot.
+        objNum = 1;
+        while (FindIndirect(objNum, 0))
+            ++objNum;
+    }
+    auto slot = std::make_unique<TPDFIndObj>();
+    slot->ObjNum = objNum;
+    slot->GenNum = 0;
+    slot->Object = value;
+    slot->Loaded = true;
+    // A value made in memory is plain: the security handler must not run RC4 over it.
+    slot->Decrypted = true;
+    value->MarkIndirect(objNum, 0);
+    TPDFIndObj* raw = slot.get();
+    AddSlot(std::move(slot));
+    highest = FHighestObjNum;
+    FTrailer->Put("Size", FStore->CreateNumber(static_cast<double>(highest + 1)));
+    return raw;
+}
+
+TPDFDictionary* TPDFDocument::Catalog() {
+    TPDFDictionary* root = AsDictionary(FTrailer->Get("Root"));
+    if (!root) {
+        root = FStore->CreateDictionary();
+        const TPDFIndObj* slot = AddIndirect(root);
+        FTrailer->Put("Root", FStore->CreateRef(slot->ObjNum, slot->GenNum));
+    }
+    return root;
+}
+
+TPDFDictionary* TPDFDocument::PagesRoot() {
+    return AsDictionary(Catalog()->Get("Pages"));
+}
+
+TPDFDictionary* TPDFDocument::InfoDictionary() {
+    TPDFDictionary* info = AsDictionary(FTrailer->Get("Info"));
+    if (!info) {
+        info = FStore->CreateDictionary();
+        const TPDFIndObj* slot = AddIndirect(info);
+        FTrailer->Put("Info", FStore->CreateRef(slot->ObjNum, slot->GenNum));
+    }
+    return info;
+}
+
+bool TPDFDocument::NewBlank() {
+    Unload();
+    FHeaderVersion = "1.4";
+    TPDFStructure& s = *FStore;
+
+    TPDFDictionary* pages = s.CreateDictionary();
+    pages->Put("Type", s.CreateName("Pages"));
+    pages->Put("Count", s.CreateNumber(1));
+    TPDFArray* kids = s.CreateArray();
+    kids->Add(s.CreateRef(2, 0));
+    pages->Put("Kids", kids);
+    AddIndirect(pages);
+
+    TPDFDictionary* page = s.CreateDictionary();
+    page->Put("Type", s.CreateName("Page"));
+    page->Put("Parent", s.CreateRef(1, 0));
+    page->Put("MediaBox", s.CreateArray(std::vector<std::int32_t>{0, 0, 612, 792}));
+    page->Put("CropBox", s.CreateArray(std::vector<std::int32_t>{0, 0, 612, 792}));
+    TPDFDictionary* resources = s.CreateDictionary();
+    TPDFArray* procSet = s.CreateArray();
+    for (const char* name : {"PDF", "Text", "ImageB", "ImageC", "ImageI"})
+        procSet->Add(s.CreateName(name));
+    resources->Put("ProcSet", procSet);
+    page->Put("Resources", resources);
+    AddIndirect(page);
+
+    TPDFDictionary* catalog = s.CreateDictionary();
+    catalog->Put("Type", s.CreateName("Catalog"));
+    catalog->Put("Pages", s.CreateRef(1, 0));
+    AddIndirect(catalog);
+
+    AddIndirect(s.CreateDictionary());
+
+    FTrailer->Put("Root", s.CreateRef(3, 0));
+    FTrailer->Put("Info", s.CreateRef(4, 0));
+    const std::string digest = MD5(localDateText());
+    TPDFArray* id = s.CreateArray();
+    id->Add(s.CreateString(digest, true));
+    id->Add(s.CreateString(digest, true));
+    FTrailer->Put("ID", id);
+
+    BuildPageTree();
+    return true;
+}
+
+int TPDFDocument::EncryptionKind() {
+    return FSecurity->EncryptionKind();
+}
+
+void TPDFDocument::DecryptObject(TPDFIndObj* slot) {
+    FSecurity->DecryptObject(slot);
+}
+
+void TPDFDocument::DecryptGraph(std::int32_t objNum, std::int32_t genNum) {
+    FSecurity->DecryptGraph(objNum, genNum);
+}
+
+} // namespace korvel

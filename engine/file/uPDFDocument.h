@@ -106,6 +106,9 @@ public:
     int Origin = 0;
 
 private:
+    // Loads FileData with this password applied after the cross-reference reading and at the
+    // end; failure unloads.
+    bool LoadWithPassword(const std::string& password);
     bool LoadInternal();
     bool ReadHeader();
     bool ReadCrossReferences();
@@ -115,6 +118,11 @@ private:
     void LoadObject(TPDFIndObj* slot);
     std::string CompressedObjectText(TPDFIndObj* slot);
     void AddSlot(std::unique_ptr<TPDFIndObj> slot);
+    // The stream data of a dictionary parsed from an object's text, when the text holds one.
+    bool FindStreamData(std::string_view text, const TPDFDictionary* dict, std::string& data);
+    // The value of another slot met while loading one (an indirect `Length`, an object
+    // stream): nullptr once the nesting bound is reached.
+    TPDFObject* NestedObject(TPDFIndObj* slot);
 
     std::unique_ptr<TPDFStructure> FStore;
     std::unique_ptr<TPDFSecurityHandler> FSecurity;
@@ -129,16 +137,23 @@ private:
     std::vector<std::int32_t> FSectionOffsets;
     bool FLinearized = false;
     bool FReadCompressed = false;
-    int FLoadDepth = 0; // nesting of LoadObject through indirect `Length` and object streams
+    int FLoadDepth = 0;        // nesting of LoadObject through indirect `Length` and object streams
+    std::string FLoadPassword; // the password of the load in progress
 
     // Object streams decoded once per change of their data: decoded bytes and parsed header.
     struct TObjStmCache {
+        const TPDFStream* Stream = nullptr;
         std::uint64_t DataVersion = 0;
+        std::int64_t HeaderFirst = 0; // the `First` the header was cut at
         std::string Decoded;
         std::vector<double> Header; // the numbers of the header, in order (non-numbers: NaN)
         bool Valid = false;
     };
     std::unordered_map<std::int32_t, TObjStmCache> FObjStmCache;
+    std::int64_t FObjStmCacheBytes = 0;
+    // The cache holds all object streams of ordinary files; past this many decoded bytes the
+    // older entries are dropped, so a file of many huge object streams cannot pile them up.
+    static constexpr std::int64_t kObjStmCacheBudget = std::int64_t{64} << 20;
 };
 
 } // namespace korvel

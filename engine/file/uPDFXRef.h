@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace korvel {
 
@@ -51,7 +52,26 @@ public:
     SectionFn OnSection;
 
 private:
+    enum class TSectionState { Reading, Succeeded, Failed };
+    // What one section says about the sections behind it.
+    struct TSectionLinks {
+        bool Ok = false;
+        bool HasXRefStm = false;
+        std::int64_t XRefStm = 0;
+        bool HasPrev = false;
+        std::int64_t Prev = 0;
+    };
+    // Finds the keyword near the offset: the position after `xref` (table) or ` obj` (stream).
+    bool LocateSection(std::int64_t offset, bool& isStream, std::int64_t& position);
+    TSectionLinks ReadTable(std::int64_t position);
+    TSectionLinks ReadStream(std::int64_t position);
+
     TXRStringStream& FStream;
+    // Sections read during this reader's life, by requested offset and by keyword position:
+    // a section reached twice (XRefStm and Prev to the same older section, or two offsets a
+    // few bytes apart) answers its recorded result instead of being read again.
+    std::unordered_map<std::int64_t, TSectionState> FByOffset;
+    std::unordered_map<std::int64_t, TSectionState> FByPosition;
 };
 
 } // namespace korvel

@@ -1,1 +1,310 @@
 #include "pages/uPDFPageTree.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "file/uPDFStructure.h"
+
+namespace korvel {
+
+namespace {
+
+// The number of an array element; a missing or non-numeric element counts as 0.
+double numberAt(const TPDFArray* array, int index) {
+    return AsNumber(array ? array->Item(index) : nullptr, 0);
+}
+
+TPDFObject* resolved(TPDFObject* value) {
+    if (const TPDFIndRef* ref = AsRef(value))
+        return ref->Resolve();
+    return value;
+}
+
+bool contains(const std::vector<const TPDFObject*>& seen, const TPDFObject* value) {
+    return std::find(seen.begin(), seen.end(), value) != seen.end();
+}
+
+} // namespace
+
+TPDFPageTree::TPDFPageTree(TPDFDictionary* root) : FRootNode(root) {
+    if (!FRootNode)
+        return;
+    FStore = FRootNode->Owner;
+    SelectPage(1);
+}
+
+int TPDFPageTree::PageCount() {
+    if (!FRootNode)
+        return 0;
+    return std::max(FRootNode->GetInteger("Count", 0), 0);
+}
+
+TPDFDictionary* TPDFPageTree::LocatePage(int index) {
+    if (index < 1 || index > PageCount())
+        return nullptr;
+    if (const auto it = FPageCache.find(index); it != FPageCache.end()) {
+        FCurrentParent = it->second.Parent;
+        FLocatedObjNum = it->second.ObjNum;
+        FLocatedGenNum = it->second.GenNum;
+        return it->second.Page;
+    }
+
+    // A descent never comes back up (whatever it finds ends the search), so the walk is one
+    // loop over the innermost `Kids` array; the frames only remember the way down.
+    std::vector<TWalkFrame> frames;
+    std::int64_t passed = 0;
+    // While no node has subtracted from the counter, a page passed at position p is exactly what
+    // a walk for p would find (that walk takes the same path up to it), so it is cached.
+    bool countsAscending = true;
+    if (!FWalk.empty() && index > FWalkPassed) {
+        // A walk for a later page takes every decision the last walk took up to its page, except
+        // that it passes over the nodes whose `Count` ends before the wanted page: going on from
+        // there turns the pages in order in one walk, not one walk per page.
+        frames = FWalk;
+        passed = FWalkPassed;
+        countsAscending = FWalkAscending;
+        std::int32_t objNum = 0, genNum = 0;
+        if (const auto last = FPageCache.find(static_cast<int>(FWalkPassed));
+            last != FPageCache.end()) {
+            objNum = last->second.ObjNum;
+            genNum = last->second.GenNum;
+        }
+        // The outermost node whose `Count` ends before the wanted page is passed over, with
+        // everything inside it (inner nodes may claim more than their parents hold).
+        for (std::size_t depth = 1; depth < frames.size(); ++depth) {
+            const TWalkFrame& node = frames[depth];
+            if (index > node.Before + node.Count) {
+                objNum = node.ObjNum;
+                genNum = node.GenNum;
+                passed = node.Before + node.Count;
+                if (node.Count < 0)
+                    countsAscending = false;
+                frames.resize(depth);
+                break;
+            }
+        }
+        const bool resumable =
+            std::all_of(frames.begin(), frames.end(),
+                        [index](const TWalkFrame& f) { return index <= f.Limit; });
+        if (resumable) {
+            FLocatedObjNum = objNum;
+            FLocatedGenNum = genNum;
+        } else {
+            frames.clear();
+        }
+    }
+    if (frames.empty()) {
+        passed = 0;
+        countsAscending = true;
+        TPDFArray* rootKids = AsArray(FRootNode->Get("Kids", true));
+        if (!rootKids) {
+            FCurrentParent = FRootNode;
+            return nullptr;
+        }
+        frames.push_back(TWalkFrame{rootKids, 0, FRootNode, 0, 0, 0, 0});
+    }
+
+    TPDFDictionary* result = nullptr;
+    while (!result) {
+        TWalkFrame& frame = frames.back();
+        if (frame.Next >= frame.Kids->Count())
+            break; // off the end of an array: not found
+        const TPDFIndRef* ref = AsRef(frame.Kids->Item(frame.Next++));
+        if (!ref)
+            continue; // direct dictionaries in `Kids` are invisible
+        FLocatedObjNum = ref->RefObjNum();
+        FLocatedGenNum = ref->RefGenNum();
+        TPDFDictionary* node = AsDictionary(ref->Resolve());
+        if (!node)
+            continue;
+        const std::string type = node->GetTypeName();
+        if (type == "Pages") {
+            const TPDFNumeric* countValue = Cast<TPDFNumeric>(node->Get("Count", true));
+            const std::int64_t count = countValue ? countValue->IntValue() : 0;
+            if (index > passed + count) {
+                passed += count;
+                if (count < 0)
+                    countsAscending = false;
+                continue;
+            }
+            TPDFArray* subKids = AsArray(node->Get("Kids", true));
+            if (!subKids) {
+                TWalkFrame& current = frames.back();
+                current.Limit = std::min(current.Limit, passed + count);
+                continue;
+            }
+            const bool cycle =
+                std::any_of(frames.begin(), frames.end(),
+                            [subKids](const TWalkFrame& f) { return f.Kids == subKids; });
+            if (cycle || static_cast<int>(frames.size()) > kMaxTreeDepth)
+                break; // a cycle, or a chain no real file has: the page is not found
+            frames.push_back(
+                TWalkFrame{subKids, 0, node, passed, count, ref->RefObjNum(), ref->RefGenNum()});
+        } else if (type == "Page") {
+            if (passed + 1 == index) {
+                result = node;
+                break;
+            }
+            ++passed;
+            if (countsAscending && passed >= 1 && passed <= std::numeric_limits<int>::max())
+                FPageCache.try_emplace(
+                    static_cast<int>(passed),
+                    TCachedPage{node, frames.back().Node, ref->RefObjNum(), ref->RefGenNum()});
+        }
+    }
+    FCurrentParent = frames.back().Node;
+    if (!result)
+        return nullptr;
+    FPageCache[index] = TCachedPage{result, FCurrentParent, FLocatedObjNum, FLocatedGenNum};
+    FWalk = std::move(frames);
+    FWalkPassed = index;
+    FWalkAscending = countsAscending;
+    return result;
+}
+
+void TPDFPageTree::SelectPage(int index) {
+    FWidthValid = false;
+    FHeightValid = false;
+    if (index < 1 || index > PageCount())
+        index = FCurrentIndex;
+    FPageReady = false;
+    FCurrentPage = LocatePage(index); // served from the cache when the page was found before
+    if (!FCurrentPage)
+        return;
+    FCurrentIndex = index;
+    FContentStreams.clear();
+    NormaliseContents(FCurrentPage);
+}
+
+TPDFObject* TPDFPageTree::NewIndirect(TPDFObject* value) {
+    if (!FStore || !FStore->OnNewIndirect)
+        return value;
+    const auto [num, gen] = FStore->OnNewIndirect(value);
+    return FStore->CreateRef(num, gen);
+}
+
+TPDFStream* TPDFPageTree::NewMarkedStream() {
+    TPDFStream* stream = FStore->CreateStream(std::string());
+    stream->Dictionary()->Put("LC", FStore->CreateName("ZLQR"));
+    return stream;
+}
+
+void TPDFPageTree::NormaliseContents(TPDFDictionary* page) {
+    if (!FStore)
+        return;
+    TPDFArray* contents = nullptr;
+    TPDFObject* entry = page->Get("Contents", false);
+    if (!entry) {
+        contents = FStore->CreateArray();
+        page->Put("Contents", contents);
+    } else if (TPDFIndRef* ref = AsRef(entry)) {
+        contents = AsArray(ref->Resolve());
+        if (!contents) {
+            // One stream (or a broken reference): made the only element of a new array.
+            contents = FStore->CreateArray();
+            contents->Add(FStore->CreateRef(ref->RefObjNum(), ref->RefGenNum()));
+            page->Put("Contents", contents);
+        }
+    } else {
+        contents = AsArray(entry);
+        if (!contents)
+            return; // no content streams at all
+    }
+
+    // The editing side draws into the last content stream when it is one of its own markers.
+    const TPDFStream* last = AsStream(resolved(contents->Item(contents->Count() - 1)));
+    const TPDFName* mark = last ? Cast<TPDFName>(last->Dictionary()->Get("LC", false)) : nullptr;
+    if (!mark || mark->Value() != "ZLQR" || last->RawData().size() > kMaxMarkedStreamData)
+        contents->Add(NewIndirect(NewMarkedStream()));
+
+    FContentStreams.reserve(static_cast<std::size_t>(contents->Count()));
+    for (int i = 0; i < contents->Count(); ++i) {
+        TPDFStream* stream = AsStream(resolved(contents->Item(i)));
+        if (!stream) {
+            // Broken references and stray values become empty streams of their own.
+            stream = FStore->CreateStream(std::string());
+            contents->Replace(i, NewIndirect(stream));
+        }
+        FContentStreams.push_back(stream);
+    }
+    FStreamCursor = static_cast<int>(FContentStreams.size());
+    FPageReady = true;
+}
+
+double TPDFPageTree::MediaBoxSide(int low, int high) {
+    if (!FCurrentPage)
+        return 0;
+    std::vector<const TPDFObject*> seen;
+    for (TPDFDictionary* node = FCurrentPage;
+         node && !contains(seen, node) && static_cast<int>(seen.size()) <= kMaxTreeDepth;
+         node = AsDictionary(node->Get("Parent", true))) {
+        if (const TPDFArray* box = AsArray(node->Get("MediaBox", true)))
+            return std::fabs(numberAt(box, high) - numberAt(box, low));
+        seen.push_back(node);
+    }
+
+    // No media box anywhere up the chain: the default size, written into the page.
+    if (const TPDFArray* rootBox =
+            FRootNode ? AsArray(FRootNode->Get("MediaBox", false)) : nullptr) {
+        DefaultWidth = std::fabs(numberAt(rootBox, 2) - numberAt(rootBox, 0));
+        DefaultHeight = std::fabs(numberAt(rootBox, 3) - numberAt(rootBox, 1));
+    }
+    if (FStore)
+        FCurrentPage->Put("MediaBox", FStore->CreateArray(
+                                          std::vector<double>{0, 0, DefaultWidth, DefaultHeight}));
+    return low == 0 ? DefaultWidth : DefaultHeight;
+}
+
+double TPDFPageTree::PageWidth() {
+    if (!FWidthValid) {
+        FWidthCache = MediaBoxSide(0, 2);
+        FWidthValid = FCurrentPage != nullptr;
+    }
+    return FWidthCache;
+}
+
+double TPDFPageTree::PageHeight() {
+    if (!FHeightValid) {
+        FHeightCache = MediaBoxSide(1, 3);
+        FHeightValid = FCurrentPage != nullptr;
+    }
+    return FHeightCache;
+}
+
+TPDFDictionary* TPDFPageTree::PageResources() {
+    if (!FCurrentPage || !FStore)
+        return nullptr;
+    TPDFDictionary* page = FCurrentPage;
+    TPDFObject* value = page->Get("Resources", false);
+    if (!value) {
+        // Only the immediate parent is asked; the walk tells which node that is.
+        LocatePage(FCurrentIndex);
+        if (FCurrentParent)
+            value = FCurrentParent->Get("Resources", false);
+    }
+    if (!value) {
+        TPDFDictionary* fresh = FStore->CreateDictionary();
+        page->Put("Resources", fresh);
+        return fresh;
+    }
+    if (TPDFDictionary* resources = AsDictionary(resolved(value)))
+        return resources;
+    TPDFDictionary* fresh = FStore->CreateDictionary();
+    page->Put("Resources", fresh);
+    return fresh;
+}
+
+std::string TPDFPageTree::ContentData() {
+    if (FStreamCursor < 1 || FStreamCursor > static_cast<int>(FContentStreams.size()))
+        return {};
+    const TPDFStream* stream = FContentStreams[static_cast<std::size_t>(FStreamCursor - 1)];
+    return stream ? stream->DecodedData() : std::string();
+}
+
+void TPDFPageTree::ReportLocatedPage() {
+    if (OnLocatedPage)
+        OnLocatedPage(FLocatedObjNum, FLocatedGenNum);
+}
+
+} // namespace korvel

@@ -2,30 +2,54 @@
 // The page list of a document: counting pages from the root's `Count`, locating a page by
 // walking `Kids` (skipping whole subtrees by their `Count`), selecting a page with its content
 // streams, and the selected page's size, resources and decoded content.
+//
+// Hostile trees: the walk is a loop, not a recursion (a descent into a `Pages` node ends the
+// search there, so nothing needs to be returned to); it ends at a `Kids` array it has already
+// descended into and after kMaxTreeDepth descents. `Parent` chains stop at a repeated node and
+// after kMaxTreeDepth steps.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 namespace korvel {
 
+class TPDFArray;
 class TPDFDictionary;
+class TPDFObject;
 class TPDFStream;
 class TPDFStructure;
+
+// Page trees of real files are a handful of levels deep; deeper ones are hostile and would only
+// make every page lookup cost the depth.
+constexpr int kMaxTreeDepth = 256;
+
+// Raw data up to this size keeps a marked last content stream usable as the drawing target.
+constexpr std::size_t kMaxMarkedStreamData = 500000;
 
 class TPDFPageTree {
 public:
     // root: the root `Pages` dictionary or nullptr. With a root, page 1 is selected.
     explicit TPDFPageTree(TPDFDictionary* root);
 
+    // The root's `Count` (0 when missing, not a number or negative); the tree is not walked.
     int PageCount();
+    // The page dictionary of a 1-based page number, or nullptr. Sets CurrentParent (the node
+    // whose `Kids` held the page) and the located object (the last reference met; the page's own
+    // reference when found).
     TPDFDictionary* LocatePage(int index);
+    // Out-of-range numbers re-select the current page. A page that cannot be located leaves no
+    // current page; CurrentIndex then keeps the last good number.
     void SelectPage(int index);
     // Size of the selected page (media box, unrotated); 0 when no page is selected.
     double PageWidth();
     double PageHeight();
+    // The resource dictionary of the selected page (the page's own or its immediate parent's,
+    // else a new empty one put into the page); nullptr when no page is selected.
     TPDFDictionary* PageResources();
     // Decoded data of the content stream at StreamCursor; empty when there is none.
     std::string ContentData();
@@ -48,12 +72,46 @@ public:
     std::function<void(std::int32_t objNum, std::int32_t genNum)> OnLocatedPage;
 
 private:
+    // What a walk for a page number ends with, kept so that the same number is not walked again.
+    struct TCachedPage {
+        TPDFDictionary* Page = nullptr;
+        TPDFDictionary* Parent = nullptr;
+        std::int32_t ObjNum = 0;
+        std::int32_t GenNum = 0;
+    };
+
+    // One `Kids` array of a walk: where it stands in it, and the node it belongs to with the
+    // counter before that node and the node's `Count` (the root's frame is never left).
+    struct TWalkFrame {
+        TPDFArray* Kids = nullptr;
+        int Next = 0;
+        TPDFDictionary* Node = nullptr;
+        std::int64_t Before = 0;
+        std::int64_t Count = 0;
+        std::int32_t ObjNum = 0;
+        std::int32_t GenNum = 0;
+        // The lowest counter-plus-`Count` of the nodes in this array that the walk meant to
+        // enter but could not (their `Kids` are no array): a later page beyond it would have
+        // counted such a node instead, so the walk cannot go on from here for that page.
+        std::int64_t Limit = std::numeric_limits<std::int64_t>::max();
+    };
+
     double MediaBoxSide(int low, int high);
+    void NormaliseContents(TPDFDictionary* page);
+    // A new value registered as an indirect object; the reference to it, or the value itself
+    // when the store has no way to register objects.
+    TPDFObject* NewIndirect(TPDFObject* value);
+    TPDFStream* NewMarkedStream();
 
     TPDFDictionary* FRootNode = nullptr;
     TPDFStructure* FStore = nullptr;
-    // Sparse: a `Count` of two billion costs nothing until pages are found.
-    std::unordered_map<int, TPDFDictionary*> FPageCache;
+    // Sparse: a `Count` of two billion costs nothing until pages are found. Entries beyond the
+    // count are never served.
+    std::unordered_map<int, TCachedPage> FPageCache;
+    // Where the last successful walk stopped: a walk for a later page goes on from there.
+    std::vector<TWalkFrame> FWalk;
+    std::int64_t FWalkPassed = 0;
+    bool FWalkAscending = true;
     int FCurrentIndex = 0;
     TPDFDictionary* FCurrentPage = nullptr;
     TPDFDictionary* FCurrentParent = nullptr;

@@ -40,12 +40,18 @@ public:
     bool PasswordApplied() const { return FPasswordApplied; }
     const std::string& AppliedPassword() const { return FAppliedPassword; }
     const std::string& FileKey() const { return FFileKey; }
+    // `P` as a signed 32-bit integer (bit tests); 0 when missing or unsupported.
     std::int32_t Permissions();
     int Revision();
     int Version();
 
 private:
     void ReadEncrypt();
+    void EnsureRead();
+    // `P` read again from the bytes of the Encrypt object, for values beyond 32 signed bits.
+    std::int32_t RawPermissions(const TPDFIndObj& slot) const;
+    // The computed U against the stored one: whole for 40-bit keys, else the first 16 bytes.
+    bool MatchesUserEntry(const std::string& computedU) const;
     // The shared key computation; returns the computed U and sets FWorkKey.
     std::string ComputeKey(const std::string& userPassword, const std::string& ownerPassword,
                            const std::string& workO, const std::string& workU);

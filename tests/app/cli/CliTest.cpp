@@ -1,1 +1,200 @@
+// tolvane-text end to end: the built binary over files made by the test writer, with stdout,
+// stderr and the exit code compared byte for byte.
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "support/PdfWriter.h"
+
+using tolvane_test::MakeSimplePdf;
+using tolvane_test::SimpleDocOptions;
+
+namespace {
+
+const std::string kBinary = TOLVANE_BINARY_DIR "/tolvane-text";
+
+struct RunResult {
+    int ExitCode = -1;
+    std::string Out;
+    std::string Err;
+};
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class TempDir {
+public:
+    TempDir() {
+        Path = std::filesystem::temp_directory_path() /
+               ("tolvane_cli_" + std::to_string(getpid()) + "_" + std::to_string(++Counter));
+        std::filesystem::create_directories(Path);
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(Path, ignored);
+    }
+    std::string Write(const std::string& name, const std::string& bytes) const {
+        const auto path = Path / name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path.string();
+    }
+    std::filesystem::path Path;
+    static inline int Counter = 0;
+};
+
+// Runs the binary with the arguments; stdout and stderr go to files so neither pipe can fill.
+RunResult run(const std::vector<std::string>& args) {
+    TempDir dir;
+    const std::string outPath = (dir.Path / "stdout").string();
+    const std::string errPath = (dir.Path / "stderr").string();
+    std::vector<std::string> argv{kBinary};
+    argv.insert(argv.end(), args.begin(), args.end());
+
+    const pid_t child = fork();
+    if (child == 0) {
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0)
+            _exit(127);
+        dup2(out, 1);
+        dup2(err, 2);
+        std::vector<char*> raw;
+        for (std::string& a : argv)
+            raw.push_back(a.data());
+        raw.push_back(nullptr);
+        execv(raw[0], raw.data());
+        _exit(127);
+    }
+    RunResult result;
+    int status = 0;
+    if (child > 0 && waitpid(child, &status, 0) == child)
+        result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.Out = readFile(outPath);
+    result.Err = readFile(errPath);
+    return result;
+}
+
+} // namespace
+
+TEST(Cli, InfoListsSecurityAnswersAndEveryPageSize) {
+    TempDir dir;
+    SimpleDocOptions options;
+    options.Width = 200.5;
+    options.Height = 100.99999;
+    const std::string file = dir.Write("two.pdf", MakeSimplePdf({"BT ET", "BT ET"}, options));
+    const RunResult r = run({"info", file});
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_EQ(r.Err, "");
+    EXPECT_EQ(r.Out, "Encrypted: 0\n"
+                     "SecurityInfo: 0 2 2 4 6 6 6 6 6 6 11\n"
+                     "PageCount: 2\n"
+                     "Page 1: 200.5 100.9999\n"
+                     "Page 2: 200.5 100.9999\n");
+}
+
+TEST(Cli, InfoWritesWholeNumbersWithoutPointAndDefaultsMissingBoxes) {
+    TempDir dir;
+    tolvane_test::PdfWriter w;
+    w.RootObj = 1;
+    w.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    w.Set(2, "<< /Type /Pages /Count 3 /Kids [3 0 R 4 0 R] >>");
+    w.Set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.3 -841.89] >>");
+    w.Set(4, "<< /Type /Page /Parent 2 0 R >>");
+    const std::string file = dir.Write("tree.pdf", w.Finish());
+    const RunResult r = run({"info", file});
+    EXPECT_EQ(r.ExitCode, 0);
+    // Page 3 cannot be located: its line tells the size of no page.
+    EXPECT_EQ(r.Out, "Encrypted: 0\n"
+                     "SecurityInfo: 0 2 2 4 6 6 6 6 6 6 11\n"
+                     "PageCount: 3\n"
+                     "Page 1: 595.3 841.89\n"
+                     "Page 2: 612 792\n"
+                     "Page 3: 0 0\n");
+}
+
+TEST(Cli, InfoWithPasswordAppliesItBeforeTheSecurityLine) {
+    TempDir dir;
+    SimpleDocOptions options;
+    options.Encrypted = true;
+    options.Encryption.UserPassword = "user";
+    options.Encryption.OwnerPassword = "owner";
+    const std::string file = dir.Write("locked.pdf", MakeSimplePdf({"BT ET"}, options));
+
+    RunResult r = run({"info", file});
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_EQ(r.Out, "Encrypted: 1\n"
+                     "SecurityInfo: 1 3 3 4 6 6 6 6 6 6 8\n"
+                     "PageCount: 1\n"
+                     "Page 1: 612 792\n");
+
+    r = run({"info", file, "--password", "owner"});
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_EQ(r.Out, "Encrypted: 1\n"
+                     "SetPassword: 2\n"
+                     "SecurityInfo: 1 3 2 4 6 6 6 6 6 6 8\n"
+                     "PageCount: 1\n"
+                     "Page 1: 612 792\n");
+
+    r = run({"info", "--password", "wrong", file});
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_EQ(r.Out.substr(0, 27), "Encrypted: 1\nSetPassword: 0");
+}
+
+TEST(Cli, AnEmptyPasswordStillPrintsItsLine) {
+    TempDir dir;
+    const std::string file = dir.Write("plain.pdf", MakeSimplePdf({"BT ET"}));
+    const RunResult r = run({"info", file, "--password", ""});
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_EQ(r.Out, "Encrypted: 0\n"
+                     "SetPassword: 3\n"
+                     "SecurityInfo: 0 2 2 4 6 6 6 6 6 6 11\n"
+                     "PageCount: 1\n"
+                     "Page 1: 612 792\n");
+}
+
+TEST(Cli, AFileThatDoesNotLoadExitsTwoWithTheMessage) {
+    TempDir dir;
+    const std::string missing = (dir.Path / "missing.pdf").string();
+    RunResult r = run({"info", missing});
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, "Can not load file: " + missing + ". It is may be not a valid PDF file.\n");
+
+    const std::string junk = dir.Write("junk.pdf", "hello, not a PDF\n");
+    r = run({"info", junk});
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_EQ(r.Err, "Can not load file: " + junk + ". It is may be not a valid PDF file.\n");
+}
+
+TEST(Cli, UsageErrorsExitOneWithAMessage) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                                 {"info"},
+                                                 {"nonsense"},
+                                                 {"info", "a", "b"},
+                                                 {"info", "a", "--password"},
+                                                 {"page-text", "a.pdf"}}) {
+        const RunResult r = run(args);
+        EXPECT_EQ(r.ExitCode, 1) << ::testing::PrintToString(args);
+        EXPECT_FALSE(r.Err.empty()) << ::testing::PrintToString(args);
+        EXPECT_EQ(r.Out, "") << ::testing::PrintToString(args);
+    }
+}
+
+TEST(Cli, CommandsNotBuiltYetSaySoAndExitOne) {
+    RunResult r = run({"page-text", "a.pdf", "--page", "1", "--option", "0"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "tolvane-text: page-text is not available yet\n");
+    r = run({"extract", "a.pdf", "--layout", "smart"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "tolvane-text: extract is not available yet\n");
+}
