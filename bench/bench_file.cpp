@@ -34,7 +34,7 @@ std::string DictionaryHeavyText(std::size_t size) {
 // Page-content-like text: text objects with fonts, positions and strings.
 std::string ContentText(std::size_t size) {
     std::mt19937 rng(5);
-    static const char *const words[] = {"the", "engine",    "reads", "text",   "from",  "pages",
+    static const char* const words[] = {"the", "engine",    "reads", "text",   "from",  "pages",
                                         "of",  "documents", "and",   "writes", "lines", "quickly"};
     std::string out;
     while (out.size() < size) {
@@ -53,11 +53,11 @@ std::string ContentText(std::size_t size) {
     return out;
 }
 
-std::string Deflate(const std::string &data) {
+std::string Deflate(const std::string& data) {
     uLongf size = compressBound(static_cast<uLong>(data.size()));
     std::string out(size, '\0');
-    compress2(reinterpret_cast<Bytef *>(out.data()), &size,
-              reinterpret_cast<const Bytef *>(data.data()), static_cast<uLong>(data.size()),
+    compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+              reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size()),
               Z_DEFAULT_COMPRESSION);
     out.resize(size);
     return out;
@@ -65,24 +65,24 @@ std::string Deflate(const std::string &data) {
 
 constexpr std::size_t kFlateSize = 10u << 20;
 
-const std::string &FlateText() {
+const std::string& FlateText() {
     static const std::string text = ContentText(kFlateSize);
     return text;
 }
 
-const std::string &FlatePacked() {
+const std::string& FlatePacked() {
     static const std::string packed = Deflate(FlateText());
     return packed;
 }
 
-void BM_Parse(benchmark::State &state) {
+void BM_Parse(benchmark::State& state) {
     const std::string text = DictionaryHeavyText(1u << 20);
     for (auto _ : state) {
         // Only the parse is timed; freeing the store is left out.
         state.PauseTiming();
         auto store = std::make_unique<TPDFStructure>();
         state.ResumeTiming();
-        TPDFObject *value = store->Parse(text);
+        TPDFObject* value = store->Parse(text);
         benchmark::DoNotOptimize(value);
         state.PauseTiming();
         if (!AsArray(value) || AsArray(value)->Count() < 1000)
@@ -94,9 +94,9 @@ void BM_Parse(benchmark::State &state) {
 }
 BENCHMARK(BM_Parse)->Unit(benchmark::kMillisecond);
 
-void BM_DecodeFlate(benchmark::State &state) {
+void BM_DecodeFlate(benchmark::State& state) {
     TPDFStructure store;
-    TPDFStream *stream = store.CreateStream(FlatePacked());
+    TPDFStream* stream = store.CreateStream(FlatePacked());
     stream->Dictionary()->Put("Filter", store.CreateName("FlateDecode"));
     for (auto _ : state) {
         std::string out = stream->DecodedData();
@@ -110,15 +110,15 @@ void BM_DecodeFlate(benchmark::State &state) {
 }
 BENCHMARK(BM_DecodeFlate)->Unit(benchmark::kMillisecond);
 
-void BM_RawInflate(benchmark::State &state) {
-    const std::string &packed = FlatePacked();
+void BM_RawInflate(benchmark::State& state) {
+    const std::string& packed = FlatePacked();
     std::string out(kFlateSize, '\0');
     for (auto _ : state) {
         z_stream z{};
         inflateInit(&z);
-        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(packed.data()));
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
         z.avail_in = static_cast<uInt>(packed.size());
-        z.next_out = reinterpret_cast<Bytef *>(out.data());
+        z.next_out = reinterpret_cast<Bytef*>(out.data());
         z.avail_out = static_cast<uInt>(out.size());
         const int rc = inflate(&z, Z_FINISH);
         inflateEnd(&z);

@@ -14,7 +14,7 @@ int FuzzDocument(const std::uint8_t* data, std::size_t size);
 #define TOLVANE_FUZZ_ENTRY(fn)
 #else
 #define TOLVANE_FUZZ_ENTRY(fn)                                                                     \
-    extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {           \
+    extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {            \
         return tolvane_fuzz::fn(data, size);                                                       \
     }
 #endif

@@ -14,7 +14,7 @@ bool isKept(unsigned char c) {
     return (c >= '!' && c <= 'u') || c == '~';
 }
 
-void appendGroup(std::string &out, std::uint64_t value, std::size_t count) {
+void appendGroup(std::string& out, std::uint64_t value, std::size_t count) {
     const char bytes[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
                            static_cast<char>(value >> 8), static_cast<char>(value)};
     out.append(bytes, count);
@@ -80,7 +80,7 @@ std::string Ascii85Decode(std::string_view data, std::size_t limit) {
         }
         if (out.size() > limit)
             out.resize(limit);
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         return {};
     }
     return out;

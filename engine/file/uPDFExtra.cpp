@@ -90,15 +90,14 @@ std::string NumberToText(int width, int decimals, double value) {
     // an exponent below 1e-5 and from 1e15 on, and such values write as 0.00. (C's %g turns to
     // an exponent already below 1e-4, so that decade is written in fixed form here.)
     char buffer[64];
-    auto res =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    auto res = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
     std::string text(buffer, res.ptr);
     if (text.find('e') != std::string::npos) {
         const double magnitude = std::fabs(value);
         if (magnitude >= 1e-5 && magnitude < 1e-4) {
             // the first significant digit is the fifth decimal: 15 digits end at the 19th
-            res = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed,
-                                19);
+            res =
+                std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 19);
             text.assign(buffer, res.ptr);
             while (text.back() == '0')
                 text.pop_back();

@@ -15,19 +15,19 @@ namespace korvel {
 namespace {
 
 struct TFilterStep {
-    const std::string *Name = nullptr;
-    const TPDFDictionary *Parms = nullptr;
+    const std::string* Name = nullptr;
+    const TPDFDictionary* Parms = nullptr;
 };
 
 // A parameter as an integer, following a reference; anything but a number gives nothing.
-std::optional<std::int32_t> intParam(const TPDFDictionary *parms, std::string_view key) {
-    const auto *number = Cast<TPDFNumeric>(parms->Get(key));
+std::optional<std::int32_t> intParam(const TPDFDictionary* parms, std::string_view key) {
+    const auto* number = Cast<TPDFNumeric>(parms->Get(key));
     if (!number)
         return std::nullopt;
     return number->IntValue();
 }
 
-TPredictorParams predictorParams(const TPDFDictionary *parms) {
+TPredictorParams predictorParams(const TPDFDictionary* parms) {
     TPredictorParams p;
     p.Predictor = intParam(parms, "Predictor").value_or(p.Predictor);
     p.Colors = intParam(parms, "Colors").value_or(p.Colors);
@@ -36,26 +36,26 @@ TPredictorParams predictorParams(const TPDFDictionary *parms) {
     return p;
 }
 
-std::vector<TFilterStep> filterChain(const TPDFDictionary *dict) {
+std::vector<TFilterStep> filterChain(const TPDFDictionary* dict) {
     std::vector<TFilterStep> chain;
-    TPDFObject *filter = dict->Get("Filter");
-    if (const auto *name = Cast<TPDFName>(filter)) {
+    TPDFObject* filter = dict->Get("Filter");
+    if (const auto* name = Cast<TPDFName>(filter)) {
         chain.push_back({&name->Value(), nullptr});
-    } else if (const auto *list = Cast<TPDFArray>(filter)) {
+    } else if (const auto* list = Cast<TPDFArray>(filter)) {
         // Only direct names count; other items drop out and later names move up.
-        for (const TPDFObject *item : list->Items())
-            if (const auto *itemName = Cast<TPDFName>(item))
+        for (const TPDFObject* item : list->Items())
+            if (const auto* itemName = Cast<TPDFName>(item))
                 chain.push_back({&itemName->Value(), nullptr});
     }
     if (chain.empty())
         return chain;
 
-    TPDFObject *parms = dict->Get("DecodeParms");
+    TPDFObject* parms = dict->Get("DecodeParms");
     if (!parms)
         parms = dict->Get("DP");
-    if (const auto *single = Cast<TPDFDictionary>(parms)) {
+    if (const auto* single = Cast<TPDFDictionary>(parms)) {
         chain[0].Parms = single;
-    } else if (const auto *perFilter = Cast<TPDFArray>(parms)) {
+    } else if (const auto* perFilter = Cast<TPDFArray>(parms)) {
         const std::size_t n = std::min(chain.size(), perFilter->Items().size());
         for (std::size_t i = 0; i < n; ++i)
             chain[i].Parms = Cast<TPDFDictionary>(perFilter->Items()[i]);
@@ -65,8 +65,8 @@ std::vector<TFilterStep> filterChain(const TPDFDictionary *dict) {
 
 } // namespace
 
-std::string DecodeStream(const TPDFStream &stream) {
-    const TPDFDictionary *dict = stream.Dictionary();
+std::string DecodeStream(const TPDFStream& stream) {
+    const TPDFDictionary* dict = stream.Dictionary();
     if (!dict)
         return stream.RawData();
     const std::vector<TFilterStep> chain = filterChain(dict);
@@ -77,8 +77,8 @@ std::string DecodeStream(const TPDFStream &stream) {
     auto input = [&]() -> std::string_view {
         return decoded ? std::string_view(current) : std::string_view(stream.RawData());
     };
-    for (const TFilterStep &step : chain) {
-        const std::string &name = *step.Name;
+    for (const TFilterStep& step : chain) {
+        const std::string& name = *step.Name;
         std::string next;
         if (name == "FlateDecode" || name == "Fl") {
             next = FlateDecode(input(), DecodeLimit());

@@ -8,6 +8,6 @@ namespace korvel {
 
 class TPDFStream;
 
-std::string DecodeStream(const TPDFStream &stream);
+std::string DecodeStream(const TPDFStream& stream);
 
 } // namespace korvel

@@ -26,8 +26,8 @@ struct TInflater {
         if (Ready)
             inflateEnd(&Z);
     }
-    TInflater(const TInflater &) = delete;
-    TInflater &operator=(const TInflater &) = delete;
+    TInflater(const TInflater&) = delete;
+    TInflater& operator=(const TInflater&) = delete;
 };
 
 std::string inflateAll(std::string_view data, std::size_t limit) {
@@ -37,7 +37,7 @@ std::string inflateAll(std::string_view data, std::size_t limit) {
     TInflater inflater;
     if (!inflater.Ready)
         return out;
-    z_stream &z = inflater.Z;
+    z_stream& z = inflater.Z;
 
     // Start at the input length rounded up to 256 and double from there: growing by a fixed
     // step would copy the buffer quadratically often for well-compressed data.
@@ -50,7 +50,7 @@ std::string inflateAll(std::string_view data, std::size_t limit) {
     for (;;) {
         if (z.avail_in == 0 && consumed < data.size()) {
             const std::size_t slice = std::min(data.size() - consumed, kMaxZlibChunk);
-            z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data() + consumed));
+            z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + consumed));
             z.avail_in = static_cast<uInt>(slice);
             consumed += slice;
         }
@@ -61,7 +61,7 @@ std::string inflateAll(std::string_view data, std::size_t limit) {
             out.resize(std::max(grown, out.size() + 1));
         }
         const std::size_t room = std::min(out.size() - produced, kMaxZlibChunk);
-        z.next_out = reinterpret_cast<Bytef *>(out.data() + produced);
+        z.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
         z.avail_out = static_cast<uInt>(room);
         const uInt inBefore = z.avail_in;
         const int rc = inflate(&z, Z_NO_FLUSH);
@@ -94,17 +94,17 @@ std::uint8_t paeth(int a, int b, int c) {
 }
 
 // PNG rows: a type byte, then rowLength bytes; only whole rows are decoded.
-std::string undoPng(const std::string &data, std::size_t rowLength, std::size_t bpp) {
+std::string undoPng(const std::string& data, std::size_t rowLength, std::size_t bpp) {
     const std::size_t stride = rowLength + 1;
     const std::size_t rows = data.size() / stride;
     std::string out(rows * rowLength, '\0');
-    const auto *in = reinterpret_cast<const std::uint8_t *>(data.data());
-    auto *dst = reinterpret_cast<std::uint8_t *>(out.data());
+    const auto* in = reinterpret_cast<const std::uint8_t*>(data.data());
+    auto* dst = reinterpret_cast<std::uint8_t*>(out.data());
     for (std::size_t r = 0; r < rows; ++r) {
-        const std::uint8_t *src = in + r * stride + 1;
+        const std::uint8_t* src = in + r * stride + 1;
         const int type = in[r * stride];
-        std::uint8_t *row = dst + r * rowLength;
-        const std::uint8_t *up = r > 0 ? row - rowLength : nullptr;
+        std::uint8_t* row = dst + r * rowLength;
+        const std::uint8_t* up = r > 0 ? row - rowLength : nullptr;
         switch (type) {
         case 1:
             for (std::size_t i = 0; i < rowLength; ++i)
@@ -138,11 +138,11 @@ std::string undoPng(const std::string &data, std::size_t rowLength, std::size_t 
 }
 
 // TIFF predictor 2, in place; bytes after the last whole row keep their stored values.
-void undoTiff(std::string &data, std::size_t rowLength, std::size_t bpp) {
-    auto *p = reinterpret_cast<std::uint8_t *>(data.data());
+void undoTiff(std::string& data, std::size_t rowLength, std::size_t bpp) {
+    auto* p = reinterpret_cast<std::uint8_t*>(data.data());
     const std::size_t rows = data.size() / rowLength;
     for (std::size_t r = 0; r < rows; ++r) {
-        std::uint8_t *row = p + r * rowLength;
+        std::uint8_t* row = p + r * rowLength;
         for (std::size_t i = bpp; i < rowLength; ++i)
             row[i] = static_cast<std::uint8_t>(row[i] + row[i - bpp]);
     }
@@ -160,12 +160,12 @@ void SetDecodeLimit(std::size_t limit) {
 std::string FlateDecode(std::string_view data, std::size_t limit) {
     try {
         return inflateAll(data, limit);
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         return {};
     }
 }
 
-std::string UndoPredictor(std::string data, const TPredictorParams &params) {
+std::string UndoPredictor(std::string data, const TPredictorParams& params) {
     if (params.BitsPerComponent != 8 || params.Columns < 1 || params.Colors < 1)
         return data;
     const bool tiff = params.Predictor == 2;
@@ -187,7 +187,7 @@ std::string UndoPredictor(std::string data, const TPredictorParams &params) {
     }
     try {
         return undoPng(data, static_cast<std::size_t>(rowLength), bpp);
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         return {};
     }
 }

@@ -24,6 +24,6 @@ struct TPredictorParams {
 // damage, data that is not a zlib stream gives empty bytes.
 std::string FlateDecode(std::string_view data, std::size_t limit = DecodeLimit());
 // Undoes a predictor on inflated data; unsupported parameters return the data unchanged.
-std::string UndoPredictor(std::string data, const TPredictorParams &params);
+std::string UndoPredictor(std::string data, const TPredictorParams& params);
 
 } // namespace korvel

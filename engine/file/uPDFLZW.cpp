@@ -118,18 +118,18 @@ private:
         return static_cast<int>((window >> shift) & ((1u << FWidth) - 1));
     }
 
-    const char *Bytes(const TEntry &e) const { return e.InSide ? FSide.data() : FOut.data(); }
+    const char* Bytes(const TEntry& e) const { return e.InSide ? FSide.data() : FOut.data(); }
 
     // Appends an entry's bytes to the output; false once the bound is reached (the output then
     // holds the entry's beginning up to the bound).
-    bool Emit(const TEntry &e) {
+    bool Emit(const TEntry& e) {
         const std::uint64_t room = FLimit - FOut.size();
         const std::uint64_t take = std::min(e.Length, room);
         if (take > 0) {
             const std::size_t start = FOut.size();
             // Resize first and copy by position: the source may be the output itself.
             FOut.resize(start + static_cast<std::size_t>(take));
-            const char *src = Bytes(e) + e.Offset;
+            const char* src = Bytes(e) + e.Offset;
             std::copy(src, src + take, FOut.data() + start);
         }
         return take == e.Length && FOut.size() < FLimit;
@@ -137,7 +137,7 @@ private:
 
     // The entry `prior` plus the byte written at output position `at`.
     // Nothing when the side buffer would pass the bound.
-    std::optional<TEntry> Extend(const TEntry &prior, std::uint64_t at) {
+    std::optional<TEntry> Extend(const TEntry& prior, std::uint64_t at) {
         if (prior.Length == 0)
             return TEntry{false, at, 1};
         if (!prior.InSide && prior.Offset + prior.Length == at)
@@ -148,13 +148,13 @@ private:
         const std::uint64_t offset = FSide.size();
         const std::size_t old = FSide.size();
         FSide.resize(old + static_cast<std::size_t>(prior.Length) + 1);
-        const char *src = Bytes(prior) + prior.Offset;
+        const char* src = Bytes(prior) + prior.Offset;
         std::copy(src, src + prior.Length, FSide.data() + old);
         FSide[old + static_cast<std::size_t>(prior.Length)] = FOut[static_cast<std::size_t>(at)];
         return TEntry{true, offset, prior.Length + 1};
     }
 
-    void Store(const TEntry &e) { FTable[static_cast<std::size_t>(FNextCode)] = e; }
+    void Store(const TEntry& e) { FTable[static_cast<std::size_t>(FNextCode)] = e; }
 
     std::string_view FData;
     bool FEarlyChange;
@@ -173,7 +173,7 @@ private:
 std::string LZWDecode(std::string_view data, bool earlyChange, std::size_t limit) {
     try {
         return TPDFLZWDecompressor(data, earlyChange, limit).Run();
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         return {};
     }
 }

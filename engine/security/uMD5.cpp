@@ -31,7 +31,7 @@ std::uint32_t rotateLeft(std::uint32_t x, std::uint32_t n) {
 
 TMD5::TMD5() : FState{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476}, FBuffer{} {}
 
-void TMD5::Transform(const unsigned char *block) {
+void TMD5::Transform(const unsigned char* block) {
     std::uint32_t m[16];
     for (int i = 0; i < 16; ++i)
         m[i] = std::uint32_t(block[i * 4]) | (std::uint32_t(block[i * 4 + 1]) << 8) |
@@ -78,7 +78,7 @@ void TMD5::Update(std::string_view data) {
         Transform(FBuffer);
     }
     for (; pos + 64 <= data.size(); pos += 64)
-        Transform(reinterpret_cast<const unsigned char *>(data.data() + pos));
+        Transform(reinterpret_cast<const unsigned char*>(data.data() + pos));
     if (pos < data.size())
         std::memcpy(FBuffer, data.data() + pos, data.size() - pos);
 }

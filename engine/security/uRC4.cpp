@@ -21,7 +21,7 @@ std::string RC4(std::string_view key, std::string_view data) {
     }
     std::string out(data);
     std::uint8_t x = 0, y = 0;
-    for (char &c : out) {
+    for (char& c : out) {
         x = std::uint8_t(x + 1);
         y = std::uint8_t(y + s[x]);
         std::swap(s[x], s[y]);

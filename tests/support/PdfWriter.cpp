@@ -203,9 +203,9 @@ std::string padPassword(std::string_view password) {
     return (std::string(password.substr(0, 32)) + kPad).substr(0, 32);
 }
 
-std::string xorKey(const std::string &key, int value) {
+std::string xorKey(const std::string& key, int value) {
     std::string out = key;
-    for (char &c : out)
+    for (char& c : out)
         c = char(c ^ value);
     return out;
 }
@@ -216,10 +216,10 @@ struct SecurityValues {
 
 // The O and U entries and the file key of the standard security handler (RC4, revisions 2
 // and 3). The key length comes from KeyBits, except that version 1 is always 40-bit.
-SecurityValues computeSecurity(const EncryptionParams &p) {
+SecurityValues computeSecurity(const EncryptionParams& p) {
     int keyBytes = p.Version == 1 ? 5 : std::clamp(p.KeyBits / 8, 5, 16);
     bool rev3 = p.Revision >= 3;
-    const std::string &owner = p.OwnerPassword.empty() ? p.UserPassword : p.OwnerPassword;
+    const std::string& owner = p.OwnerPassword.empty() ? p.UserPassword : p.OwnerPassword;
 
     std::string digest = korvel::MD5(padPassword(owner));
     if (rev3)
@@ -258,7 +258,7 @@ int bytesFor(std::uint64_t value) {
 }
 
 // The runs of consecutive numbers, as (first, count) pairs.
-std::vector<std::pair<int, int>> runsOf(const std::vector<int> &sortedNumbers) {
+std::vector<std::pair<int, int>> runsOf(const std::vector<int>& sortedNumbers) {
     std::vector<std::pair<int, int>> runs;
     for (int n : sortedNumbers) {
         if (!runs.empty() && runs.back().first + runs.back().second == n)
@@ -270,7 +270,7 @@ std::vector<std::pair<int, int>> runsOf(const std::vector<int> &sortedNumbers) {
 }
 
 // The offset a reader takes from the file: the digits right before the last `%%EOF`.
-std::int64_t lastStartXRef(const std::string &file) {
+std::int64_t lastStartXRef(const std::string& file) {
     std::size_t eof = file.rfind("%%EOF");
     if (eof == std::string::npos)
         return 0;
@@ -287,7 +287,7 @@ std::int64_t lastStartXRef(const std::string &file) {
 
 // The number after the last "/Size" (0 when there is none), and the text of the last
 // "/Root n g R".
-int lastSize(const std::string &file) {
+int lastSize(const std::string& file) {
     std::size_t at = file.rfind("/Size");
     if (at == std::string::npos)
         return 0;
@@ -299,7 +299,7 @@ int lastSize(const std::string &file) {
     return value;
 }
 
-std::string lastRoot(const std::string &file) {
+std::string lastRoot(const std::string& file) {
     std::size_t at = file.rfind("/Root");
     if (at == std::string::npos)
         return {};
@@ -320,8 +320,8 @@ struct Entry {
 std::string Deflate(std::string_view data) {
     uLongf size = compressBound(uLong(data.size()));
     std::string out(size, '\0');
-    int rc = compress2(reinterpret_cast<Bytef *>(out.data()), &size,
-                       reinterpret_cast<const Bytef *>(data.data()), uLong(data.size()), 9);
+    int rc = compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+                       reinterpret_cast<const Bytef*>(data.data()), uLong(data.size()), 9);
     if (rc != Z_OK)
         throw std::runtime_error("deflate failed");
     out.resize(size);
@@ -329,7 +329,7 @@ std::string Deflate(std::string_view data) {
 }
 
 void PdfWriter::Set(int num, std::string body, int gen) {
-    Obj &obj = FObjs[num];
+    Obj& obj = FObjs[num];
     int container = obj.Container;
     obj = Obj{};
     obj.Gen = gen;
@@ -338,7 +338,7 @@ void PdfWriter::Set(int num, std::string body, int gen) {
 }
 
 void PdfWriter::SetStream(int num, std::string dictEntries, std::string data, int gen) {
-    Obj &obj = FObjs[num];
+    Obj& obj = FObjs[num];
     int container = obj.Container;
     obj = Obj{};
     obj.Gen = gen;
@@ -350,7 +350,7 @@ void PdfWriter::SetStream(int num, std::string dictEntries, std::string data, in
 
 int PdfWriter::NextObjNum() const {
     int highest = 0;
-    for (const auto &[num, obj] : FObjs)
+    for (const auto& [num, obj] : FObjs)
         highest = std::max({highest, num, obj.Container});
     return highest + 1;
 }
@@ -371,7 +371,7 @@ void PdfWriter::Compress(int num, int container) {
     FObjs[num].Container = container;
 }
 
-void PdfWriter::Encrypt(const EncryptionParams &params) {
+void PdfWriter::Encrypt(const EncryptionParams& params) {
     FEncrypt = true;
     FEncryption = params;
     SecurityValues v = computeSecurity(params);
@@ -390,7 +390,7 @@ std::string PdfWriter::Finish() {
     return write(std::string(), 0, 0);
 }
 
-std::string PdfWriter::FinishUpdate(const std::string &base) {
+std::string PdfWriter::FinishUpdate(const std::string& base) {
     std::string start = base;
     if (!start.empty() && start.back() != '\n' && start.back() != '\r')
         start += '\n';
@@ -398,7 +398,7 @@ std::string PdfWriter::FinishUpdate(const std::string &base) {
 }
 
 std::string PdfWriter::write(std::string out, std::int64_t prev, int baseSize,
-                             const std::string &baseRoot) {
+                             const std::string& baseRoot) {
     const bool update = !out.empty() || prev > 0;
     FOffsets.clear();
     if (!update)
@@ -406,11 +406,11 @@ std::string PdfWriter::write(std::string out, std::int64_t prev, int baseSize,
 
     // Compressed objects, grouped by container; streams stay in the file.
     std::map<int, std::vector<int>> containers;
-    for (const auto &[num, obj] : FObjs)
+    for (const auto& [num, obj] : FObjs)
         if (obj.Container > 0 && !obj.IsStream && FObjs.count(obj.Container) == 0)
             containers[obj.Container].push_back(num);
     auto compressed = [&](int num) {
-        const Obj &obj = FObjs.at(num);
+        const Obj& obj = FObjs.at(num);
         return obj.Container > 0 && containers.count(obj.Container) > 0;
     };
     XRefForm form = Form;
@@ -422,26 +422,26 @@ std::string PdfWriter::write(std::string out, std::int64_t prev, int baseSize,
         next = std::max(next, freed + 1);
     const int encryptNum = FEncrypt ? next++ : 0;
 
-    auto encryptBody = [&](const std::string &body, int num, int gen) {
+    auto encryptBody = [&](const std::string& body, int num, int gen) {
         return FEncrypt ? encryptStrings(body, ObjectKey(num, gen)) : body;
     };
-    auto streamText = [](const std::string &dict, const std::string &data) {
+    auto streamText = [](const std::string& dict, const std::string& data) {
         std::string dictText = "<<" + dict;
         if (!hasLengthKey(dict))
             dictText += " /Length " + num(data.size());
         return dictText + " >>\nstream\n" + data + "\nendstream";
     };
-    auto writeObject = [&](int number, int gen, const std::string &text) {
+    auto writeObject = [&](int number, int gen, const std::string& text) {
         FOffsets[number] = std::int64_t(out.size());
         out += num(number) + ' ' + num(gen) + " obj\n" + text + "\nendobj\n";
     };
 
     // Regular objects and object streams in number order.
     std::set<int> numbers;
-    for (const auto &[n, obj] : FObjs)
+    for (const auto& [n, obj] : FObjs)
         if (!compressed(n))
             numbers.insert(n);
-    for (const auto &[n, members] : containers)
+    for (const auto& [n, members] : containers)
         numbers.insert(n);
     for (int n : numbers) {
         auto found = FObjs.find(n);
@@ -461,7 +461,7 @@ std::string PdfWriter::write(std::string out, std::int64_t prev, int baseSize,
                                    data));
             continue;
         }
-        const Obj &obj = found->second;
+        const Obj& obj = found->second;
         if (obj.IsStream) {
             std::string data = FEncrypt ? korvel::RC4(ObjectKey(n, obj.Gen), obj.Data) : obj.Data;
             writeObject(n, obj.Gen, streamText(encryptBody(obj.Body, n, obj.Gen), data));
@@ -471,7 +471,7 @@ std::string PdfWriter::write(std::string out, std::int64_t prev, int baseSize,
     }
 
     if (FEncrypt) {
-        const EncryptionParams &p = FEncryption;
+        const EncryptionParams& p = FEncryption;
         std::string dict = "<< /Filter /Standard /V " + num(p.Version) + " /R " + num(p.Revision);
         if (p.WriteLength && p.Version >= 2)
             dict += " /Length " + num(p.KeyBits);
@@ -482,12 +482,12 @@ std::string PdfWriter::write(std::string out, std::int64_t prev, int baseSize,
 
     // The entries of this section.
     std::map<int, Entry> entries;
-    for (const auto &[n, offset] : FOffsets) {
+    for (const auto& [n, offset] : FOffsets) {
         auto found = FObjs.find(n);
         entries[n] = Entry{1, offset, found == FObjs.end() ? 0 : found->second.Gen};
     }
     std::map<int, Entry> compressedEntries;
-    for (const auto &[c, members] : containers)
+    for (const auto& [c, members] : containers)
         for (std::size_t i = 0; i < members.size(); ++i)
             compressedEntries[members[i]] = Entry{2, c, std::int64_t(i)};
     for (int freed : FreedObjects)
@@ -514,14 +514,14 @@ std::string PdfWriter::write(std::string out, std::int64_t prev, int baseSize,
         trailer += " /Prev " + num(prev);
 
     // Writes a cross-reference stream holding `rows` plus its own entry; returns its offset.
-    auto writeXRefStream = [&](std::map<int, Entry> rows, int size, const std::string &extra) {
+    auto writeXRefStream = [&](std::map<int, Entry> rows, int size, const std::string& extra) {
         const int self = next++;
         const std::int64_t offset = std::int64_t(out.size());
         rows[self] = Entry{1, offset, 0};
         size = std::max(size, self + 1);
         std::int64_t max2 = 0, max3 = 0;
         std::vector<int> keys;
-        for (const auto &[n, e] : rows) {
+        for (const auto& [n, e] : rows) {
             keys.push_back(n);
             max2 = std::max(max2, e.Field2);
             max3 = std::max(max3, e.Field3);
@@ -529,7 +529,7 @@ std::string PdfWriter::write(std::string out, std::int64_t prev, int baseSize,
         const int w2 = bytesFor(std::uint64_t(max2)), w3 = bytesFor(std::uint64_t(max3));
         const int width = 1 + w2 + w3;
         std::string data, previous(std::size_t(width), '\0');
-        for (const auto &[n, e] : rows) {
+        for (const auto& [n, e] : rows) {
             std::string row(1, char(e.Type));
             for (int i = w2 - 1; i >= 0; --i)
                 row += char((std::uint64_t(e.Field2) >> (8 * i)) & 0xff);
@@ -547,7 +547,7 @@ std::string PdfWriter::write(std::string out, std::int64_t prev, int baseSize,
         std::string dict =
             " /Type /XRef /Size " + num(size) + " /W [1 " + num(w2) + ' ' + num(w3) + "] /Index [";
         bool first = true;
-        for (const auto &[start, count] : runsOf(keys)) {
+        for (const auto& [start, count] : runsOf(keys)) {
             dict += (first ? "" : " ") + num(start) + ' ' + num(count);
             first = false;
         }
@@ -560,7 +560,7 @@ std::string PdfWriter::write(std::string out, std::int64_t prev, int baseSize,
         return offset;
     };
 
-    auto sizeOf = [&](const std::map<int, Entry> &a, const std::map<int, Entry> &b) {
+    auto sizeOf = [&](const std::map<int, Entry>& a, const std::map<int, Entry>& b) {
         int size = std::max(baseSize, next);
         if (!a.empty())
             size = std::max(size, a.rbegin()->first + 1);
@@ -586,12 +586,12 @@ std::string PdfWriter::write(std::string out, std::int64_t prev, int baseSize,
         if (form != XRefForm::None) {
             out += "xref\n";
             std::vector<int> keys;
-            for (const auto &[n, e] : entries)
+            for (const auto& [n, e] : entries)
                 keys.push_back(n);
-            for (const auto &[start, count] : runsOf(keys)) {
+            for (const auto& [start, count] : runsOf(keys)) {
                 out += num(start) + ' ' + num(count) + '\n';
                 for (int n = start; n < start + count; ++n) {
-                    const Entry &e = entries[n];
+                    const Entry& e = entries[n];
                     out += padded(e.Field2, 10) + ' ' + padded(e.Field3, 5) +
                            (e.Type == 0 ? " f" : " n") + EntryEnd;
                 }
@@ -605,8 +605,8 @@ std::string PdfWriter::write(std::string out, std::int64_t prev, int baseSize,
     return out;
 }
 
-std::string MakeSimplePdf(const std::vector<std::string> &pageContents,
-                          const SimpleDocOptions &options) {
+std::string MakeSimplePdf(const std::vector<std::string>& pageContents,
+                          const SimpleDocOptions& options) {
     PdfWriter w;
     w.Form = options.Form;
     w.RootObj = 1;
@@ -623,7 +623,7 @@ std::string MakeSimplePdf(const std::vector<std::string> &pageContents,
                         num(page + 1) +
                         " 0 R /Resources << /Font << /F1 << /Type /Font /Subtype /Type1 "
                         "/BaseFont /Helvetica /Encoding /WinAnsiEncoding >> >> >> >>");
-        const std::string &content = pageContents[std::size_t(i)];
+        const std::string& content = pageContents[std::size_t(i)];
         if (options.CompressContent)
             w.SetStream(page + 1, " /Filter /FlateDecode", Deflate(content));
         else

@@ -74,7 +74,7 @@ public:
     // follow the published algorithms: revision 3 computations when Revision >= 3, a key of
     // KeyBits / 8 bytes (5 for Version 1), `P` as given. Raw stream data written inside a Set()
     // body (after `stream`) is not encrypted: use SetStream.
-    void Encrypt(const EncryptionParams &params);
+    void Encrypt(const EncryptionParams& params);
 
     // Writes the whole file. Offsets() and XRefOffset() describe the result afterwards.
     std::string Finish();
@@ -85,17 +85,17 @@ public:
     // base's last `Size`; without RootObj the base's last `/Root` is repeated, since readers
     // take the root from the newest trailer only. New numbers the writer needs (Encrypt
     // dictionary, cross-reference stream) are taken above the base's `Size`.
-    std::string FinishUpdate(const std::string &base);
+    std::string FinishUpdate(const std::string& base);
     std::vector<int> FreedObjects;
 
-    const std::map<int, std::int64_t> &Offsets() const { return FOffsets; }
+    const std::map<int, std::int64_t>& Offsets() const { return FOffsets; }
     std::int64_t XRefOffset() const { return FXRefOffset; }
 
     // The key of the last Encrypt(), for tests of the security handler.
-    const std::string &FileKey() const { return FFileKey; }
+    const std::string& FileKey() const { return FFileKey; }
     // The `O` and `U` entries of the last Encrypt() (U of revision 3 ends in 16 zero bytes).
-    const std::string &OwnerEntry() const { return FOwnerEntry; }
-    const std::string &UserEntry() const { return FUserEntry; }
+    const std::string& OwnerEntry() const { return FOwnerEntry; }
+    const std::string& UserEntry() const { return FUserEntry; }
     // The RC4 key of one object under FileKey(): MD5 of the key, three bytes of the number and
     // two of the generation (low bytes first), cut to the key length + 5, at most 16 bytes.
     std::string ObjectKey(int num, int gen) const;
@@ -120,7 +120,7 @@ private:
     // Writes this writer's objects and a cross-reference section after `out` (empty for a new
     // file); `prev`, `baseSize` and `baseRoot` describe the file being updated.
     std::string write(std::string out, std::int64_t prev, int baseSize,
-                      const std::string &baseRoot = {});
+                      const std::string& baseRoot = {});
 };
 
 // A complete document of one or more pages, each with its content stream, for end-to-end tests.
@@ -134,7 +134,7 @@ struct SimpleDocOptions {
     bool Encrypted = false;
     EncryptionParams Encryption;
 };
-std::string MakeSimplePdf(const std::vector<std::string> &pageContents,
-                          const SimpleDocOptions &options = {});
+std::string MakeSimplePdf(const std::vector<std::string>& pageContents,
+                          const SimpleDocOptions& options = {});
 
 } // namespace tolvane_test

@@ -20,11 +20,11 @@ const std::string kPad("\x28\xBF\x4E\x5E\x4E\x75\x8A\x41\x64\x00\x4E\x56\xFF\xFA
                        "\x2E\x2E\x00\xB6\xD0\x68\x3E\x80\x2F\x0C\xA9\xFE\x64\x53\x69\x7A",
                        32);
 
-std::string inflate(const std::string &data) {
+std::string inflate(const std::string& data) {
     std::string out(data.size() * 20 + 1024, '\0');
     uLongf size = uLongf(out.size());
-    EXPECT_EQ(uncompress(reinterpret_cast<Bytef *>(out.data()), &size,
-                         reinterpret_cast<const Bytef *>(data.data()), uLong(data.size())),
+    EXPECT_EQ(uncompress(reinterpret_cast<Bytef*>(out.data()), &size,
+                         reinterpret_cast<const Bytef*>(data.data()), uLong(data.size())),
               Z_OK);
     out.resize(size);
     return out;
@@ -40,7 +40,7 @@ std::string fromHex(std::string_view hex) {
     return out;
 }
 
-std::int64_t numberAfter(const std::string &text, const std::string &key, std::size_t from = 0) {
+std::int64_t numberAfter(const std::string& text, const std::string& key, std::size_t from = 0) {
     std::size_t at = text.find(key, from);
     if (at == std::string::npos)
         return -1;
@@ -52,12 +52,12 @@ std::int64_t numberAfter(const std::string &text, const std::string &key, std::s
     return value;
 }
 
-std::int64_t startXRef(const std::string &file) {
+std::int64_t startXRef(const std::string& file) {
     return numberAfter(file, "startxref");
 }
 
 // The raw data of the stream object that starts at `offset`.
-std::string streamDataAt(const std::string &file, std::int64_t offset) {
+std::string streamDataAt(const std::string& file, std::int64_t offset) {
     std::int64_t length = numberAfter(file, "/Length", std::size_t(offset));
     std::size_t start = file.find("stream\n", std::size_t(offset)) + 7;
     return file.substr(start, std::size_t(length));
@@ -76,7 +76,7 @@ TEST(PdfWriter, TableOffsetsPointAtTheirObjects) {
     PdfWriter w = threeObjects();
     std::string file = w.Finish();
     ASSERT_EQ(w.Offsets().size(), 3u);
-    for (const auto &[num, offset] : w.Offsets())
+    for (const auto& [num, offset] : w.Offsets())
         EXPECT_EQ(file.substr(std::size_t(offset), std::to_string(num).size() + 6),
                   std::to_string(num) + " 0 obj");
     EXPECT_EQ(startXRef(file), w.XRefOffset());
@@ -138,7 +138,7 @@ TEST(PdfWriter, XRefStreamRowsDecodeThroughThePredictor) {
         decoded.push_back(row);
         previous = row;
     }
-    auto field = [](const std::string &row, std::size_t at) {
+    auto field = [](const std::string& row, std::size_t at) {
         return (int((unsigned char)row[at]) << 8) | int((unsigned char)row[at + 1]);
     };
     EXPECT_EQ(decoded[0][0], 0); // object 0: free
@@ -163,9 +163,9 @@ TEST(PdfWriter, ObjectStreamHeaderPointsAtItsMembers) {
     std::string data = inflate(streamDataAt(file, at));
     std::string header = data.substr(0, std::size_t(first));
     std::int64_t num1 = -1, off1 = -1, num2 = -1, off2 = -1;
-    const char *p = header.data();
-    const char *end = header.data() + header.size();
-    for (std::int64_t *value : {&num1, &off1, &num2, &off2}) {
+    const char* p = header.data();
+    const char* end = header.data() + header.size();
+    for (std::int64_t* value : {&num1, &off1, &num2, &off2}) {
         while (p < end && *p == ' ')
             ++p;
         p = std::from_chars(p, end, *value).ptr;
@@ -249,7 +249,7 @@ TEST(PdfWriter, Revision3KeyAndUserEntryMatchTheKnownValues) {
     std::string u = korvel::MD5(kPad + p.ID0);
     for (int i = 0; i < 20; ++i) {
         std::string key = w.FileKey();
-        for (char &c : key)
+        for (char& c : key)
             c = char(c ^ i);
         u = korvel::RC4(key, u);
     }

@@ -5,7 +5,7 @@
 
 #include "support/PdfWriter.h"
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 2) {
         std::cerr << "usage: make_sample OUTPUT.pdf\n";
         return 2;

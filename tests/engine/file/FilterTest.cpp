@@ -21,8 +21,8 @@ namespace {
 std::string Deflate(std::string_view data) {
     uLongf size = compressBound(static_cast<uLong>(data.size()));
     std::string out(size, '\0');
-    compress2(reinterpret_cast<Bytef *>(out.data()), &size,
-              reinterpret_cast<const Bytef *>(data.data()), static_cast<uLong>(data.size()), 9);
+    compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+              reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size()), 9);
     out.resize(size);
     return out;
 }
@@ -55,7 +55,7 @@ public:
 
 // Packs LZW codes most significant bit first, widening the codes on the schedule a decoder
 // follows (one code behind the encoder's table).
-std::string PackCodes(const std::vector<int> &codes, bool earlyChange) {
+std::string PackCodes(const std::vector<int>& codes, bool earlyChange) {
     std::string out;
     std::uint32_t acc = 0;
     int bits = 0;
@@ -154,7 +154,7 @@ int Paeth(int a, int b, int c) {
 }
 
 // Applies PNG filter `type` to every row of an image of `columns` pixels by `colors` bytes.
-std::string PngEncode(const std::string &image, int columns, int colors, int type) {
+std::string PngEncode(const std::string& image, int columns, int colors, int type) {
     const std::size_t rowLength = static_cast<std::size_t>(columns * colors);
     std::string out;
     for (std::size_t start = 0; start + rowLength <= image.size(); start += rowLength) {
@@ -289,7 +289,7 @@ TEST(Predictor, PngPaethChoosesLeftAboveAndUpperLeft) {
 TEST(Predictor, PngEveryRowTypeRoundTripsWithSeveralColors) {
     std::mt19937 rng(3);
     std::string image(7 * 3 * 9, '\0');
-    for (char &c : image)
+    for (char& c : image)
         c = static_cast<char>(rng() % 64 + (rng() % 2 ? 0 : 128));
     for (int type = 0; type <= 4; ++type)
         EXPECT_EQ(UndoPredictor(PngEncode(image, 7, 3, type), Png(7, 3)), image) << "type " << type;
@@ -513,22 +513,22 @@ std::string Ascii85Encode(std::string_view data) {
 class FilterChain : public ::testing::Test {
 protected:
     FilterChain() {
-        Store.OnResolve = [this](const TPDFIndRef *, std::int32_t objNum, std::int32_t) {
+        Store.OnResolve = [this](const TPDFIndRef*, std::int32_t objNum, std::int32_t) {
             const auto found = Targets.find(objNum);
             return found == Targets.end() ? nullptr : found->second;
         };
     }
 
-    TPDFObject *Define(std::int32_t objNum, std::string_view text) {
-        TPDFObject *value = Store.Parse(text);
+    TPDFObject* Define(std::int32_t objNum, std::string_view text) {
+        TPDFObject* value = Store.Parse(text);
         Targets[objNum] = value;
         return value;
     }
 
     // A stream with the dictionary entries written in `entries` (PDF syntax, without << >>).
-    TPDFStream *Stream(std::string_view entries, std::string data) {
-        TPDFStream *stream = Store.CreateStream(std::move(data));
-        auto *parsed = AsDictionary(Store.Parse("<<" + std::string(entries) + ">>"));
+    TPDFStream* Stream(std::string_view entries, std::string data) {
+        TPDFStream* stream = Store.CreateStream(std::move(data));
+        auto* parsed = AsDictionary(Store.Parse("<<" + std::string(entries) + ">>"));
         EXPECT_NE(parsed, nullptr);
         if (!parsed)
             return stream;
@@ -544,7 +544,7 @@ protected:
     }
 
     TPDFStructure Store;
-    std::map<std::int32_t, TPDFObject *> Targets;
+    std::map<std::int32_t, TPDFObject*> Targets;
 };
 
 const std::string kText = "BT /F1 12 Tf 72 712 Td (Hello, world) Tj ET\n";
@@ -722,7 +722,7 @@ TEST_F(FilterChain, LzwBombStopsAtTheDecodeBound) {
 }
 
 TEST_F(FilterChain, EveryCallDecodesTheCurrentRawData) {
-    TPDFStream *stream = Stream("/Filter /FlateDecode", Deflate("first"));
+    TPDFStream* stream = Stream("/Filter /FlateDecode", Deflate("first"));
     EXPECT_EQ(stream->DecodedData(), "first");
     stream->ReplaceRawData(Deflate("second"));
     EXPECT_EQ(stream->DecodedData(), "second");

@@ -7,7 +7,7 @@
 
 namespace {
 
-std::string hex(const std::string &bytes) {
+std::string hex(const std::string& bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string out;
     for (unsigned char c : bytes) {
@@ -17,7 +17,7 @@ std::string hex(const std::string &bytes) {
     return out;
 }
 
-std::string md5Hex(const std::string &text) {
+std::string md5Hex(const std::string& text) {
     return hex(korvel::MD5(text));
 }
 
