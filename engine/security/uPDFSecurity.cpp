@@ -381,6 +381,33 @@ std::string TPDFSecurityHandler::ObjectKey(std::int32_t objNum, std::int32_t gen
     return MD5(input).substr(0, std::min<std::size_t>(FFileKey.size() + 5, 16));
 }
 
+namespace {
+
+// Pushes the values a container holds directly (for a stream, its dictionary), last first, so
+// that popping from the back walks them in order. Other values push nothing.
+void pushChildren(TPDFObject* current, std::vector<TPDFObject*>& pending) {
+    switch (current->Class()) {
+    case TPDFClass::Stream:
+        pending.push_back(static_cast<TPDFStream*>(current)->Dictionary());
+        break;
+    case TPDFClass::Dictionary: {
+        const auto* dict = static_cast<TPDFDictionary*>(current);
+        for (int i = dict->Count() - 1; i >= 0; --i)
+            pending.push_back(dict->EntryAt(i).second);
+        break;
+    }
+    case TPDFClass::Array: {
+        const auto& items = static_cast<TPDFArray*>(current)->Items();
+        pending.insert(pending.end(), items.rbegin(), items.rend());
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+} // namespace
+
 void TPDFSecurityHandler::DecryptValue(const std::string& key, TPDFObject* value) {
     if (!value)
         return;
@@ -404,23 +431,13 @@ void TPDFSecurityHandler::DecryptValue(const std::string& key, TPDFObject* value
             // RC4 keeps the length, so `Length` stays right; the new data version tells
             // caches of decoded data that they are stale.
             stream->ReplaceRawData(RC4(key, stream->RawData()));
-            pending.push_back(stream->Dictionary());
-            break;
-        }
-        case TPDFClass::Dictionary: {
-            const auto* dict = static_cast<TPDFDictionary*>(current);
-            for (int i = dict->Count() - 1; i >= 0; --i)
-                pending.push_back(dict->EntryAt(i).second);
-            break;
-        }
-        case TPDFClass::Array: {
-            const auto& items = static_cast<TPDFArray*>(current)->Items();
-            for (auto it = items.rbegin(); it != items.rend(); ++it)
-                pending.push_back(*it);
+            pushChildren(current, pending);
             break;
         }
         default:
-            break; // numbers, names, booleans, nulls and references stay as they are
+            // numbers, names, booleans, nulls and references stay as they are
+            pushChildren(current, pending);
+            break;
         }
     }
 }
@@ -478,22 +495,8 @@ void TPDFSecurityHandler::DecryptGraph(std::int32_t objNum, std::int32_t genNum)
                 objects.emplace_back(ref->RefObjNum(), ref->RefGenNum());
                 break;
             }
-            case TPDFClass::Stream:
-                values.push_back(static_cast<TPDFStream*>(current)->Dictionary());
-                break;
-            case TPDFClass::Dictionary: {
-                const auto* dict = static_cast<TPDFDictionary*>(current);
-                for (int i = dict->Count() - 1; i >= 0; --i)
-                    values.push_back(dict->EntryAt(i).second);
-                break;
-            }
-            case TPDFClass::Array: {
-                const auto& items = static_cast<TPDFArray*>(current)->Items();
-                for (auto it = items.rbegin(); it != items.rend(); ++it)
-                    values.push_back(*it);
-                break;
-            }
             default:
+                pushChildren(current, values);
                 break;
             }
         }

@@ -1,13 +1,40 @@
 // Writes samples/sample.pdf: two pages of Helvetica text, the first page's content compressed.
-// Build by hand against the test-support library: it is not part of the regular build.
+// With --pages N [--objstm] it writes instead an N-page document for the load benchmarks.
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "support/PdfWriter.h"
 
+namespace {
+
+int writeManyPages(int pages, bool objectStreams, const char* path) {
+    std::vector<std::string> contents;
+    contents.reserve(static_cast<std::size_t>(pages));
+    for (int i = 1; i <= pages; ++i)
+        contents.push_back("BT /F1 12 Tf 72 720 Td (Page " + std::to_string(i) + ") Tj ET\n");
+    tolvane_test::SimpleDocOptions options;
+    options.CompressContent = true;
+    if (objectStreams) {
+        options.Form = tolvane_test::XRefForm::Stream;
+        options.UseObjectStreams = true;
+    }
+    std::ofstream(path, std::ios::binary) << tolvane_test::MakeSimplePdf(contents, options);
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    if (argc >= 4 && std::string(argv[1]) == "--pages") {
+        const bool objectStreams = argc == 5 && std::string(argv[3]) == "--objstm";
+        return writeManyPages(std::atoi(argv[2]), objectStreams, argv[argc - 1]);
+    }
     if (argc != 2) {
-        std::cerr << "usage: make_sample OUTPUT.pdf\n";
+        std::cerr
+            << "usage: make_sample OUTPUT.pdf | make_sample --pages N [--objstm] OUTPUT.pdf\n";
         return 2;
     }
     tolvane_test::PdfWriter w;
