@@ -149,8 +149,7 @@ bool isOtherIndirect(const TPDFObject* root, const TPDFObject* value) {
 
 } // namespace
 
-void TPDFSecurityHandler::Reset() {
-    FSecurityRead = false;
+void TPDFSecurityHandler::ClearEncryptFields() {
     FEncryptPresent = false;
     FVersion = 0;
     FRevision = 0;
@@ -158,6 +157,11 @@ void TPDFSecurityHandler::Reset() {
     FOwnerEntry.clear();
     FUserEntry.clear();
     FPermissions = 0;
+}
+
+void TPDFSecurityHandler::Reset() {
+    FSecurityRead = false;
+    ClearEncryptFields();
     FPasswordApplied = false;
     FAppliedPassword.clear();
     FFileKey.clear();
@@ -167,13 +171,7 @@ void TPDFSecurityHandler::Reset() {
 }
 
 void TPDFSecurityHandler::ReadEncrypt() {
-    FEncryptPresent = false;
-    FVersion = 0;
-    FRevision = 0;
-    FKeyBits = 0;
-    FOwnerEntry.clear();
-    FUserEntry.clear();
-    FPermissions = 0;
+    ClearEncryptFields();
     // Set before anything is resolved: resolving may read an object stream, which asks for the
     // encryption kind again and must then get the (still empty) answer instead of recursing.
     FSecurityRead = true;

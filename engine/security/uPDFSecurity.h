@@ -46,6 +46,8 @@ public:
     int Version();
 
 private:
+    // Forgets what was read from `Encrypt` (not the applied password).
+    void ClearEncryptFields();
     void ReadEncrypt();
     void EnsureRead();
     // `P` read again from the bytes of the Encrypt object, for values beyond 32 signed bits.
