@@ -2,7 +2,7 @@
 # (normal build, then an AddressSanitizer + UndefinedBehaviorSanitizer build).
 JOBS ?= $(shell nproc)
 DEBS := cmake g++ make zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
-        libfontconfig-dev pkg-config
+        libfontconfig-dev pkg-config fonts-liberation2 fonts-urw-base35
 SAMPLE := samples/sample.pdf
 
 .PHONY: deps build build-asan run test test-normal test-asan fuzz bench clean
@@ -38,7 +38,7 @@ test: test-normal test-asan
 
 fuzz: deps
 	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DTOLVANE_FUZZ=ON -DTOLVANE_BENCH=OFF
-	cmake --build build-fuzz -j $(JOBS) --target fuzz_parse fuzz_decode fuzz_document
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_parse fuzz_decode fuzz_document fuzz_fonts
 
 bench: build
 	./build/bin/bench_file

@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
     };
     const Target targets[] = {{"parse", tolvane_fuzz::FuzzParse},
                               {"decode", tolvane_fuzz::FuzzDecode},
-                              {"document", tolvane_fuzz::FuzzDocument}};
+                              {"document", tolvane_fuzz::FuzzDocument},
+                              {"fonts", tolvane_fuzz::FuzzFonts}};
     int files = 0;
     for (const Target& t : targets) {
         const fs::path dir = fs::path(argv[1]) / t.folder;

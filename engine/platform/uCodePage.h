@@ -3,6 +3,7 @@
 // UTF-8. The fixed Windows-1252 table stands in for the system's wide-to-ANSI conversion; a
 // character the code page lacks becomes "?".
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
