@@ -21,23 +21,6 @@ int hexDigit(char c) {
     return -1;
 }
 
-// The value of a hexadecimal token as a signed 32-bit pattern; -1 when it is empty, holds a
-// character that is not a digit, or needs more than 32 bits.
-std::int32_t hexValue(std::string_view digits) {
-    if (digits.empty())
-        return -1;
-    std::uint64_t value = 0;
-    for (char c : digits) {
-        const int d = hexDigit(c);
-        if (d < 0)
-            return -1;
-        value = value * 16 + std::uint64_t(d);
-        if (value > 0xFFFFFFFFu)
-            return -1;
-    }
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
-}
-
 // The UTF-16 units of a well-formed hexadecimal target, grouped by four digits from the right
 // with leading zero digits dropped; empty when the token is malformed or longer than the bound.
 std::vector<std::uint16_t> hexUnits(std::string_view digits) {
@@ -65,9 +48,39 @@ std::vector<std::uint16_t> hexUnits(std::string_view digits) {
 }
 
 struct THexToken {
+    // The token as a signed 32-bit pattern; -1 when it is empty, holds a character that is not
+    // a digit, or needs more than 32 bits.
     std::int32_t Value = -1;
+    // Well-formed digits that need all 32 bits or more: as a target such a token is a sequence
+    // of UTF-16 units (a surrogate pair, a long ligature), valid although Value is negative.
+    bool Wide = false;
+    // The unit a target stores: the low 16 bits of Value, or the last unit of a wide token.
+    std::uint16_t Unit = 0xFFFF;
     std::string_view Digits;
 };
+
+THexToken readHex(std::string_view digits) {
+    THexToken token;
+    token.Digits = digits;
+    if (digits.empty())
+        return token;
+    std::uint64_t value = 0;
+    std::uint16_t last = 0;
+    bool over = false;
+    for (char c : digits) {
+        const int d = hexDigit(c);
+        if (d < 0)
+            return token;
+        last = std::uint16_t(last * 16 + d);
+        value = over ? value : value * 16 + std::uint64_t(d);
+        over = over || value > 0xFFFFFFFFu;
+    }
+    token.Wide = over || value > 0x7FFFFFFFu;
+    token.Unit = last;
+    if (!over)
+        token.Value = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    return token;
+}
 
 // The cursor text of a section. A token is the text between the first "<" and the first ">";
 // when there is no "<" before the first ">" the cursor is emptied and the token reads as -1.
@@ -89,7 +102,7 @@ public:
         const std::size_t from = std::size_t(static_cast<const char*>(open) - FText.data()) + 1;
         const std::string_view digits = FText.substr(from, close - from);
         FPos = close + 1;
-        return {hexValue(digits), digits};
+        return readHex(digits);
     }
 
 private:
@@ -113,7 +126,7 @@ std::optional<std::string_view> section(std::string_view data, std::string_view 
 void appendFromToken(TPDFCMap& map, std::uint16_t first, std::uint16_t last,
                      const THexToken& target) {
     const std::vector<std::uint16_t> units = hexUnits(target.Digits);
-    map.Append(first, last, static_cast<std::uint16_t>(target.Value), units);
+    map.Append(first, last, target.Unit, units);
 }
 
 // A Fenwick tree of counts.
@@ -345,10 +358,10 @@ TPDFCMap ParseToUnicode(std::string_view data) {
         for (;;) {
             const THexToken code = cursor.Next();
             const THexToken target = cursor.Next();
-            if (code.Value < 0 || target.Value < 0)
+            if (code.Value < 0 || (target.Value < 0 && !target.Wide))
                 break;
             // Code 0 and target 0 are skipped, the section goes on.
-            if (code.Value > 0 && target.Value > 0)
+            if (code.Value > 0 && (target.Value > 0 || target.Wide))
                 appendFromToken(map, std::uint16_t(code.Value), std::uint16_t(code.Value), target);
         }
     }

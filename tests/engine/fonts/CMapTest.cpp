@@ -111,8 +111,11 @@ TEST(CMapParsing, SectionsReadAsTheKeywordScannerSeesThem) {
         {cmapText("<1FFFF> <10041> <ABCDEF12>"), {"FFFF-41>EF12"}}, // low 16 bits kept
         {cmapText("-", "<00> <0020>\n<41> <0000>\n<42> <0062>"), {"42-42>62"}},
         {cmapText("-", "<0041> <00660069>"), {"41-41>69"}},
-        // Nine significant digits do not fit: the pair reads as -1 and ends the section.
-        {cmapText("-", "<41> <006600660069>\n<42> <0062>"), {}},
+        // Targets past 31 bits are unit sequences that keep their last unit; later pairs stay.
+        {cmapText("-", "<41> <006600660069>\n<42> <D835DC00>\n<43> <0063>"),
+         {"41-41>69", "42-42>DC00", "43-43>63"}},
+        {cmapText("<41> <42> <0066006600690000>"), {"41-42>0"}},
+        {cmapText("-", "<41> <0066006 60069>\n<42> <0062>"), {}}, // malformed still ends it
         // Ranges come first whatever the order of the sections in the stream.
         {cmapText("-", "<41> <0061>") + "beginbfrange <30> <31> <32> endbfrange",
          {"30-31>32", "41-41>61"}},
@@ -191,9 +194,12 @@ TEST(CMapTable, SingleByteCodesGetTheirRangesText) {
         // In UTF-8 the last unit of a multi-unit start counts up through the range.
         {cmapText("<41> <43> <00660069>"), TTextEncoding::Utf8, {"41=fi", "42=fj", "43=fk"}},
         {cmapText("<41> <43> <00660069>"), TTextEncoding::Cp1252, {"41=i", "42=j", "43=k"}},
-        // A target too long for 32 bits is 65535 in Windows-1252 but whole in UTF-8.
-        {cmapText("<41> <41> <006600660069>"), TTextEncoding::Cp1252, {"41=?"}},
-        {cmapText("<41> <41> <006600660069>"), TTextEncoding::Utf8, {"41=ffi"}},
+        // A target too long for 32 bits keeps its last unit in Windows-1252, all in UTF-8.
+        {cmapText("<41> <42> <006600660069>"), TTextEncoding::Cp1252, {"41=i", "42=j"}},
+        {cmapText("<41> <42> <006600660069>"), TTextEncoding::Utf8, {"41=ffi", "42=ffj"}},
+        {cmapText("-", "<41> <006600660069>\n<42> <D835DC00>\n<43> <0063>"),
+         TTextEncoding::Utf8,
+         {"41=ffi", "42=\xF0\x9D\x90\x80", "43=c"}},
         {cmapText("<41> <41> <D835DC00>"), TTextEncoding::Utf8, {"41=\xF0\x9D\x90\x80"}},
         // A range that starts inside an earlier one counts from the first code after it.
         {cmapText("<30> <32> <0061>\n<31> <34> <0041>"),

@@ -1,0 +1,790 @@
+#include "fonts/uPDFFontRasterizer.h"
+
+#include <algorithm>
+#include <functional>
+#include <iterator>
+#include <limits>
+#include <map>
+
+#include "fonts/uPDFDingbats.h"
+#include "fonts/uPDFSystemFont.h"
+#include "fonts/uPDFTrueTypeParser.h"
+#include "fonts/uPDFType1.h"
+#include "platform/uInstalledFonts.h"
+
+namespace korvel {
+
+namespace {
+
+// FontDescriptor flag bit of symbolic fonts (their codes are no standard Latin encoding).
+constexpr std::int32_t kSymbolic = 4;
+
+// The same one-level resolution the font modules use: through the collection's resolver when
+// set, else through the reference's store.
+TPDFObject* resolveRef(const TPDFStructure::ResolveFn& resolver, const TPDFIndRef* ref) {
+    if (resolver)
+        return resolver(ref, ref->RefObjNum(), ref->RefGenNum());
+    return ref->Resolve();
+}
+
+TPDFObject* resolveWith(const TPDFStructure::ResolveFn& resolver, TPDFObject* value) {
+    const TPDFIndRef* ref = AsRef(value);
+    return ref ? resolveRef(resolver, ref) : value;
+}
+
+std::uint64_t namesSize(const std::vector<std::string>& names) {
+    std::uint64_t size = names.size() * sizeof(std::string);
+    for (const std::string& name : names)
+        size += name.size();
+    return size;
+}
+
+std::uint64_t programSize(const TPDFType1Decoder& program) {
+    std::uint64_t size = sizeof(program) + program.ClearText.size() + program.EncryptedPart.size() +
+                         program.Trailer.size() + namesSize(program.GlyphNames);
+    for (const std::string& name : program.BuiltInEncoding)
+        size += name.size();
+    return size;
+}
+
+std::uint64_t parserSize(const TPDFTrueTypeParser& parser) {
+    return sizeof(parser) + namesSize(parser.GlyphNames()) + 2 * parser.GlyphNames().size() +
+           2 * parser.AdvanceWidths().size() +
+           parser.Directory().size() * sizeof(TPDFTTDirectoryEntry);
+}
+
+// The parsed face of an installed font, made once per process for each data object the
+// installed-font service hands out (it hands out one per family and style). The entry keeps
+// the bytes alive, so a key is never reused for other data.
+std::shared_ptr<const TPDFTrueTypeParser>
+installedFace(const std::shared_ptr<const std::string>& data) {
+    static const auto noFace = std::make_shared<const TPDFTrueTypeParser>();
+    if (!data)
+        return noFace;
+    struct TFace {
+        std::shared_ptr<const std::string> Data;
+        std::once_flag Once;
+        std::shared_ptr<const TPDFTrueTypeParser> Parser;
+    };
+    static std::mutex lock;
+    static std::unordered_map<const std::string*, std::shared_ptr<TFace>> faces;
+    std::shared_ptr<TFace> face;
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        std::shared_ptr<TFace>& slot = faces[data.get()];
+        if (!slot) {
+            slot = std::make_shared<TFace>();
+            slot->Data = data;
+        }
+        face = slot;
+    }
+    // Parsed outside the lock, so that faces parse in parallel; later callers wait here.
+    std::call_once(face->Once, [&face] {
+        auto parser = std::make_shared<TPDFTrueTypeParser>();
+        parser->LoadTrueType(*face->Data);
+        face->Parser = std::move(parser);
+    });
+    return face->Parser;
+}
+
+const std::shared_ptr<const TPDFTrueTypeParser>& dingbatsFace() {
+    static const std::shared_ptr<const TPDFTrueTypeParser> face = [] {
+        auto parser = std::make_shared<TPDFTrueTypeParser>();
+        parser->LoadTrueType(BuiltInDingbatsFont());
+        return parser;
+    }();
+    return face;
+}
+
+// The tables most fonts end up with, computed once per process: the names of each base
+// encoding, their text in each encoding, and the standard fonts' widths over them. A font
+// whose glyph names are a base encoding unchanged copies these instead of recomputing them.
+constexpr std::size_t kEncodingKinds = 5;
+
+std::size_t kindIndex(TPDFBaseEncoding kind) {
+    return static_cast<std::size_t>(kind);
+}
+
+const TPDFGlyphNames& baseNames(TPDFBaseEncoding kind) {
+    static const std::array<TPDFGlyphNames, kEncodingKinds> names = [] {
+        std::array<TPDFGlyphNames, kEncodingKinds> all;
+        for (std::size_t k = 0; k < kEncodingKinds; ++k)
+            all[k] = BaseEncodingNames(static_cast<TPDFBaseEncoding>(k));
+        return all;
+    }();
+    return names[kindIndex(kind)];
+}
+
+const TPDFTextVector& baseText(TPDFBaseEncoding kind, TTextEncoding encoding) {
+    static const std::array<std::array<TPDFTextVector, 2>, kEncodingKinds> text = [] {
+        std::array<std::array<TPDFTextVector, 2>, kEncodingKinds> all;
+        for (std::size_t k = 0; k < kEncodingKinds; ++k) {
+            all[k][0] = GlyphNamesToText(baseNames(TPDFBaseEncoding(k)), TTextEncoding::Cp1252);
+            all[k][1] = GlyphNamesToText(baseNames(TPDFBaseEncoding(k)), TTextEncoding::Utf8);
+        }
+        return all;
+    }();
+    return text[kindIndex(kind)][encoding == TTextEncoding::Utf8 ? 1 : 0];
+}
+
+// StandardFontWidths of a standard font (1..13) over a base encoding's names, from 750.
+const TPDFWidths& standardWidths(int index, TPDFBaseEncoding kind) {
+    constexpr std::size_t kFonts = kStandardSymbolIndex;
+    static std::array<std::once_flag, kFonts * kEncodingKinds> once;
+    static std::array<TPDFWidths, kFonts * kEncodingKinds> widths;
+    const std::size_t slot = static_cast<std::size_t>(index - 1) * kEncodingKinds + kindIndex(kind);
+    std::call_once(once[slot], [&] {
+        widths[slot].fill(750);
+        StandardFontWidths(index, baseNames(kind), widths[slot]);
+    });
+    return widths[slot];
+}
+
+bool allEmpty(const TPDFTextVector& text) {
+    return std::all_of(text.begin(), text.end(), [](const std::string& t) { return t.empty(); });
+}
+
+} // namespace
+
+// -------------------------------------------------------------------------------------------------
+// Programs
+
+TPDFTrueTypeRasterizer2::TPDFTrueTypeRasterizer2(ResolveFn resolver)
+    : TPDFFontRasterizer(std::move(resolver)),
+      FParser(std::make_shared<const TPDFTrueTypeParser>()) {}
+
+TPDFTrueTypeRasterizer2::TPDFTrueTypeRasterizer2(std::shared_ptr<const TPDFTrueTypeParser> parser,
+                                                 ResolveFn resolver)
+    : TPDFFontRasterizer(std::move(resolver)), FParser(std::move(parser)) {
+    if (!FParser)
+        FParser = std::make_shared<const TPDFTrueTypeParser>();
+}
+
+TPDFTrueTypeRasterizer2::~TPDFTrueTypeRasterizer2() = default;
+
+void TPDFTrueTypeRasterizer2::LoadTrueType(std::string_view data) {
+    auto parser = std::make_shared<TPDFTrueTypeParser>();
+    parser->LoadTrueType(data);
+    FParser = std::move(parser);
+}
+
+TPDFType3Rasterizer::TPDFType3Rasterizer(const TPDFDictionary* font, ResolveFn resolver)
+    : TPDFFontRasterizer(std::move(resolver)) {
+    if (!font)
+        return;
+    if (const TPDFArray* matrix = AsArray(resolveWith(Resolver, font->Get("FontMatrix", false)));
+        matrix && matrix->Count() == 6) {
+        for (int i = 0; i < 6; ++i)
+            if (const auto* number = Cast<TPDFNumeric>(matrix->Item(i)))
+                FontMatrix[static_cast<std::size_t>(i)] = number->Value;
+    }
+    if (const TPDFDictionary* procs =
+            AsDictionary(resolveWith(Resolver, font->Get("CharProcs", false)))) {
+        GlyphProcNames.reserve(static_cast<std::size_t>(procs->Count()));
+        FGlyphProcs.reserve(static_cast<std::size_t>(procs->Count()));
+        for (int i = 0; i < procs->Count(); ++i) {
+            const auto [key, value] = procs->EntryAt(i);
+            GlyphProcNames.push_back(key ? key->Value() : std::string());
+            // Only a reference to a stream is a procedure; a direct value counts as none.
+            FGlyphProcs.push_back(AsRef(value) ? AsStream(resolveWith(Resolver, value)) : nullptr);
+        }
+    }
+}
+
+std::string TPDFType3Rasterizer::GlyphProc(std::size_t index) const {
+    if (index >= FGlyphProcs.size() || FGlyphProcs[index] == nullptr)
+        return {};
+    return FGlyphProcs[index]->DecodedData();
+}
+
+// -------------------------------------------------------------------------------------------------
+// CID widths
+
+void TPDFCIDWidths::Add(std::int32_t first, std::int32_t last, std::int32_t width) {
+    if (last >= first)
+        FRanges.push_back({first, last, width});
+}
+
+void TPDFCIDWidths::Finish() {
+    // Each range contributes the parts of it no earlier range covers. `covered` is the union
+    // of the ranges so far as disjoint intervals; every interval a range overlaps is merged
+    // into one, so each is visited once before it disappears and the whole is O(n log n).
+    FSegments.clear();
+    std::map<std::int64_t, std::int64_t> covered; // first -> last
+    for (const TRange& range : FRanges) {
+        const std::int64_t first = range.First;
+        const std::int64_t last = range.Last;
+        auto it = covered.upper_bound(first);
+        if (it != covered.begin() && std::prev(it)->second >= first)
+            --it;
+        std::int64_t next = first; // the first CID of the range not yet placed
+        std::int64_t mergedFirst = first;
+        std::int64_t mergedLast = last;
+        while (it != covered.end() && it->first <= last) {
+            if (it->first > next)
+                FSegments.push_back({static_cast<std::int32_t>(next),
+                                     static_cast<std::int32_t>(it->first - 1), range.Width});
+            next = std::max(next, it->second + 1);
+            mergedFirst = std::min(mergedFirst, it->first);
+            mergedLast = std::max(mergedLast, it->second);
+            it = covered.erase(it);
+        }
+        if (next <= last)
+            FSegments.push_back(
+                {static_cast<std::int32_t>(next), static_cast<std::int32_t>(last), range.Width});
+        covered.emplace(mergedFirst, mergedLast);
+    }
+    std::sort(FSegments.begin(), FSegments.end(),
+              [](const TRange& a, const TRange& b) { return a.First < b.First; });
+}
+
+std::optional<std::int32_t> TPDFCIDWidths::Find(std::int64_t cid) const {
+    const auto it = std::upper_bound(FSegments.begin(), FSegments.end(), cid,
+                                     [](std::int64_t c, const TRange& s) { return c < s.First; });
+    if (it == FSegments.begin())
+        return std::nullopt;
+    const TRange& segment = *std::prev(it);
+    if (cid > segment.Last)
+        return std::nullopt;
+    return segment.Width;
+}
+
+std::string TPDFFontCollectionData::CIDToGIDMap() const {
+    return CIDToGIDMapStream ? CIDToGIDMapStream->DecodedData() : std::string();
+}
+
+// -------------------------------------------------------------------------------------------------
+// Program cache
+
+TPDFFontProgramCache::TKey TPDFFontProgramCache::KeyOf(const TPDFStream* stream, TProgramKind kind,
+                                                       std::array<std::int64_t, 3> lengths) {
+    TKey key;
+    key.Stream = stream;
+    key.Kind = kind;
+    key.Lengths = lengths;
+    if (stream) {
+        key.DataVersion = stream->DataVersion();
+        key.RawSize = stream->RawData().size();
+        key.ObjNum = stream->ObjNum;
+        key.GenNum = stream->GenNum;
+    }
+    return key;
+}
+
+std::size_t TPDFFontProgramCache::TKeyHash::operator()(const TKey& key) const noexcept {
+    std::size_t h = std::hash<const void*>{}(key.Stream);
+    auto mix = [&h](std::uint64_t v) {
+        h ^= std::hash<std::uint64_t>{}(v) + 0x9e3779b9 + (h << 6);
+    };
+    mix(key.DataVersion);
+    mix(key.RawSize);
+    mix(static_cast<std::uint64_t>(key.Kind));
+    for (const std::int64_t length : key.Lengths)
+        mix(static_cast<std::uint64_t>(length));
+    return h;
+}
+
+std::optional<std::shared_ptr<const TPDFFontRasterizer>>
+TPDFFontProgramCache::Find(const TKey& key) {
+    const std::lock_guard<std::mutex> guard(FLock);
+    const auto it = FIndex.find(key);
+    if (it == FIndex.end()) {
+        ++FMisses;
+        return std::nullopt;
+    }
+    ++FHits;
+    FEntries.splice(FEntries.begin(), FEntries, it->second);
+    return it->second->Program;
+}
+
+void TPDFFontProgramCache::Insert(const TKey& key,
+                                  std::shared_ptr<const TPDFFontRasterizer> program,
+                                  std::uint64_t size) {
+    const std::lock_guard<std::mutex> guard(FLock);
+    if (size > FBudget)
+        return;
+    if (const auto it = FIndex.find(key); it != FIndex.end()) {
+        FBytes -= it->second->Size;
+        FEntries.erase(it->second);
+        FIndex.erase(it);
+    }
+    while (!FEntries.empty() && FBytes + size > FBudget) {
+        FBytes -= FEntries.back().Size;
+        FIndex.erase(FEntries.back().Key);
+        FEntries.pop_back();
+    }
+    FEntries.push_front({key, std::move(program), size});
+    FIndex.emplace(key, FEntries.begin());
+    FBytes += size;
+}
+
+void TPDFFontProgramCache::Clear() {
+    const std::lock_guard<std::mutex> guard(FLock);
+    FIndex.clear();
+    FEntries.clear();
+    FBytes = 0;
+}
+
+std::size_t TPDFFontProgramCache::Count() const {
+    const std::lock_guard<std::mutex> guard(FLock);
+    return FEntries.size();
+}
+
+std::uint64_t TPDFFontProgramCache::Bytes() const {
+    const std::lock_guard<std::mutex> guard(FLock);
+    return FBytes;
+}
+
+std::uint64_t TPDFFontProgramCache::Hits() const {
+    const std::lock_guard<std::mutex> guard(FLock);
+    return FHits;
+}
+
+std::uint64_t TPDFFontProgramCache::Misses() const {
+    const std::lock_guard<std::mutex> guard(FLock);
+    return FMisses;
+}
+
+// -------------------------------------------------------------------------------------------------
+// Loading one font
+
+// The working state of one font load and the steps that fill it. A load appends exactly one
+// record to the collection (the descendant's, for a composite font).
+class TPDFFontCollection::TLoader {
+public:
+    explicit TLoader(TPDFFontCollection& owner) : FOwner(owner) {}
+
+    // Loads `font` (nullptr: an empty font dictionary); `depth` is 1 inside a descendant.
+    void Load(const TPDFDictionary* font, std::int32_t objNum, int depth);
+
+private:
+    TPDFObject* resolve(TPDFObject* value) const { return resolveWith(FOwner.Resolver, value); }
+    TPDFObject* get(const TPDFDictionary* dict, std::string_view key) const {
+        return dict ? resolve(dict->Get(key, false)) : nullptr;
+    }
+    std::int32_t integer(const TPDFDictionary* dict, std::string_view key,
+                         std::int32_t otherwise) const {
+        const auto* number = Cast<TPDFNumeric>(get(dict, key));
+        return number ? number->IntValue() : otherwise;
+    }
+    bool useCache() const { return FOwner.FCache != nullptr && !FOwner.Resolver; }
+
+    std::shared_ptr<const TPDFType1Decoder> type1Program(const TPDFStream* stream) const;
+    std::shared_ptr<const TPDFType1Decoder> cffProgram(const TPDFStream* stream) const;
+    // The program of a FontFile2 stream; nullptr when its decoded data is empty.
+    std::shared_ptr<const TPDFFontRasterizer> trueTypeProgram(const TPDFStream* stream) const;
+    std::shared_ptr<const TPDFTrueTypeParser> substitute(std::int32_t flags) const;
+    std::unique_ptr<TPDFCIDWidths> cidWidths(const TPDFDictionary* font) const;
+    void readDescriptor(const TPDFDictionary* descriptor);
+    void useBuiltInEncoding(const TPDFType1Decoder& program);
+
+    TPDFFontCollection& FOwner;
+    // The working state of the load.
+    TPDFGlyphNames FNames;
+    TPDFWidths FWidths{};
+    TPDFTextVector FCodeText;
+    bool FCodeTextSet = false;
+    std::string FFontName = "Arial";
+    std::shared_ptr<const TPDFFontRasterizer> FProgram;
+    std::int32_t FFlags = 0;
+    double FAscent = 0;
+    double FDescent = 0;
+    bool FHasBaseEncodingName = false;
+    const TPDFArray* FDifferences = nullptr;
+    int FStandardIndex = 0;
+    bool FToUnicodeOnly = false;
+    // Set while the glyph names are those of this base encoding, unchanged.
+    std::optional<TPDFBaseEncoding> FPristine;
+};
+
+std::shared_ptr<const TPDFType1Decoder>
+TPDFFontCollection::TLoader::type1Program(const TPDFStream* stream) const {
+    const TPDFDictionary* dict = stream->Dictionary();
+    const std::array<std::int64_t, 3> lengths = {
+        integer(dict, "Length1", 0), integer(dict, "Length2", 0), integer(dict, "Length3", 0)};
+    const auto key =
+        TPDFFontProgramCache::KeyOf(stream, TPDFFontProgramCache::TProgramKind::Type1, lengths);
+    if (useCache())
+        if (const auto hit = FOwner.FCache->Find(key))
+            if (auto program = std::dynamic_pointer_cast<const TPDFType1Decoder>(*hit))
+                return program;
+    auto program = std::make_shared<TPDFType1Decoder>(FOwner.Resolver);
+    program->LoadType1(stream->DecodedData(), lengths[0], lengths[1], lengths[2]);
+    if (useCache())
+        FOwner.FCache->Insert(key, program, programSize(*program));
+    return program;
+}
+
+std::shared_ptr<const TPDFType1Decoder>
+TPDFFontCollection::TLoader::cffProgram(const TPDFStream* stream) const {
+    const auto key = TPDFFontProgramCache::KeyOf(stream, TPDFFontProgramCache::TProgramKind::CFF);
+    if (useCache())
+        if (const auto hit = FOwner.FCache->Find(key))
+            if (auto program = std::dynamic_pointer_cast<const TPDFType1Decoder>(*hit))
+                return program;
+    auto program = std::make_shared<TPDFType1Decoder>(FOwner.Resolver);
+    program->LoadCFF(stream->DecodedData());
+    if (useCache())
+        FOwner.FCache->Insert(key, program, programSize(*program));
+    return program;
+}
+
+std::shared_ptr<const TPDFFontRasterizer>
+TPDFFontCollection::TLoader::trueTypeProgram(const TPDFStream* stream) const {
+    const auto key =
+        TPDFFontProgramCache::KeyOf(stream, TPDFFontProgramCache::TProgramKind::TrueType);
+    if (useCache())
+        if (const auto hit = FOwner.FCache->Find(key))
+            return *hit;
+    const std::string data = stream->DecodedData();
+    std::shared_ptr<TPDFTrueTypeRasterizer2> program;
+    std::uint64_t size = sizeof(TPDFTrueTypeRasterizer2);
+    if (!data.empty()) {
+        program = std::make_shared<TPDFTrueTypeRasterizer2>(FOwner.Resolver);
+        program->LoadTrueType(data);
+        size += parserSize(program->Parser());
+    }
+    if (useCache())
+        FOwner.FCache->Insert(key, program, size);
+    return program;
+}
+
+std::shared_ptr<const TPDFTrueTypeParser>
+TPDFFontCollection::TLoader::substitute(std::int32_t flags) const {
+    return installedFace(SystemSubstitute(FFontName, flags, InstalledFonts()).Data);
+}
+
+std::unique_ptr<TPDFCIDWidths>
+TPDFFontCollection::TLoader::cidWidths(const TPDFDictionary* font) const {
+    auto widths = std::make_unique<TPDFCIDWidths>();
+    widths->DW = integer(font, "DW", 1000);
+    if (const TPDFArray* w = AsArray(get(font, "W"))) {
+        const int count = w->Count();
+        // Entries are either `c l w` (a range of one width) or `c [w0 w1 ...]`; the first
+        // element that fits neither ends the reading.
+        for (int i = 0; i < count - 1;) {
+            const auto* first = Cast<TPDFNumeric>(w->Item(i));
+            if (!first)
+                break;
+            const std::int32_t c = first->IntValue();
+            TPDFObject* next = resolve(w->Item(i + 1));
+            if (const auto* last = Cast<TPDFNumeric>(next)) {
+                const auto* width = i < count - 2 ? Cast<TPDFNumeric>(w->Item(i + 2)) : nullptr;
+                if (!width)
+                    break;
+                widths->Add(c, last->IntValue(), width->IntValue());
+                i += 3;
+            } else if (const TPDFArray* list = AsArray(next)) {
+                for (int k = 0; k < list->Count(); ++k) {
+                    const std::int64_t cid = std::int64_t{c} + k;
+                    if (cid > std::numeric_limits<std::int32_t>::max())
+                        break;
+                    if (const auto* width = Cast<TPDFNumeric>(list->Item(k)))
+                        widths->Add(static_cast<std::int32_t>(cid), static_cast<std::int32_t>(cid),
+                                    width->IntValue());
+                }
+                i += 2;
+            } else {
+                break;
+            }
+        }
+    }
+    widths->Finish();
+    return widths;
+}
+
+void TPDFFontCollection::TLoader::readDescriptor(const TPDFDictionary* descriptor) {
+    if (const auto* ascent = Cast<TPDFNumeric>(get(descriptor, "Ascent")))
+        FAscent = ascent->IntValue();
+    if (const auto* descent = Cast<TPDFNumeric>(get(descriptor, "Descent")))
+        FDescent = descent->IntValue();
+    FFlags = integer(descriptor, "Flags", 0);
+}
+
+void TPDFFontCollection::TLoader::useBuiltInEncoding(const TPDFType1Decoder& program) {
+    if (!FHasBaseEncodingName || (FFlags & kSymbolic) != 0) {
+        FNames = program.BuiltInEncoding;
+        FPristine.reset();
+    }
+}
+
+void TPDFFontCollection::TLoader::Load(const TPDFDictionary* font, std::int32_t objNum, int depth) {
+    const TTextEncoding encoding = FOwner.FEncoding;
+    const bool loadPrograms = FOwner.LoadPrograms;
+    FWidths.fill(750);
+
+    // BaseFont.
+    const TPDFName* baseFont = AsName(get(font, "BaseFont"));
+    if (baseFont)
+        FFontName = baseFont->Value();
+
+    // Encoding: a base encoding by name, possibly with Differences.
+    TPDFBaseEncoding kind = TPDFBaseEncoding::Standard;
+    TPDFObject* encodingValue = get(font, "Encoding");
+    if (const TPDFName* name = AsName(encodingValue)) {
+        kind = EncodingKindOfName(name->Value());
+        FHasBaseEncodingName = true;
+    } else if (const TPDFDictionary* dict = AsDictionary(encodingValue)) {
+        if (const TPDFName* base = AsName(get(dict, "BaseEncoding"))) {
+            kind = EncodingKindOfName(base->Value());
+            FHasBaseEncodingName = true;
+        }
+        FDifferences = AsArray(get(dict, "Differences"));
+    }
+    FNames = baseNames(kind);
+    FPristine = kind;
+
+    // The program, by Subtype. A descendant is never followed further: inside one, a Type0
+    // counts as a font of unknown subtype.
+    const TPDFName* subtypeName = AsName(get(font, "Subtype"));
+    std::string subtype = subtypeName ? subtypeName->Value() : std::string();
+    if (subtype == "Type0" && depth > 0)
+        subtype.clear();
+    const bool isType0 = subtype == "Type0";
+
+    if (subtype == "Type1" || subtype == "CIDFontType0") {
+        if (const TPDFDictionary* descriptor = AsDictionary(get(font, "FontDescriptor"))) {
+            readDescriptor(descriptor);
+            if (const TPDFStream* file = AsStream(get(descriptor, "FontFile"));
+                file && loadPrograms) {
+                const auto program = type1Program(file);
+                FProgram = program;
+                useBuiltInEncoding(*program);
+            }
+            if (const TPDFStream* file = AsStream(get(descriptor, "FontFile3"))) {
+                const auto program = cffProgram(file);
+                FProgram = program;
+                useBuiltInEncoding(*program);
+            }
+        } else if (baseFont) {
+            FStandardIndex = MatchStandardFont(baseFont->Value());
+            if (const TPDFStandardFont* row = StandardFontRow(FStandardIndex)) {
+                FAscent = row->Ascent;
+                FDescent = row->Descent;
+                if (FStandardIndex == kStandardDingbatsIndex) {
+                    FFontName = "VantrelDingbats";
+                    if (loadPrograms)
+                        FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(dingbatsFace(),
+                                                                             FOwner.Resolver);
+                } else {
+                    FFontName = std::string(row->SubstituteName);
+                    if (loadPrograms)
+                        FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(substitute(0),
+                                                                             FOwner.Resolver);
+                }
+            }
+        }
+    } else if (subtype == "TrueType" || subtype == "CIDFontType2") {
+        if (const TPDFDictionary* descriptor = AsDictionary(get(font, "FontDescriptor"))) {
+            readDescriptor(descriptor);
+            if (const TPDFStream* file = AsStream(get(descriptor, "FontFile2"))) {
+                // Without programs only the emptiness of the data matters.
+                std::shared_ptr<const TPDFFontRasterizer> program;
+                const bool hasData = loadPrograms ? (program = trueTypeProgram(file)) != nullptr
+                                                  : !file->DecodedData().empty();
+                if (hasData) {
+                    FProgram = program;
+                    if ((FFlags & kSymbolic) != 0) {
+                        // A symbolic embedded font's codes select glyphs, not characters: its
+                        // text comes from its ToUnicode map alone.
+                        if (FDifferences) {
+                            ApplyDifferences(FNames, FDifferences);
+                            FPristine.reset();
+                        }
+                        FCodeText = FPristine ? baseText(*FPristine, encoding)
+                                              : GlyphNamesToText(FNames, encoding);
+                        FCodeTextSet = true;
+                        FToUnicodeOnly = true;
+                        for (std::size_t c = 0; c < FNames.size(); ++c)
+                            FNames[c] = "CID:" + std::to_string(c);
+                        FDifferences = nullptr;
+                        FPristine.reset();
+                    }
+                }
+            }
+        }
+    } else if (subtype == "Type3") {
+        if (loadPrograms)
+            FProgram = std::make_shared<TPDFType3Rasterizer>(font, FOwner.Resolver);
+    } else if (isType0) {
+        // One descendant, given by reference; anything else loads an empty descendant, so
+        // that this load still appends one record.
+        const TPDFArray* descendants = AsArray(get(font, "DescendantFonts"));
+        const TPDFIndRef* ref =
+            descendants && descendants->Count() == 1 ? AsRef(descendants->Item(0)) : nullptr;
+        const TPDFDictionary* descendant =
+            ref ? AsDictionary(resolve(descendants->Item(0))) : nullptr;
+        TLoader(FOwner).Load(descendant, ref ? ref->RefObjNum() : 0, depth + 1);
+    }
+
+    std::unique_ptr<TPDFCIDWidths> cid;
+    std::int32_t firstChar = 0;
+    std::int32_t lastChar = 0;
+    const TPDFStream* cidToGid = nullptr;
+    if (!isType0) {
+        // Default widths from a system substitute, by the glyph names before Differences.
+        if (!FProgram && loadPrograms) {
+            auto face = substitute(FFlags);
+            for (std::size_t c = 0; c < FNames.size(); ++c)
+                if (const std::int32_t glyph = face->GlyphIndexOfName(FNames[c]); glyph >= 0)
+                    FWidths[c] = face->AdvanceWidth(glyph);
+            FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(std::move(face), FOwner.Resolver);
+        }
+        if (FDifferences) {
+            ApplyDifferences(FNames, FDifferences);
+            FPristine.reset();
+        }
+        if (FStandardIndex >= 1 && FStandardIndex < kStandardDingbatsIndex) {
+            if (FPristine)
+                FWidths = standardWidths(FStandardIndex, *FPristine);
+            else
+                StandardFontWidths(FStandardIndex, FNames, FWidths);
+        }
+        if (!FCodeTextSet)
+            FCodeText =
+                FPristine ? baseText(*FPristine, encoding) : GlyphNamesToText(FNames, encoding);
+
+        // Widths of the dictionary.
+        if (subtype == "CIDFontType0" || subtype == "CIDFontType2") {
+            cid = cidWidths(font);
+            if (subtype == "CIDFontType2")
+                cidToGid = AsStream(get(font, "CIDToGIDMap"));
+        } else if (const auto* first = Cast<TPDFNumeric>(get(font, "FirstChar"))) {
+            firstChar = first->IntValue();
+            if (const auto* last = Cast<TPDFNumeric>(get(font, "LastChar"))) {
+                lastChar = std::min(last->IntValue(), 255);
+                if (const TPDFArray* widths = AsArray(get(font, "Widths"))) {
+                    // Bounded by the array and by LastChar; codes below 0 are passed over.
+                    for (int t = 0; t < widths->Count(); ++t) {
+                        const std::int64_t code = std::int64_t{firstChar} + t;
+                        if (code > lastChar)
+                            break;
+                        if (code >= 0)
+                            FWidths[static_cast<std::size_t>(code)] = AsNumber(widths->Item(t), 0);
+                    }
+                }
+            }
+        }
+    }
+
+    // Store.
+    TPDFFontCollectionData* record = nullptr;
+    if (!isType0) {
+        auto made = std::make_unique<TPDFFontCollectionData>();
+        record = made.get();
+        record->ObjNum = objNum;
+        record->Widths = FWidths;
+        record->CodeText = std::move(FCodeText);
+        record->FontName = std::move(FFontName);
+        record->Program = std::move(FProgram);
+        record->GlyphNames = std::move(FNames);
+        record->CIDWidths = std::move(cid);
+        record->Ascent = FAscent;
+        record->Descent = FDescent;
+        record->FirstChar = firstChar;
+        record->LastChar = lastChar;
+        record->CIDToGIDMapStream = cidToGid;
+        FOwner.FFonts.push_back(std::move(made));
+    } else {
+        record = FOwner.FFonts.back().get(); // the descendant's, appended just now
+        record->IsTwoByte = 1;
+        FToUnicodeOnly = true;
+    }
+
+    // Text.
+    if (FToUnicodeOnly) {
+        if (font && font->Get("ToUnicode", false) != nullptr) {
+            const TPDFStream* stream = AsStream(get(font, "ToUnicode"));
+            record->ToUnicode = ParseToUnicode(stream ? stream->DecodedData() : std::string());
+            record->Text = ToUnicodeTable(record->ToUnicode, encoding);
+            record->CodeText = record->Text;
+        } else {
+            record->Text = record->CodeText;
+        }
+    } else {
+        // Without the mark CodeText is still the text of the record's glyph names.
+        record->Text = record->CodeText;
+        if (const TPDFStream* stream = AsStream(get(font, "ToUnicode"))) {
+            record->ToUnicode = ParseToUnicode(stream->DecodedData());
+            record->Text = ToUnicodeOverlay(record->ToUnicode, record->Text, encoding);
+            record->CodeText = record->Text;
+        }
+    }
+    // A font whose codes have no text at all shows its codes as characters.
+    if (allEmpty(record->Text)) {
+        for (std::size_t c = 0; c < record->Text.size(); ++c) {
+            std::string& text = record->Text[c];
+            if (encoding == TTextEncoding::Utf8)
+                AppendUtf8(text, Cp1252ToUnicode(static_cast<unsigned char>(c)));
+            else
+                text.assign(1, static_cast<char>(c));
+        }
+    }
+}
+
+// -------------------------------------------------------------------------------------------------
+// Collection
+
+TPDFFontCollection::TPDFFontCollection(TTextEncoding encoding, TPDFFontProgramCache* cache)
+    : FEncoding(encoding), FCache(cache) {}
+
+TPDFFontCollection::~TPDFFontCollection() = default;
+
+void TPDFFontCollection::LoadFont(const TPDFIndRef* ref) {
+    const TPDFDictionary* font = AsDictionary(resolveRef(Resolver, ref));
+    TLoader(*this).Load(font, ref->RefObjNum(), 0);
+}
+
+void TPDFFontCollection::DropOldest() {
+    const auto oldest = std::find_if(FFonts.begin(), FFonts.end(), [this](const auto& record) {
+        return record.get() != FCurrent;
+    });
+    if (oldest == FFonts.end())
+        return;
+    if (const auto it = FIndex.find((*oldest)->ObjNum);
+        it != FIndex.end() && it->second == oldest->get())
+        FIndex.erase(it);
+    FFonts.erase(oldest);
+}
+
+void TPDFFontCollection::SelectFont(const TPDFIndRef* ref, TPDFWidths& widths,
+                                    TPDFTextVector& text) {
+    if (!ref)
+        return;
+    const std::int32_t objNum = ref->RefObjNum();
+    TPDFFontCollectionData* record = nullptr;
+    if (const auto it = FIndex.find(objNum); it != FIndex.end()) {
+        record = it->second;
+    } else {
+        if (FFonts.size() >= kMaxLoadedFonts)
+            DropOldest();
+        LoadFont(ref);
+        record = FFonts.back().get();
+        record->ObjNum = objNum;
+        FIndex.emplace(objNum, record);
+    }
+    text = record->CodeText;
+    widths = record->Widths;
+    FCurrent = record;
+}
+
+std::int32_t TPDFFontCollection::CIDWidth(std::int64_t cid) const {
+    const TPDFCIDWidths* widths = Current().CIDWidths.get();
+    return widths ? widths->Width(cid) : 1000;
+}
+
+bool TPDFFontCollection::CIDWidthListed(std::int64_t cid) const {
+    const TPDFCIDWidths* widths = Current().CIDWidths.get();
+    return widths && widths->Find(cid).has_value();
+}
+
+double TPDFFontCollection::ProgramScale() const {
+    const TPDFFontRasterizer* program = Current().Program.get();
+    return program ? program->GetScale() : 1;
+}
+
+std::optional<std::string> TPDFFontCollection::ToUnicodeText(std::uint16_t code) const {
+    return ToUnicodeLookup(Current().ToUnicode, code, FEncoding);
+}
+
+} // namespace korvel
