@@ -862,6 +862,7 @@ public:
     }
 
     std::size_t Pos = 0;
+    bool Stopped = false; // a flood of openings was met: every open container ends
 
 private:
     unsigned char at(std::size_t i) const { return static_cast<unsigned char>(FText[i]); }
@@ -876,14 +877,30 @@ private:
         return true;
     }
 
+    // A container opened deeper than kMaxNesting scans as none and its enclosing container
+    // ends there. The enclosing container's parent then reads on from that bracket; at the
+    // second refusal the input is a flood of openings, and every open container ends where it
+    // stands, so that each further byte stops making a new (empty) container.
+    bool refuseDeeper(int depth) {
+        if (depth < kMaxNesting)
+            return false;
+        // A dictionary asks again at the same place for the value after its key: one refusal.
+        if (Pos != FRefusedAt && ++FRefusals >= 2)
+            Stopped = true;
+        FRefusedAt = Pos;
+        return true;
+    }
+
     TPDFObject* scanDictionary(int depth) {
-        if (depth >= kMaxNesting)
+        if (refuseDeeper(depth))
             return nullptr;
         Pos += 2;
         TPDFDictionary* dict = FStore.CreateDictionary();
-        for (;;) {
+        while (!Stopped) {
             SkipWhiteSpace();
             TPDFObject* key = ScanObject(depth + 1);
+            if (Stopped)
+                break;
             SkipWhiteSpace();
             TPDFObject* value = ScanObject(depth + 1);
             TPDFName* name = Cast<TPDFName>(key);
@@ -898,11 +915,11 @@ private:
     }
 
     TPDFObject* scanArray(int depth) {
-        if (depth >= kMaxNesting)
+        if (refuseDeeper(depth))
             return nullptr;
         Pos += 1;
         TPDFArray* array = FStore.CreateArray();
-        for (;;) {
+        while (!Stopped) {
             SkipWhiteSpace();
             TPDFObject* item = ScanObject(depth + 1);
             if (!item)
@@ -1120,6 +1137,8 @@ private:
     TPDFStructure& FStore;
     std::string_view FText;
     std::size_t FUnterminatedAt = std::string_view::npos;
+    int FRefusals = 0;
+    std::size_t FRefusedAt = std::string_view::npos;
 };
 
 } // namespace
