@@ -184,8 +184,8 @@ std::string prevChain(int sections, std::int64_t padding) {
         out += " /Length 2147483647 >>\nstream\n" + data + "\nendstream\nendobj\n";
         prev = at;
     }
-    out += "startxref\n" + num(prev) + "\n%%EOF\n";
     out += std::string(static_cast<std::size_t>(padding), ' ');
+    out += "\nstartxref\n" + num(prev) + "\n%%EOF\n";
     return out;
 }
 

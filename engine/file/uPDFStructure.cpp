@@ -1244,6 +1244,14 @@ TPDFStream* TPDFStructure::CreateStream(std::string data) {
     return stream;
 }
 
+TPDFStream* TPDFStructure::CreateStream(TPDFDictionary* dictionary, std::string data) {
+    if (!dictionary || dictionary->Owner != this)
+        return CreateStream(std::move(data));
+    TPDFStream* stream = Make<TPDFStream>(std::move(dictionary), std::string());
+    stream->SetRawData(std::move(data));
+    return stream;
+}
+
 TPDFIndRef* TPDFStructure::CreateRef(std::int32_t objNum, std::int32_t genNum) {
     return Make<TPDFIndRef>(objNum, genNum);
 }

@@ -356,6 +356,8 @@ public:
     TPDFArray* CreateArray(const std::vector<double>& numbers);
     TPDFDictionary* CreateDictionary();
     TPDFStream* CreateStream(std::string data);
+    // A stream over a dictionary of this store (which it takes as its own); `Length` is set.
+    TPDFStream* CreateStream(TPDFDictionary* dictionary, std::string data);
     TPDFIndRef* CreateRef(std::int32_t objNum, std::int32_t genNum);
 
     // A name on the common-name list reuses the first owned name of that value; any other text
