@@ -248,6 +248,7 @@ TPDFDocument::~TPDFDocument() {
 void TPDFDocument::Unload() {
     FObjStmCache.clear();
     FObjStmCacheBytes = 0;
+    FObjStmTick = 0;
     FPageTree.reset();
     FSlots.clear();
     FSlotIndex.clear();
@@ -741,17 +742,20 @@ std::string TPDFDocument::CompressedObjectText(TPDFIndObj* slot) {
         cache.HeaderFirst = first;
         cache.Valid = true;
         FObjStmCacheBytes += static_cast<std::int64_t>(cache.Decoded.size());
-        if (FObjStmCacheBytes > kObjStmCacheBudget) {
-            for (auto it = FObjStmCache.begin(); it != FObjStmCache.end();) {
-                if (&it->second == &cache) {
-                    ++it;
-                    continue;
-                }
-                FObjStmCacheBytes -= static_cast<std::int64_t>(it->second.Decoded.size());
-                it = FObjStmCache.erase(it);
-            }
+        // Past the budget the least recently used containers go first.
+        while (FObjStmCacheBytes > kObjStmCacheBudget) {
+            auto oldest = FObjStmCache.end();
+            for (auto it = FObjStmCache.begin(); it != FObjStmCache.end(); ++it)
+                if (&it->second != &cache &&
+                    (oldest == FObjStmCache.end() || it->second.LastUse < oldest->second.LastUse))
+                    oldest = it;
+            if (oldest == FObjStmCache.end())
+                break;
+            FObjStmCacheBytes -= static_cast<std::int64_t>(oldest->second.Decoded.size());
+            FObjStmCache.erase(oldest);
         }
     }
+    cache.LastUse = ++FObjStmTick;
 
     const std::vector<double>& header = cache.Header;
     const std::int64_t index = slot->StreamIndex;

@@ -165,12 +165,16 @@ private:
         std::string Decoded;
         std::vector<double> Header; // the numbers of the header, in order (non-numbers: NaN)
         bool Valid = false;
+        std::uint64_t LastUse = 0;
     };
     std::unordered_map<std::int32_t, TObjStmCache> FObjStmCache;
     std::int64_t FObjStmCacheBytes = 0;
+    std::uint64_t FObjStmTick = 0;
     // The cache holds all object streams of ordinary files; past this many decoded bytes the
-    // older entries are dropped, so a file of many huge object streams cannot pile them up.
-    static constexpr std::int64_t kObjStmCacheBudget = std::int64_t{64} << 20;
+    // least recently used entries are dropped, so a file of many huge object streams cannot pile
+    // them up. It equals one stream's decode limit: pages alternating between two big containers
+    // (up to half the limit each) do not decode them again and again.
+    static constexpr std::int64_t kObjStmCacheBudget = std::int64_t{256} << 20;
 };
 
 } // namespace korvel
