@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <unordered_set>
 
 #include "file/uPDFStructure.h"
 
@@ -19,10 +20,6 @@ TPDFObject* resolved(TPDFObject* value) {
     if (const TPDFIndRef* ref = AsRef(value))
         return ref->Resolve();
     return value;
-}
-
-bool contains(const std::vector<const TPDFObject*>& seen, const TPDFObject* value) {
-    return std::find(seen.begin(), seen.end(), value) != seen.end();
 }
 
 } // namespace
@@ -105,6 +102,12 @@ TPDFDictionary* TPDFPageTree::LocatePage(int index) {
         frames.push_back(TWalkFrame{rootKids, 0, FRootNode, 0, 0, 0, 0});
     }
 
+    // The `Kids` arrays on the way down, for the cycle test in constant time at any depth.
+    std::unordered_set<const TPDFArray*> onChain;
+    onChain.reserve(frames.size());
+    for (const TWalkFrame& f : frames)
+        onChain.insert(f.Kids);
+
     TPDFDictionary* result = nullptr;
     while (!result) {
         TWalkFrame& frame = frames.back();
@@ -134,11 +137,8 @@ TPDFDictionary* TPDFPageTree::LocatePage(int index) {
                 current.Limit = std::min(current.Limit, passed + count);
                 continue;
             }
-            const bool cycle =
-                std::any_of(frames.begin(), frames.end(),
-                            [subKids](const TWalkFrame& f) { return f.Kids == subKids; });
-            if (cycle || static_cast<int>(frames.size()) > kMaxTreeDepth)
-                break; // a cycle, or a chain no real file has: the page is not found
+            if (!onChain.insert(subKids).second)
+                break; // a cycle: the page is not found
             frames.push_back(
                 TWalkFrame{subKids, 0, node, passed, count, ref->RefObjNum(), ref->RefGenNum()});
         } else if (type == "Page") {
@@ -235,13 +235,11 @@ void TPDFPageTree::NormaliseContents(TPDFDictionary* page) {
 double TPDFPageTree::MediaBoxSide(int low, int high) {
     if (!FCurrentPage)
         return 0;
-    std::vector<const TPDFObject*> seen;
-    for (TPDFDictionary* node = FCurrentPage;
-         node && !contains(seen, node) && static_cast<int>(seen.size()) <= kMaxTreeDepth;
+    std::unordered_set<const TPDFObject*> seen;
+    for (TPDFDictionary* node = FCurrentPage; node && seen.insert(node).second;
          node = AsDictionary(node->Get("Parent", true))) {
         if (const TPDFArray* box = AsArray(node->Get("MediaBox", true)))
             return std::fabs(numberAt(box, high) - numberAt(box, low));
-        seen.push_back(node);
     }
 
     // No media box anywhere up the chain: the default size, written into the page.

@@ -4,9 +4,8 @@
 // streams, and the selected page's size, resources and decoded content.
 //
 // Hostile trees: the walk is a loop, not a recursion (a descent into a `Pages` node ends the
-// search there, so nothing needs to be returned to); it ends at a `Kids` array it has already
-// descended into and after kMaxTreeDepth descents. `Parent` chains stop at a repeated node and
-// after kMaxTreeDepth steps.
+// search there, so nothing needs to be returned to); it goes to any depth and ends at a `Kids`
+// array it has already descended into. `Parent` chains stop at a repeated node.
 
 #include <cstddef>
 #include <cstdint>
@@ -23,10 +22,6 @@ class TPDFDictionary;
 class TPDFObject;
 class TPDFStream;
 class TPDFStructure;
-
-// Page trees of real files are a handful of levels deep; deeper ones are hostile and would only
-// make every page lookup cost the depth.
-constexpr int kMaxTreeDepth = 256;
 
 // Raw data up to this size keeps a marked last content stream usable as the drawing target.
 constexpr std::size_t kMaxMarkedStreamData = 500000;

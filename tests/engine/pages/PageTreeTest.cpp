@@ -329,7 +329,7 @@ TEST(PageTree, TurningFiftyThousandPagesInOrderWalksOnce) {
 
 // ---- hostile trees ------------------------------------------------------------------------
 
-TEST(PageTree, KidsCyclesAndChainsDeeperThanTheBoundEndTheWalk) {
+TEST(PageTree, KidsCyclesEndTheWalkButChainsOfAnyDepthAreWalked) {
     // Node 3 lists the root again; node 4 lists itself.
     EXPECT_EQ(locateAll("<< /Type /Pages /Count 3 /Kids [3 0 R] >>",
                         {"<< /Type /Pages /Parent 2 0 R /Count 3 /Kids [2 0 R 4 0 R] >>",
@@ -340,13 +340,17 @@ TEST(PageTree, KidsCyclesAndChainsDeeperThanTheBoundEndTheWalk) {
     auto chain = [](int depth) {
         std::vector<std::string> bodies;
         for (int i = 0; i < depth; ++i)
-            bodies.push_back("<< /Type /Pages /Count 1 /Kids [" + std::to_string(4 + i) +
-                             " 0 R] >>");
+            bodies.push_back("<< /Type /Pages /Parent " + std::to_string(2 + i) +
+                             " 0 R /Count 1 /Kids [" + std::to_string(4 + i) + " 0 R]" +
+                             (i == 0 ? " /MediaBox [0 0 500 600]" : "") + " >>");
         bodies.push_back(page(2 + depth));
         return load(kOneKid, bodies);
     };
-    EXPECT_EQ(objNumOf(chain(kMaxTreeDepth)->PageTree().CurrentPage()), 3 + kMaxTreeDepth);
-    EXPECT_EQ(chain(kMaxTreeDepth + 1)->PageTree().CurrentPage(), nullptr);
+    for (const int depth : {1, 300, 100000}) {
+        const auto doc = chain(depth);
+        EXPECT_EQ(objNumOf(doc->PageTree().CurrentPage()), 3 + depth) << depth;
+        EXPECT_EQ(doc->PageTree().PageWidth(), 500) << "inherited from far up";
+    }
 }
 
 // ---- sizes --------------------------------------------------------------------------------
