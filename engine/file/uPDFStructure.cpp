@@ -44,6 +44,7 @@ constexpr std::string_view kCommonNames[] = {"MediaBox",
                                              "Goto",
                                              "XYZ",
                                              "oFRT"};
+static_assert(std::size(kCommonNames) == 30, "the store keeps one slot per common name");
 
 // Dictionaries up to this many entries are searched linearly; larger ones build a key index.
 constexpr int kLinearSearchEntries = 8;
@@ -1131,7 +1132,7 @@ private:
             }
             value += raw[i];
         }
-        return FStore.CreateName(std::move(value));
+        return FStore.InternName(std::move(value));
     }
 
     TPDFStructure& FStore;
@@ -1155,6 +1156,10 @@ TPDFStructure::~TPDFStructure() = default;
 void TPDFStructure::Reset() {
     FObjects.clear();
     FNamesByValue.clear();
+    FInterned.clear();
+    FNameIndexBuilt = false;
+    FCommonFirst.fill(nullptr);
+    FCommonKnown.fill(true);
     FOwned.clear();
     FHasHoles = false;
     FLiveCount = 0;
@@ -1209,6 +1214,19 @@ TPDFName* TPDFStructure::CreateName(std::string value) {
     return Make<TPDFName>(std::move(value));
 }
 
+TPDFName* TPDFStructure::InternName(std::string value) {
+    auto it = FInterned.find(std::string_view(value));
+    if (it != FInterned.end()) {
+        TPDFName* name = it->second;
+        if (name->IsLive() && name->Value() == it->first)
+            return name;
+        FInterned.erase(it);
+    }
+    TPDFName* name = CreateName(value);
+    FInterned.emplace(std::move(value), name);
+    return name;
+}
+
 TPDFArray* TPDFStructure::CreateArray() {
     return Make<TPDFArray>();
 }
@@ -1256,9 +1274,24 @@ TPDFIndRef* TPDFStructure::CreateRef(std::int32_t objNum, std::int32_t genNum) {
     return Make<TPDFIndRef>(objNum, genNum);
 }
 
+namespace {
+
+// Position in the common-name list, or -1.
+int commonNameIndex(std::string_view text) {
+    static const std::unordered_map<std::string_view, int> index = [] {
+        std::unordered_map<std::string_view, int> m;
+        for (int i = 0; i < static_cast<int>(std::size(kCommonNames)); ++i)
+            m.emplace(kCommonNames[i], i);
+        return m;
+    }();
+    const auto it = index.find(text);
+    return it == index.end() ? -1 : it->second;
+}
+
+} // namespace
+
 bool TPDFStructure::IsCommonNameText(std::string_view text) {
-    return std::find(std::begin(kCommonNames), std::end(kCommonNames), text) !=
-           std::end(kCommonNames);
+    return commonNameIndex(text) >= 0;
 }
 
 TPDFName* TPDFStructure::CommonName(std::string_view text) {
@@ -1270,6 +1303,30 @@ TPDFName* TPDFStructure::CommonName(std::string_view text) {
 }
 
 TPDFName* TPDFStructure::FindName(std::string_view text) const {
+    // Common names are asked for on every Put: their first live name is kept, and found again
+    // by one pass over the live list only after it was released or renamed.
+    if (const int common = commonNameIndex(text); common >= 0) {
+        const auto i = static_cast<std::size_t>(common);
+        if (!FCommonKnown[i]) {
+            FCommonFirst[i] = nullptr;
+            for (TPDFObject* v : FObjects)
+                if (v && v->Class() == TPDFClass::Name &&
+                    static_cast<TPDFName*>(v)->Value() == text) {
+                    FCommonFirst[i] = static_cast<TPDFName*>(v);
+                    break;
+                }
+            FCommonKnown[i] = true;
+        }
+        return FCommonFirst[i];
+    }
+    if (!FNameIndexBuilt) {
+        // Built on the first search, from the live list (which is in registration order): a
+        // store that is only read never pays for it.
+        FNameIndexBuilt = true;
+        for (TPDFObject* v : FObjects)
+            if (v && v->Class() == TPDFClass::Name)
+                AddNameEntry(static_cast<TPDFName*>(v));
+    }
     const auto it = FNamesByValue.find(text);
     if (it == FNamesByValue.end())
         return nullptr;
@@ -1300,7 +1357,9 @@ void TPDFStructure::Register(TPDFObject* value) {
     Link(value);
 }
 
-void TPDFStructure::AddNameEntry(TPDFName* name) {
+void TPDFStructure::AddNameEntry(TPDFName* name) const {
+    if (!FNameIndexBuilt)
+        return;
     name->FTag = ++FNextTag;
     NameList& list = FNamesByValue[name->Value()];
     const NameEntry entry{name, name->FOrder, name->FTag};
@@ -1315,8 +1374,17 @@ void TPDFStructure::AddNameEntry(TPDFName* name) {
     list.Entries.insert(at, entry);
 }
 
-void TPDFStructure::NameValueChanged(TPDFName* name, const std::string&) {
+void TPDFStructure::NameValueChanged(TPDFName* name, const std::string& oldValue) {
     ++NameEpoch;
+    if (const int old = commonNameIndex(oldValue);
+        old >= 0 && FCommonFirst[static_cast<std::size_t>(old)] == name)
+        FCommonKnown[static_cast<std::size_t>(old)] = false;
+    if (const int now = commonNameIndex(name->Value()); now >= 0 && name->FSlot >= 0) {
+        const auto i = static_cast<std::size_t>(now);
+        TPDFName*& first = FCommonFirst[i];
+        if (FCommonKnown[i] && (!first || name->FOrder < first->FOrder))
+            first = name;
+    }
     // The new entry's tag makes the one under the old value stale.
     if (name->Owner == this && name->FSlot >= 0)
         AddNameEntry(name);
@@ -1327,8 +1395,14 @@ void TPDFStructure::Link(TPDFObject* value) {
     FObjects.push_back(value);
     ++FLiveCount;
     if (value->Class() == TPDFClass::Name) {
-        static_cast<TPDFName*>(value)->FOrder = ++FNextOrder;
-        AddNameEntry(static_cast<TPDFName*>(value));
+        auto* name = static_cast<TPDFName*>(value);
+        name->FOrder = ++FNextOrder;
+        AddNameEntry(name);
+        if (const int common = commonNameIndex(name->Value()); common >= 0) {
+            const auto i = static_cast<std::size_t>(common);
+            if (FCommonKnown[i] && !FCommonFirst[i])
+                FCommonFirst[i] = name;
+        }
     }
     forEachChild(value, [&](TPDFObject* child) {
         if (child->Owner == this)
@@ -1341,6 +1415,11 @@ void TPDFStructure::Unlink(TPDFObject* value) {
         if (child->Owner == this)
             --child->FHolders;
     });
+    if (value->Class() == TPDFClass::Name) {
+        const int common = commonNameIndex(static_cast<TPDFName*>(value)->Value());
+        if (common >= 0 && FCommonFirst[static_cast<std::size_t>(common)] == value)
+            FCommonKnown[static_cast<std::size_t>(common)] = false;
+    }
     const auto slot = static_cast<std::size_t>(value->FSlot);
     FObjects[slot] = nullptr;
     while (!FObjects.empty() && !FObjects.back())

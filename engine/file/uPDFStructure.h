@@ -7,6 +7,7 @@
 // same store. Lookups never throw: a missing key, an index out of range, a wrong class or a
 // dangling reference answer nullptr, an empty string or the caller's default.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -350,6 +351,10 @@ public:
     TPDFNumeric* CreateNumber(double value);
     TPDFString* CreateString(std::string value, bool isHex = false);
     TPDFName* CreateName(std::string value);
+    // The name the scanner makes: one live name per value, shared by every container that
+    // holds it (names read from files are never renamed on the reading road), so that the keys
+    // repeated in every dictionary of a long document cost one value each.
+    TPDFName* InternName(std::string value);
     TPDFArray* CreateArray();
     TPDFArray* CreateArray(const std::vector<TPDFObject*>& items);
     TPDFArray* CreateArray(const std::vector<std::int32_t>& numbers);
@@ -391,7 +396,7 @@ private:
     template <class T, class... Args> T* Make(Args&&... args);
     void Link(TPDFObject* value);
     void Unlink(TPDFObject* value);
-    void AddNameEntry(TPDFName* name);
+    void AddNameEntry(TPDFName* name) const;
     void NameValueChanged(TPDFName* name, const std::string& oldValue);
     void Compact() const;
 
@@ -420,8 +425,13 @@ private:
         std::size_t Head = 0; // entries before it are known stale
     };
     mutable std::unordered_map<std::string, NameList, TextHash, std::equal_to<>> FNamesByValue;
+    mutable bool FNameIndexBuilt = false;
+    std::unordered_map<std::string, TPDFName*, TextHash, std::equal_to<>> FInterned;
+    // The first live name of each common-name value (exact while known).
+    mutable std::array<TPDFName*, 30> FCommonFirst{};
+    mutable std::array<bool, 30> FCommonKnown{};
     std::uint64_t FNextOrder = 0;
-    std::uint64_t FNextTag = 0;
+    mutable std::uint64_t FNextTag = 0;
 
 public:
     // Changes whenever any name's value changes: dictionaries rebuild their key index then.

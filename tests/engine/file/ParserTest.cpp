@@ -186,9 +186,17 @@ TEST(Parser, NamesDecodeTwoDigitEscapesAndEndAtWhiteSpaceOrDelimiterButNotAtBrac
     EXPECT_EQ(bytes("/A}"), "/A}");
     EXPECT_EQ(scan("/A/B"), "/A @2");
     TPDFStructure store;
-    const TPDFArray* a = Cast<TPDFArray>(store.Parse("[/Type /Type]"));
-    EXPECT_NE(a->Item(0), a->Item(1)) << "parsed names are new every time";
+    const TPDFArray* a = Cast<TPDFArray>(store.Parse("[/Type /Type /Tz]"));
+    EXPECT_EQ(a->Item(0), a->Item(1)) << "a live parsed name is shared by value";
+    EXPECT_NE(a->Item(0), a->Item(2));
     EXPECT_FALSE(Cast<TPDFName>(a->Item(0))->IsCommon);
+    // A released or renamed name is not handed out again.
+    TPDFName* tz = Cast<TPDFName>(a->Item(2));
+    tz->SetValue("Uz");
+    EXPECT_NE(Cast<TPDFArray>(store.Parse("[/Tz]"))->Item(0), tz);
+    TPDFName* lone = Cast<TPDFName>(store.Parse("/Lone"));
+    store.Release(lone);
+    EXPECT_NE(store.Parse("/Lone"), lone);
 }
 
 // --- bounds on hostile input
