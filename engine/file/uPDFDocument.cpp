@@ -874,6 +874,8 @@ bool TPDFDocument::NewBlank() {
     FTrailer->Put("ID", id);
 
     BuildPageTree();
+    // The blank page is ready for drawing at once: its marked stream is object 5.
+    FPageTree->PrepareContents();
     return true;
 }
 

@@ -169,12 +169,21 @@ void TPDFPageTree::SelectPage(int index) {
     if (index < 1 || index > PageCount())
         index = FCurrentIndex;
     FPageReady = false;
+    FContentsPending = false;
     FCurrentPage = LocatePage(index); // served from the cache when the page was found before
     if (!FCurrentPage)
         return;
     FCurrentIndex = index;
     FContentStreams.clear();
-    NormaliseContents(FCurrentPage);
+    FContentsPending = true;
+}
+
+void TPDFPageTree::PrepareContents() {
+    if (!FContentsPending)
+        return;
+    FContentsPending = false;
+    if (FCurrentPage)
+        NormaliseContents(FCurrentPage);
 }
 
 TPDFObject* TPDFPageTree::NewIndirect(TPDFObject* value) {
@@ -294,6 +303,7 @@ TPDFDictionary* TPDFPageTree::PageResources() {
 }
 
 std::string TPDFPageTree::ContentData() {
+    PrepareContents();
     if (FStreamCursor < 1 || FStreamCursor > static_cast<int>(FContentStreams.size()))
         return {};
     const TPDFStream* stream = FContentStreams[static_cast<std::size_t>(FStreamCursor - 1)];

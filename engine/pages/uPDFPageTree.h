@@ -49,16 +49,32 @@ public:
     // Decoded data of the content stream at StreamCursor; empty when there is none.
     std::string ContentData();
     void ReportLocatedPage();
+    // Gathers the selected page's content streams now if that is still pending.
+    void PrepareContents();
 
     TPDFDictionary* RootNode() const { return FRootNode; }
     TPDFStructure* Store() const { return FStore; }
     int CurrentIndex() const { return FCurrentIndex; }
     TPDFDictionary* CurrentPage() const { return FCurrentPage; }
     TPDFDictionary* CurrentParent() const { return FCurrentParent; }
-    const std::vector<TPDFStream*>& ContentStreams() const { return FContentStreams; }
-    int StreamCursor() const { return FStreamCursor; }
-    void SetStreamCursor(int cursor) { FStreamCursor = cursor; }
-    bool PageReady() const { return FPageReady; }
+    // The selected page's content streams are gathered (and its `Contents` normalised) when
+    // first asked for, not at selection: a pass that only measures pages never reads them.
+    const std::vector<TPDFStream*>& ContentStreams() {
+        PrepareContents();
+        return FContentStreams;
+    }
+    int StreamCursor() {
+        PrepareContents();
+        return FStreamCursor;
+    }
+    void SetStreamCursor(int cursor) {
+        PrepareContents();
+        FStreamCursor = cursor;
+    }
+    bool PageReady() {
+        PrepareContents();
+        return FPageReady;
+    }
     std::int32_t LocatedObjNum() const { return FLocatedObjNum; }
     std::int32_t LocatedGenNum() const { return FLocatedGenNum; }
 
@@ -115,6 +131,7 @@ private:
     std::vector<TPDFStream*> FContentStreams;
     int FStreamCursor = 0;
     bool FPageReady = false;
+    bool FContentsPending = false; // the selected page's contents are not gathered yet
     bool FWidthValid = false;
     bool FHeightValid = false;
     double FWidthCache = 0;

@@ -402,6 +402,10 @@ TEST(PageTree, OneContentStreamBecomesAnArrayWithAMarkedStreamAfterIt) {
     w.SetStream(4, "/Filter /FlateDecode", tolvane_test::Deflate("BT (Hi) Tj ET"));
     auto document = load(w);
     TPDFPageTree& tree = document->PageTree();
+    // Selecting and measuring a page reads none of its content.
+    EXPECT_EQ(tree.PageWidth(), 612);
+    EXPECT_NE(AsRef(tree.CurrentPage()->Get("Contents", false)), nullptr);
+    EXPECT_FALSE(document->FindIndirect(4, 0)->Loaded);
     ASSERT_TRUE(tree.PageReady());
     const TPDFArray* contents = AsArray(tree.CurrentPage()->Get("Contents", false));
     ASSERT_NE(contents, nullptr);
@@ -429,10 +433,10 @@ TEST(PageTree, BrokenContentReferencesBecomeEmptyStreams) {
     w.SetStream(4, "", "q");
     auto document = load(w);
     TPDFPageTree& tree = document->PageTree();
+    ASSERT_EQ(tree.ContentStreams().size(), 5u);
     const TPDFArray* contents = AsArray(tree.CurrentPage()->Get("Contents", false));
     ASSERT_NE(contents, nullptr);
     ASSERT_EQ(contents->Count(), 5); // four elements and the marker
-    ASSERT_EQ(tree.ContentStreams().size(), 5u);
     for (int i = 0; i < contents->Count(); ++i) {
         const TPDFIndRef* ref = AsRef(contents->Item(i));
         ASSERT_NE(ref, nullptr) << i;
@@ -470,12 +474,15 @@ TEST(PageTree, AMarkerIsAddedUnlessTheLastStreamIsASmallMarkedOne) {
         }
     }
 
-    // A shared contents array is used itself: one marker, added by the first selection.
+    // A shared contents array is used itself: one marker, added by the first page whose
+    // contents are read.
     PdfWriter w = treeWriter("<< /Type /Pages /Count 2 /Kids [3 0 R 4 0 R] >>",
                              {page(2, "/Contents 5 0 R"), page(2, "/Contents 5 0 R"), "[6 0 R]"});
     w.SetStream(6, "", "BT ET");
     auto document = load(w);
+    document->PageTree().ContentStreams();
     document->PageTree().SelectPage(2);
+    document->PageTree().ContentStreams();
     ASSERT_NE(AsArray(document->ResolveRef(5, 0)), nullptr);
     EXPECT_EQ(AsArray(document->ResolveRef(5, 0))->Count(), 2);
     EXPECT_TRUE(AsRef(document->PageTree().CurrentPage()->Get("Contents", false)));
