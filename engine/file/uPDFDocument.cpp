@@ -875,7 +875,7 @@ bool TPDFDocument::NewBlank() {
 
     BuildPageTree();
     // The blank page is ready for drawing at once: its marked stream is object 5.
-    FPageTree->PrepareContents();
+    FPageTree->NormaliseContents();
     return true;
 }
 

@@ -183,7 +183,52 @@ void TPDFPageTree::PrepareContents() {
         return;
     FContentsPending = false;
     if (FCurrentPage)
-        NormaliseContents(FCurrentPage);
+        GatherContents(FCurrentPage);
+}
+
+TPDFStream* TPDFPageTree::EmptyStream() {
+    if (!FEmptyStream)
+        FEmptyStream = FStore->CreateStream(std::string());
+    return FEmptyStream;
+}
+
+void TPDFPageTree::GatherContents(TPDFDictionary* page) {
+    if (!FStore)
+        return;
+    // The streams the page would have once normalised, without writing anything into the
+    // document: broken elements and the marked stream read as one shared empty stream.
+    TPDFObject* entry = page->Get("Contents", false);
+    const TPDFArray* contents = nullptr;
+    TPDFObject* single = nullptr;
+    if (!entry) {
+        // no content: only the marked stream
+    } else if (TPDFIndRef* ref = AsRef(entry)) {
+        contents = AsArray(ref->Resolve());
+        if (!contents)
+            single = ref;
+    } else {
+        contents = AsArray(entry);
+        if (!contents)
+            return; // no content streams at all
+    }
+    FContentStreams.clear();
+    auto add = [&](TPDFObject* item) {
+        TPDFStream* stream = AsStream(resolved(item));
+        FContentStreams.push_back(stream ? stream : EmptyStream());
+    };
+    if (single)
+        add(single);
+    if (contents) {
+        FContentStreams.reserve(static_cast<std::size_t>(contents->Count()) + 1);
+        for (TPDFObject* item : contents->Items())
+            add(item);
+    }
+    const TPDFStream* last = FContentStreams.empty() ? nullptr : FContentStreams.back();
+    const TPDFName* mark = last ? Cast<TPDFName>(last->Dictionary()->Get("LC", false)) : nullptr;
+    if (!mark || mark->Value() != "ZLQR" || last->RawData().size() > kMaxMarkedStreamData)
+        FContentStreams.push_back(EmptyStream());
+    FStreamCursor = static_cast<int>(FContentStreams.size());
+    FPageReady = true;
 }
 
 TPDFObject* TPDFPageTree::NewIndirect(TPDFObject* value) {
@@ -199,9 +244,11 @@ TPDFStream* TPDFPageTree::NewMarkedStream() {
     return stream;
 }
 
-void TPDFPageTree::NormaliseContents(TPDFDictionary* page) {
-    if (!FStore)
+void TPDFPageTree::NormaliseContents() {
+    FContentsPending = false;
+    if (!FCurrentPage || !FStore)
         return;
+    TPDFDictionary* page = FCurrentPage;
     TPDFArray* contents = nullptr;
     TPDFObject* entry = page->Get("Contents", false);
     if (!entry) {
@@ -227,6 +274,7 @@ void TPDFPageTree::NormaliseContents(TPDFDictionary* page) {
     if (!mark || mark->Value() != "ZLQR" || last->RawData().size() > kMaxMarkedStreamData)
         contents->Add(NewIndirect(NewMarkedStream()));
 
+    FContentStreams.clear();
     FContentStreams.reserve(static_cast<std::size_t>(contents->Count()));
     for (int i = 0; i < contents->Count(); ++i) {
         TPDFStream* stream = AsStream(resolved(contents->Item(i)));

@@ -51,6 +51,12 @@ public:
     void ReportLocatedPage();
     // Gathers the selected page's content streams now if that is still pending.
     void PrepareContents();
+    // Makes the selected page's `Contents` an array of indirect streams ending in a marked
+    // stream (the drawing target of editing): a missing or single entry becomes an array,
+    // broken elements become empty streams of their own, and a marked stream is added unless
+    // the last one is a small marked stream. Reading never needs this: the content streams
+    // read the same without it, and a pass over every page then writes nothing.
+    void NormaliseContents();
 
     TPDFDictionary* RootNode() const { return FRootNode; }
     TPDFStructure* Store() const { return FStore; }
@@ -108,7 +114,8 @@ private:
     };
 
     double MediaBoxSide(int low, int high);
-    void NormaliseContents(TPDFDictionary* page);
+    void GatherContents(TPDFDictionary* page);
+    TPDFStream* EmptyStream();
     // A new value registered as an indirect object; the reference to it, or the value itself
     // when the store has no way to register objects.
     TPDFObject* NewIndirect(TPDFObject* value);
@@ -129,6 +136,7 @@ private:
     std::int32_t FLocatedObjNum = 0;
     std::int32_t FLocatedGenNum = 0;
     std::vector<TPDFStream*> FContentStreams;
+    TPDFStream* FEmptyStream = nullptr; // stands for broken elements and the marked stream
     int FStreamCursor = 0;
     bool FPageReady = false;
     bool FContentsPending = false; // the selected page's contents are not gathered yet
