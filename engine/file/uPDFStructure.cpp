@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 #include <unordered_set>
 
 #include "file/uPDFExtra.h"
@@ -477,11 +478,13 @@ std::pair<TPDFName*, TPDFObject*> TPDFDictionary::EntryAt(int index) const {
 }
 
 void TPDFDictionary::RebuildIndex() const {
-    FIndex.clear();
-    FIndex.reserve(FEntries.size());
+    if (!FIndex)
+        FIndex = std::make_unique<std::unordered_map<std::string_view, int>>();
+    FIndex->clear();
+    FIndex->reserve(FEntries.size());
     for (std::size_t i = 0; i < FEntries.size(); ++i)
         if (const TPDFName* key = FEntries[i].first)
-            FIndex.insert_or_assign(std::string_view(key->Value()), static_cast<int>(i));
+            FIndex->insert_or_assign(std::string_view(key->Value()), static_cast<int>(i));
     FIndexEpoch = Owner ? Owner->NameEpoch : 0;
     FIndexValid = true;
 }
@@ -499,8 +502,8 @@ int TPDFDictionary::IndexOfKey(std::string_view key) const {
     // store's epoch, after which the views are rebuilt.
     if (!FIndexValid || FIndexEpoch != (Owner ? Owner->NameEpoch : 0))
         RebuildIndex();
-    const auto it = FIndex.find(key);
-    return it == FIndex.end() ? -1 : it->second;
+    const auto it = FIndex->find(key);
+    return it == FIndex->end() ? -1 : it->second;
 }
 
 TPDFObject* TPDFDictionary::Get(std::string_view key, bool follow) const {
@@ -553,14 +556,14 @@ void TPDFDictionary::PutEntry(TPDFName* key, TPDFObject* value) {
         entry = {key, value};
         if (indexCurrent) {
             // Same bytes, but the view must point into the name now held.
-            FIndex.erase(std::string_view(key->Value()));
-            FIndex.emplace(std::string_view(key->Value()), index);
+            FIndex->erase(std::string_view(key->Value()));
+            FIndex->emplace(std::string_view(key->Value()), index);
         }
         return;
     }
     FEntries.emplace_back(key, value);
     if (indexCurrent)
-        FIndex.emplace(std::string_view(key->Value()), Count() - 1);
+        FIndex->emplace(std::string_view(key->Value()), Count() - 1);
     else
         FIndexValid = false;
 }
@@ -1391,7 +1394,13 @@ void TPDFStructure::NameValueChanged(TPDFName* name, const std::string& oldValue
 }
 
 void TPDFStructure::Link(TPDFObject* value) {
-    value->FSlot = static_cast<std::int64_t>(FObjects.size());
+    constexpr auto kMaxPositions = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+    if (FObjects.size() >= kMaxPositions) {
+        Compact(); // positions stay within 32 bits
+        if (FObjects.size() >= kMaxPositions)
+            throw std::length_error("too many values in one store");
+    }
+    value->FSlot = static_cast<std::int32_t>(FObjects.size());
     FObjects.push_back(value);
     ++FLiveCount;
     if (value->Class() == TPDFClass::Name) {
@@ -1450,7 +1459,7 @@ void TPDFStructure::Compact() const {
     std::size_t j = 0;
     for (TPDFObject* v : FObjects)
         if (v) {
-            v->FSlot = static_cast<std::int64_t>(j);
+            v->FSlot = static_cast<std::int32_t>(j);
             FObjects[j++] = v;
         }
     FObjects.resize(j);

@@ -78,7 +78,6 @@ public:
     bool IsLive() const { return FSlot >= 0; }
 
     TPDFStructure* Owner;
-    bool IsIndirect = false;
     std::int32_t ObjNum = 0;
     std::int32_t GenNum = 0;
 
@@ -95,18 +94,20 @@ protected:
     static void AdjustHolders(const TPDFObject* holder, TPDFObject* child, int delta);
 
 private:
+    friend class TPDFName;
+    // Bookkeeping of the store: the position in its list (-1 once released) and how many
+    // containers of the store hold this value directly. (Fields are ordered for a small value:
+    // a long document holds millions of them.)
+    std::int32_t FSlot = -1;
+    std::int32_t FHolders = 0;
     TPDFClass FClass;
 
 public:
     char Kind;                    // 'D', 'N', 'A', 'S', 'I'; 0 for null, boolean, number, string
     std::uint8_t CryptToggle = 0; // unused on the reading road
+    bool IsIndirect = false;
 
 private:
-    friend class TPDFName;
-    // Bookkeeping of the store: the position in its list (-1 once released) and how many
-    // containers of the store hold this value directly.
-    std::int64_t FSlot = -1;
-    std::int32_t FHolders = 0;
     bool FOwnedByStore = false;         // in its store's FOwned (so never registered twice)
     mutable bool FOnWriteChain = false; // being written by WriteText further up
 };
@@ -246,7 +247,7 @@ private:
     std::vector<std::pair<TPDFName*, TPDFObject*>> FEntries;
     // Key -> index, built once a dictionary grows past a few entries so that hostile
     // dictionaries with many keys do not make parsing quadratic.
-    mutable std::unordered_map<std::string_view, int> FIndex;
+    mutable std::unique_ptr<std::unordered_map<std::string_view, int>> FIndex;
     mutable std::uint64_t FIndexEpoch = 0;
     mutable bool FIndexValid = false;
 };
