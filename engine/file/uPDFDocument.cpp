@@ -7,6 +7,8 @@
 #include <cmath>
 #include <ctime>
 #include <limits>
+#include <map>
+#include <optional>
 #include <unordered_set>
 #include <utility>
 
@@ -55,6 +57,34 @@ std::int64_t roundToInt(double value) {
     const double r = std::nearbyint(value);
     return static_cast<std::int64_t>(std::clamp(r, double(std::numeric_limits<std::int32_t>::min()),
                                                 double(std::numeric_limits<std::int32_t>::max())));
+}
+
+// The two numbers that stand at an object's offset, read as the loader reads them (number runs
+// after any other bytes), when both runs end within a short window; nullopt when the window
+// does not decide. A mismatch here means the object cannot load whatever its byte range.
+std::optional<std::pair<std::int32_t, std::int32_t>> headerNumbersAt(std::string_view data,
+                                                                    std::int64_t offset) {
+    constexpr std::size_t kHeaderWindow = 256;
+    const std::string_view t =
+        data.substr(static_cast<std::size_t>(offset), kHeaderWindow);
+    std::size_t i = 0;
+    auto numberRun = [&]() -> std::optional<std::int32_t> {
+        while (i < t.size() && !isNumberByte(t[i]))
+            ++i;
+        const std::size_t from = i;
+        while (i < t.size() && isNumberByte(t[i]))
+            ++i;
+        if (i == t.size())
+            return std::nullopt; // the run may go on past the window
+        return runToInt32(t.substr(from, i - from));
+    };
+    const auto objNum = numberRun();
+    if (!objNum)
+        return std::nullopt;
+    const auto genNum = numberRun();
+    if (!genNum)
+        return std::nullopt;
+    return std::make_pair(*objNum, *genNum);
 }
 
 std::string intText(std::int64_t value) {
@@ -135,7 +165,66 @@ bool readWholeStream(std::istream& stream, std::string& out) {
     }
 }
 
+// A set of object numbers kept as runs of consecutive numbers: sections list their entries in
+// runs, so a section of millions of entries costs one run.
+class TNumberRuns {
+public:
+    // True when the number was not in the set yet.
+    bool Insert(std::int32_t number) {
+        const std::int64_t n = number;
+        auto next = FRuns.upper_bound(n); // the first run starting after n
+        if (next != FRuns.begin()) {
+            auto prev = std::prev(next);
+            if (n <= prev->second)
+                return false;
+            if (n == prev->second + 1) {
+                prev->second = n;
+                if (next != FRuns.end() && next->first == n + 1) {
+                    prev->second = next->second;
+                    FRuns.erase(next);
+                }
+                return true;
+            }
+        }
+        if (next != FRuns.end() && next->first == n + 1) {
+            const std::int64_t last = next->second;
+            FRuns.erase(next);
+            FRuns.emplace(n, last);
+            return true;
+        }
+        FRuns.emplace_hint(next, n, n);
+        return true;
+    }
+
+private:
+    std::map<std::int64_t, std::int64_t> FRuns; // first -> last
+};
+
 } // namespace
+
+void TPDFNullEntries::Add(std::int32_t objNum, std::int32_t genNum) {
+    // Each number comes once (the newest section's entry wins), so runs never overlap.
+    std::map<std::int64_t, std::int64_t>& runs = FRuns[genNum];
+    auto next = runs.upper_bound(objNum);
+    if (next != runs.begin()) {
+        auto prev = std::prev(next);
+        if (objNum <= prev->second)
+            return;
+        if (objNum == prev->second + 1) {
+            prev->second = objNum;
+            return;
+        }
+    }
+    runs.emplace_hint(next, objNum, objNum);
+}
+
+bool TPDFNullEntries::Contains(std::int32_t objNum, std::int32_t genNum) const {
+    const auto gen = FRuns.find(genNum);
+    if (gen == FRuns.end())
+        return false;
+    auto next = gen->second.upper_bound(objNum);
+    return next != gen->second.begin() && objNum <= std::prev(next)->second;
+}
 
 TPDFDocument::TPDFDocument()
     : FStore(std::make_unique<TPDFStructure>()),
@@ -159,10 +248,14 @@ TPDFDocument::~TPDFDocument() {
 void TPDFDocument::Unload() {
     FObjStmCache.clear();
     FObjStmCacheBytes = 0;
+    FObjStmTick = 0;
     FPageTree.reset();
     FSlots.clear();
     FSlotIndex.clear();
     FHighestObjNum = 0;
+    FHighestNamed = 0;
+    FFreeNumber = 1;
+    FNullEntries.Clear();
     FXRefEntries.clear();
     FSectionOffsets.clear();
     FStore->Reset();
@@ -273,16 +366,37 @@ bool TPDFDocument::ReadCrossReferences() {
     FTrailer = FStore->CreateDictionary();
     FXRefEntries.clear();
     FXRefEntries.reserve(1000);
-    std::unordered_set<std::int32_t> seen;
+    TNumberRuns seen;
     bool trailerTaken = false;
+    // Header numbers at the offsets entries name, parsed once per offset: many entries may
+    // share one offset, and only the one whose numbers stand there can ever load.
+    std::unordered_map<std::int64_t, std::optional<std::pair<std::int32_t, std::int32_t>>> headers;
+    const auto fileSize = static_cast<std::int64_t>(FFileData.size());
 
     reader.OnEntry = [&](std::int32_t objNum, std::int32_t value2, char type, std::int32_t value3) {
         // Free and unknown entries neither record nor hide anything; newer sections come
         // first, so the first `n` or `c` entry of a number wins.
         if (type != 'n' && type != 'c')
             return;
-        if (!seen.insert(objNum).second)
+        if (!seen.Insert(objNum))
             return;
+        FHighestNamed = std::max(FHighestNamed, objNum);
+        if (type == 'n') {
+            // Entries that can only load as null are not recorded: an offset outside the file,
+            // or one where other numbers stand. (A hostile stream of one-byte entries would
+            // otherwise make millions of slots out of a few kilobytes.)
+            if (value2 <= 0 || value2 >= fileSize) {
+                FNullEntries.Add(objNum, value3);
+                return;
+            }
+            auto [it, added] = headers.try_emplace(value2);
+            if (added)
+                it->second = headerNumbersAt(FFileData, value2);
+            if (it->second && *it->second != std::make_pair(objNum, value3)) {
+                FNullEntries.Add(objNum, value3);
+                return;
+            }
+        }
         TPDFXRefEntry entry;
         entry.ObjNum = objNum;
         entry.InUse = true;
@@ -309,11 +423,19 @@ bool TPDFDocument::ReadCrossReferences() {
     reader.OnSection = [&](std::int32_t offset) { FSectionOffsets.push_back(offset); };
 
     const bool ok = reader.ReadSection(reader.FindStartXRef());
-    BuildSlots();
+    // Offsets of entries left out still end the byte ranges of the objects before them.
+    std::vector<std::int64_t> boundaries;
+    boundaries.reserve(headers.size());
+    for (const auto& [offset, header] : headers)
+        boundaries.push_back(offset);
+    BuildSlots(boundaries);
+    // New objects are numbered above every number the file named, recorded or not.
+    if (!FSlots.empty() || FHighestNamed > 0)
+        FHighestObjNum = std::max(FHighestObjNum, FHighestNamed);
     return ok;
 }
 
-void TPDFDocument::BuildSlots() {
+void TPDFDocument::BuildSlots(const std::vector<std::int64_t>& boundaries) {
     // All known offsets in file order: a section before the objects at the same offset, and
     // objects at one offset by number. An object's bytes run up to the next known offset.
     struct Key {
@@ -323,9 +445,12 @@ void TPDFDocument::BuildSlots() {
         std::size_t Entry;
     };
     std::vector<Key> keys;
-    keys.reserve(FSectionOffsets.size() + FXRefEntries.size());
+    constexpr std::size_t kNoEntry = static_cast<std::size_t>(-1);
+    keys.reserve(FSectionOffsets.size() + FXRefEntries.size() + boundaries.size());
     for (std::int32_t offset : FSectionOffsets)
         keys.push_back(Key{offset, 0, 0, 0});
+    for (std::int64_t offset : boundaries)
+        keys.push_back(Key{offset, 1, 0, kNoEntry});
     for (std::size_t i = 0; i < FXRefEntries.size(); ++i) {
         const TPDFXRefEntry& e = FXRefEntries[i];
         keys.push_back(Key{e.Compressed ? 0 : e.Offset, 1, e.ObjNum, i});
@@ -344,7 +469,7 @@ void TPDFDocument::BuildSlots() {
     // of all but the last getting none.
     std::size_t next = 0;
     for (std::size_t k = 0; k < keys.size(); ++k) {
-        if (keys[k].Kind != 1)
+        if (keys[k].Kind != 1 || keys[k].Entry == kNoEntry)
             continue;
         const TPDFXRefEntry& e = FXRefEntries[keys[k].Entry];
         if (!e.InUse || e.GenNum < 0)
@@ -412,7 +537,17 @@ void TPDFDocument::ExamineLinearization() {
 
 TPDFIndObj* TPDFDocument::FindIndirect(std::int32_t objNum, std::int32_t genNum) const {
     auto it = FSlotIndex.find(slotKey(objNum, genNum));
-    return it == FSlotIndex.end() ? nullptr : it->second;
+    if (it != FSlotIndex.end())
+        return it->second;
+    if (!FNullEntries.Contains(objNum, genNum))
+        return nullptr;
+    // An entry that could only load as null gets its slot when first asked for.
+    auto slot = std::make_unique<TPDFIndObj>();
+    slot->ObjNum = objNum;
+    slot->GenNum = genNum;
+    TPDFIndObj* raw = slot.get();
+    const_cast<TPDFDocument*>(this)->AddSlot(std::move(slot));
+    return raw;
 }
 
 TPDFObject* TPDFDocument::ObjectOf(TPDFIndObj* slot) {
@@ -449,15 +584,19 @@ void TPDFDocument::LoadObject(TPDFIndObj* slot) {
 
     TPDFObject* value = nullptr;
     try {
-        std::string text;
+        // The object's bytes are read in place; only an object out of an object stream needs
+        // text of its own.
+        std::string compressedText;
+        std::string_view t;
         if (slot->Compressed) {
             // Whatever comes out (a null too) depends on the key applied now.
             FReadCompressed = true;
-            text = CompressedObjectText(slot);
+            compressedText = CompressedObjectText(slot);
+            t = compressedText;
         } else if (slot->Offset > 0) {
             const auto size = static_cast<std::int64_t>(FFileData.size());
             if (slot->Offset < size && slot->Extent > 0)
-                text = FFileData.substr(
+                t = std::string_view(FFileData).substr(
                     static_cast<std::size_t>(slot->Offset),
                     static_cast<std::size_t>(std::min(slot->Extent, size - slot->Offset)));
         }
@@ -468,7 +607,6 @@ void TPDFDocument::LoadObject(TPDFIndObj* slot) {
         if (slot->Compressed)
             slot->Decrypted = true; // its object stream was decrypted as a whole
 
-        const std::string_view t(text);
         std::size_t i = 0;
         auto numberRun = [&]() {
             while (i < t.size() && !isNumberByte(t[i]))
@@ -502,12 +640,8 @@ void TPDFDocument::LoadObject(TPDFIndObj* slot) {
                 value = FStore->Parse(rest);
                 if (TPDFDictionary* dict = AsDictionary(value)) {
                     std::string data;
-                    if (FindStreamData(rest, dict, data)) {
-                        TPDFStream* stream = FStore->CreateStream(std::string());
-                        stream->Dictionary()->Assign(dict);
-                        stream->SetRawData(std::move(data));
-                        value = stream;
-                    }
+                    if (FindStreamData(rest, dict, data))
+                        value = FStore->CreateStream(dict, std::move(data));
                 }
             }
         }
@@ -608,17 +742,20 @@ std::string TPDFDocument::CompressedObjectText(TPDFIndObj* slot) {
         cache.HeaderFirst = first;
         cache.Valid = true;
         FObjStmCacheBytes += static_cast<std::int64_t>(cache.Decoded.size());
-        if (FObjStmCacheBytes > kObjStmCacheBudget) {
-            for (auto it = FObjStmCache.begin(); it != FObjStmCache.end();) {
-                if (&it->second == &cache) {
-                    ++it;
-                    continue;
-                }
-                FObjStmCacheBytes -= static_cast<std::int64_t>(it->second.Decoded.size());
-                it = FObjStmCache.erase(it);
-            }
+        // Past the budget the least recently used containers go first.
+        while (FObjStmCacheBytes > kObjStmCacheBudget) {
+            auto oldest = FObjStmCache.end();
+            for (auto it = FObjStmCache.begin(); it != FObjStmCache.end(); ++it)
+                if (&it->second != &cache &&
+                    (oldest == FObjStmCache.end() || it->second.LastUse < oldest->second.LastUse))
+                    oldest = it;
+            if (oldest == FObjStmCache.end())
+                break;
+            FObjStmCacheBytes -= static_cast<std::int64_t>(oldest->second.Decoded.size());
+            FObjStmCache.erase(oldest);
         }
     }
+    cache.LastUse = ++FObjStmTick;
 
     const std::vector<double>& header = cache.Header;
     const std::int64_t index = slot->StreamIndex;
@@ -650,10 +787,11 @@ TPDFIndObj* TPDFDocument::AddIndirect(TPDFObject* value) {
     if (highest < std::numeric_limits<std::int32_t>::max()) {
         objNum = static_cast<std::int32_t>(highest + 1);
     } else {
-        // No number is left above the highest: take the lowest one without a slot.
-        objNum = 1;
-        while (FindIndirect(objNum, 0))
-            ++objNum;
+        // No number is left above the highest: take the lowest one without a slot. Slots are
+        // never removed, so the search goes on from where the last one ended.
+        while (FindIndirect(FFreeNumber, 0))
+            ++FFreeNumber;
+        objNum = FFreeNumber;
     }
     auto slot = std::make_unique<TPDFIndObj>();
     slot->ObjNum = objNum;
@@ -736,6 +874,8 @@ bool TPDFDocument::NewBlank() {
     FTrailer->Put("ID", id);
 
     BuildPageTree();
+    // The blank page is ready for drawing at once: its marked stream is object 5.
+    FPageTree->NormaliseContents();
     return true;
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <istream>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -53,6 +54,19 @@ struct TPDFXRefEntry {
     std::int32_t ContainerObjNum = 0;
     std::int32_t IndexInContainer = 0;
     bool Compressed = false;
+};
+
+// Cross-reference entries that can only load as null (an offset outside the file, or other
+// numbers at it), kept as runs of numbers instead of slots: their slots are made when asked for.
+class TPDFNullEntries {
+public:
+    void Add(std::int32_t objNum, std::int32_t genNum);
+    bool Contains(std::int32_t objNum, std::int32_t genNum) const;
+    void Clear() { FRuns.clear(); }
+
+private:
+    // generation -> first number -> last number
+    std::map<std::int32_t, std::map<std::int64_t, std::int64_t>> FRuns;
 };
 
 class TPDFDocument {
@@ -112,7 +126,7 @@ private:
     bool LoadInternal();
     bool ReadHeader();
     bool ReadCrossReferences();
-    void BuildSlots();
+    void BuildSlots(const std::vector<std::int64_t>& boundaries);
     void BuildPageTree();
     void ExamineLinearization();
     void LoadObject(TPDFIndObj* slot);
@@ -133,6 +147,9 @@ private:
     std::vector<std::unique_ptr<TPDFIndObj>> FSlots;
     std::unordered_map<std::uint64_t, TPDFIndObj*> FSlotIndex; // (objNum, genNum) -> first slot
     std::int32_t FHighestObjNum = 0;
+    std::int32_t FHighestNamed = 0; // the highest number any cross-reference entry named
+    std::int32_t FFreeNumber = 1;   // no number below it is free (once the highest is taken)
+    TPDFNullEntries FNullEntries;
     std::vector<TPDFXRefEntry> FXRefEntries;
     std::vector<std::int32_t> FSectionOffsets;
     bool FLinearized = false;
@@ -148,12 +165,16 @@ private:
         std::string Decoded;
         std::vector<double> Header; // the numbers of the header, in order (non-numbers: NaN)
         bool Valid = false;
+        std::uint64_t LastUse = 0;
     };
     std::unordered_map<std::int32_t, TObjStmCache> FObjStmCache;
     std::int64_t FObjStmCacheBytes = 0;
+    std::uint64_t FObjStmTick = 0;
     // The cache holds all object streams of ordinary files; past this many decoded bytes the
-    // older entries are dropped, so a file of many huge object streams cannot pile them up.
-    static constexpr std::int64_t kObjStmCacheBudget = std::int64_t{64} << 20;
+    // least recently used entries are dropped, so a file of many huge object streams cannot pile
+    // them up. It equals one stream's decode limit: pages alternating between two big containers
+    // (up to half the limit each) do not decode them again and again.
+    static constexpr std::int64_t kObjStmCacheBudget = std::int64_t{256} << 20;
 };
 
 } // namespace korvel

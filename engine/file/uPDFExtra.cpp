@@ -117,6 +117,9 @@ std::string NumberToText(int width, int decimals, double value) {
         if (cut < text.size())
             text.resize(cut);
     }
+    // A negative value that truncates to zero writes as 0, not -0.
+    if (text.front() == '-' && text.find_first_not_of("-0.") == std::string::npos)
+        text.erase(0, 1);
     if (width > 0 && text.size() < static_cast<std::size_t>(width))
         text.insert(0, static_cast<std::size_t>(width) - text.size(), '0');
     return text;

@@ -66,16 +66,19 @@ std::vector<TFilterStep> filterChain(const TPDFDictionary* dict) {
 } // namespace
 
 std::string DecodeStream(const TPDFStream& stream) {
-    const TPDFDictionary* dict = stream.Dictionary();
+    return DecodeStreamData(stream.Dictionary(), stream.RawData());
+}
+
+std::string DecodeStreamData(const TPDFDictionary* dict, std::string_view raw) {
     if (!dict)
-        return stream.RawData();
+        return std::string(raw);
     const std::vector<TFilterStep> chain = filterChain(dict);
 
     // The first decoded step reads the raw bytes in place; later steps read the previous output.
     std::string current;
     bool decoded = false;
     auto input = [&]() -> std::string_view {
-        return decoded ? std::string_view(current) : std::string_view(stream.RawData());
+        return decoded ? std::string_view(current) : raw;
     };
     for (const TFilterStep& step : chain) {
         const std::string& name = *step.Name;
@@ -99,7 +102,7 @@ std::string DecodeStream(const TPDFStream& stream) {
     }
     if (decoded)
         return current;
-    return stream.RawData();
+    return std::string(raw);
 }
 
 } // namespace korvel

@@ -46,6 +46,7 @@ public:
             return std::move(FOut);
         if (!Emit(FTable[static_cast<std::size_t>(code)]))
             return std::move(FOut);
+        Emitted(FTable[static_cast<std::size_t>(code)], 0);
         int previous = code;
         for (;;) {
             code = ReadCode();
@@ -68,17 +69,19 @@ public:
                         break;
                     Store(*made);
                 }
+                Emitted(entry, at);
             } else {
                 // The entry being defined by this very code: the prior entry plus its own first
                 // byte. With no prior bytes there is no first byte; the entry stays empty.
                 TEntry made;
+                const std::uint64_t at = FOut.size();
                 if (prior.Length > 0) {
-                    const std::uint64_t at = FOut.size();
                     if (!Emit(prior) || !Emit(TEntry{false, at, 1}))
                         break;
                     made = TEntry{false, at, prior.Length + 1};
                 }
                 Store(made);
+                Emitted(made, at);
             }
             Advance();
             previous = code;
@@ -135,6 +138,13 @@ private:
         return take == e.Length && FOut.size() < FLimit;
     }
 
+    // Remembers where the string of the code just decoded was written (entries are runs of
+    // append-only buffers, so equal entries stand for equal bytes).
+    void Emitted(const TEntry& e, std::uint64_t at) {
+        FLast = e;
+        FLastAt = at;
+    }
+
     // The entry `prior` plus the byte written at output position `at`.
     // Nothing when the side buffer would pass the bound.
     std::optional<TEntry> Extend(const TEntry& prior, std::uint64_t at) {
@@ -142,6 +152,11 @@ private:
             return TEntry{false, at, 1};
         if (!prior.InSide && prior.Offset + prior.Length == at)
             return TEntry{false, prior.Offset, prior.Length + 1};
+        // The usual case: the prior code's string was written right before `at`, wherever the
+        // entry itself was first stored.
+        if (prior.InSide == FLast.InSide && prior.Offset == FLast.Offset &&
+            prior.Length == FLast.Length && FLastAt + prior.Length == at)
+            return TEntry{false, FLastAt, prior.Length + 1};
         // Hostile streams only: copy into the side buffer, which shares the output's bound.
         if (FSide.size() + prior.Length + 1 > FLimit + 256)
             return std::nullopt;
@@ -166,6 +181,8 @@ private:
     std::array<TEntry, kLastCode + 1> FTable{};
     std::string FSide;
     std::string FOut;
+    TEntry FLast;
+    std::uint64_t FLastAt = 0;
 };
 
 } // namespace

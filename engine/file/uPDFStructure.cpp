@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 #include <unordered_set>
 
 #include "file/uPDFExtra.h"
@@ -44,6 +45,7 @@ constexpr std::string_view kCommonNames[] = {"MediaBox",
                                              "Goto",
                                              "XYZ",
                                              "oFRT"};
+static_assert(std::size(kCommonNames) == 30, "the store keeps one slot per common name");
 
 // Dictionaries up to this many entries are searched linearly; larger ones build a key index.
 constexpr int kLinearSearchEntries = 8;
@@ -476,11 +478,13 @@ std::pair<TPDFName*, TPDFObject*> TPDFDictionary::EntryAt(int index) const {
 }
 
 void TPDFDictionary::RebuildIndex() const {
-    FIndex.clear();
-    FIndex.reserve(FEntries.size());
+    if (!FIndex)
+        FIndex = std::make_unique<std::unordered_map<std::string_view, int>>();
+    FIndex->clear();
+    FIndex->reserve(FEntries.size());
     for (std::size_t i = 0; i < FEntries.size(); ++i)
         if (const TPDFName* key = FEntries[i].first)
-            FIndex.insert_or_assign(std::string_view(key->Value()), static_cast<int>(i));
+            FIndex->insert_or_assign(std::string_view(key->Value()), static_cast<int>(i));
     FIndexEpoch = Owner ? Owner->NameEpoch : 0;
     FIndexValid = true;
 }
@@ -498,8 +502,8 @@ int TPDFDictionary::IndexOfKey(std::string_view key) const {
     // store's epoch, after which the views are rebuilt.
     if (!FIndexValid || FIndexEpoch != (Owner ? Owner->NameEpoch : 0))
         RebuildIndex();
-    const auto it = FIndex.find(key);
-    return it == FIndex.end() ? -1 : it->second;
+    const auto it = FIndex->find(key);
+    return it == FIndex->end() ? -1 : it->second;
 }
 
 TPDFObject* TPDFDictionary::Get(std::string_view key, bool follow) const {
@@ -552,14 +556,14 @@ void TPDFDictionary::PutEntry(TPDFName* key, TPDFObject* value) {
         entry = {key, value};
         if (indexCurrent) {
             // Same bytes, but the view must point into the name now held.
-            FIndex.erase(std::string_view(key->Value()));
-            FIndex.emplace(std::string_view(key->Value()), index);
+            FIndex->erase(std::string_view(key->Value()));
+            FIndex->emplace(std::string_view(key->Value()), index);
         }
         return;
     }
     FEntries.emplace_back(key, value);
     if (indexCurrent)
-        FIndex.emplace(std::string_view(key->Value()), Count() - 1);
+        FIndex->emplace(std::string_view(key->Value()), Count() - 1);
     else
         FIndexValid = false;
 }
@@ -862,6 +866,7 @@ public:
     }
 
     std::size_t Pos = 0;
+    bool Stopped = false; // a flood of openings was met: every open container ends
 
 private:
     unsigned char at(std::size_t i) const { return static_cast<unsigned char>(FText[i]); }
@@ -876,14 +881,30 @@ private:
         return true;
     }
 
+    // A container opened deeper than kMaxNesting scans as none and its enclosing container
+    // ends there. The enclosing container's parent then reads on from that bracket; at the
+    // second refusal the input is a flood of openings, and every open container ends where it
+    // stands, so that each further byte stops making a new (empty) container.
+    bool refuseDeeper(int depth) {
+        if (depth < kMaxNesting)
+            return false;
+        // A dictionary asks again at the same place for the value after its key: one refusal.
+        if (Pos != FRefusedAt && ++FRefusals >= 2)
+            Stopped = true;
+        FRefusedAt = Pos;
+        return true;
+    }
+
     TPDFObject* scanDictionary(int depth) {
-        if (depth >= kMaxNesting)
+        if (refuseDeeper(depth))
             return nullptr;
         Pos += 2;
         TPDFDictionary* dict = FStore.CreateDictionary();
-        for (;;) {
+        while (!Stopped) {
             SkipWhiteSpace();
             TPDFObject* key = ScanObject(depth + 1);
+            if (Stopped)
+                break;
             SkipWhiteSpace();
             TPDFObject* value = ScanObject(depth + 1);
             TPDFName* name = Cast<TPDFName>(key);
@@ -898,11 +919,11 @@ private:
     }
 
     TPDFObject* scanArray(int depth) {
-        if (depth >= kMaxNesting)
+        if (refuseDeeper(depth))
             return nullptr;
         Pos += 1;
         TPDFArray* array = FStore.CreateArray();
-        for (;;) {
+        while (!Stopped) {
             SkipWhiteSpace();
             TPDFObject* item = ScanObject(depth + 1);
             if (!item)
@@ -1114,12 +1135,14 @@ private:
             }
             value += raw[i];
         }
-        return FStore.CreateName(std::move(value));
+        return FStore.InternName(std::move(value));
     }
 
     TPDFStructure& FStore;
     std::string_view FText;
     std::size_t FUnterminatedAt = std::string_view::npos;
+    int FRefusals = 0;
+    std::size_t FRefusedAt = std::string_view::npos;
 };
 
 } // namespace
@@ -1136,6 +1159,10 @@ TPDFStructure::~TPDFStructure() = default;
 void TPDFStructure::Reset() {
     FObjects.clear();
     FNamesByValue.clear();
+    FInterned.clear();
+    FNameIndexBuilt = false;
+    FCommonFirst.fill(nullptr);
+    FCommonKnown.fill(true);
     FOwned.clear();
     FHasHoles = false;
     FLiveCount = 0;
@@ -1190,6 +1217,19 @@ TPDFName* TPDFStructure::CreateName(std::string value) {
     return Make<TPDFName>(std::move(value));
 }
 
+TPDFName* TPDFStructure::InternName(std::string value) {
+    auto it = FInterned.find(std::string_view(value));
+    if (it != FInterned.end()) {
+        TPDFName* name = it->second;
+        if (name->IsLive() && name->Value() == it->first)
+            return name;
+        FInterned.erase(it);
+    }
+    TPDFName* name = CreateName(value);
+    FInterned.emplace(std::move(value), name);
+    return name;
+}
+
 TPDFArray* TPDFStructure::CreateArray() {
     return Make<TPDFArray>();
 }
@@ -1225,13 +1265,36 @@ TPDFStream* TPDFStructure::CreateStream(std::string data) {
     return stream;
 }
 
+TPDFStream* TPDFStructure::CreateStream(TPDFDictionary* dictionary, std::string data) {
+    if (!dictionary || dictionary->Owner != this)
+        return CreateStream(std::move(data));
+    TPDFStream* stream = Make<TPDFStream>(std::move(dictionary), std::string());
+    stream->SetRawData(std::move(data));
+    return stream;
+}
+
 TPDFIndRef* TPDFStructure::CreateRef(std::int32_t objNum, std::int32_t genNum) {
     return Make<TPDFIndRef>(objNum, genNum);
 }
 
+namespace {
+
+// Position in the common-name list, or -1.
+int commonNameIndex(std::string_view text) {
+    static const std::unordered_map<std::string_view, int> index = [] {
+        std::unordered_map<std::string_view, int> m;
+        for (int i = 0; i < static_cast<int>(std::size(kCommonNames)); ++i)
+            m.emplace(kCommonNames[i], i);
+        return m;
+    }();
+    const auto it = index.find(text);
+    return it == index.end() ? -1 : it->second;
+}
+
+} // namespace
+
 bool TPDFStructure::IsCommonNameText(std::string_view text) {
-    return std::find(std::begin(kCommonNames), std::end(kCommonNames), text) !=
-           std::end(kCommonNames);
+    return commonNameIndex(text) >= 0;
 }
 
 TPDFName* TPDFStructure::CommonName(std::string_view text) {
@@ -1243,6 +1306,30 @@ TPDFName* TPDFStructure::CommonName(std::string_view text) {
 }
 
 TPDFName* TPDFStructure::FindName(std::string_view text) const {
+    // Common names are asked for on every Put: their first live name is kept, and found again
+    // by one pass over the live list only after it was released or renamed.
+    if (const int common = commonNameIndex(text); common >= 0) {
+        const auto i = static_cast<std::size_t>(common);
+        if (!FCommonKnown[i]) {
+            FCommonFirst[i] = nullptr;
+            for (TPDFObject* v : FObjects)
+                if (v && v->Class() == TPDFClass::Name &&
+                    static_cast<TPDFName*>(v)->Value() == text) {
+                    FCommonFirst[i] = static_cast<TPDFName*>(v);
+                    break;
+                }
+            FCommonKnown[i] = true;
+        }
+        return FCommonFirst[i];
+    }
+    if (!FNameIndexBuilt) {
+        // Built on the first search, from the live list (which is in registration order): a
+        // store that is only read never pays for it.
+        FNameIndexBuilt = true;
+        for (TPDFObject* v : FObjects)
+            if (v && v->Class() == TPDFClass::Name)
+                AddNameEntry(static_cast<TPDFName*>(v));
+    }
     const auto it = FNamesByValue.find(text);
     if (it == FNamesByValue.end())
         return nullptr;
@@ -1273,7 +1360,9 @@ void TPDFStructure::Register(TPDFObject* value) {
     Link(value);
 }
 
-void TPDFStructure::AddNameEntry(TPDFName* name) {
+void TPDFStructure::AddNameEntry(TPDFName* name) const {
+    if (!FNameIndexBuilt)
+        return;
     name->FTag = ++FNextTag;
     NameList& list = FNamesByValue[name->Value()];
     const NameEntry entry{name, name->FOrder, name->FTag};
@@ -1288,20 +1377,41 @@ void TPDFStructure::AddNameEntry(TPDFName* name) {
     list.Entries.insert(at, entry);
 }
 
-void TPDFStructure::NameValueChanged(TPDFName* name, const std::string&) {
+void TPDFStructure::NameValueChanged(TPDFName* name, const std::string& oldValue) {
     ++NameEpoch;
+    if (const int old = commonNameIndex(oldValue);
+        old >= 0 && FCommonFirst[static_cast<std::size_t>(old)] == name)
+        FCommonKnown[static_cast<std::size_t>(old)] = false;
+    if (const int now = commonNameIndex(name->Value()); now >= 0 && name->FSlot >= 0) {
+        const auto i = static_cast<std::size_t>(now);
+        TPDFName*& first = FCommonFirst[i];
+        if (FCommonKnown[i] && (!first || name->FOrder < first->FOrder))
+            first = name;
+    }
     // The new entry's tag makes the one under the old value stale.
     if (name->Owner == this && name->FSlot >= 0)
         AddNameEntry(name);
 }
 
 void TPDFStructure::Link(TPDFObject* value) {
-    value->FSlot = static_cast<std::int64_t>(FObjects.size());
+    constexpr auto kMaxPositions = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+    if (FObjects.size() >= kMaxPositions) {
+        Compact(); // positions stay within 32 bits
+        if (FObjects.size() >= kMaxPositions)
+            throw std::length_error("too many values in one store");
+    }
+    value->FSlot = static_cast<std::int32_t>(FObjects.size());
     FObjects.push_back(value);
     ++FLiveCount;
     if (value->Class() == TPDFClass::Name) {
-        static_cast<TPDFName*>(value)->FOrder = ++FNextOrder;
-        AddNameEntry(static_cast<TPDFName*>(value));
+        auto* name = static_cast<TPDFName*>(value);
+        name->FOrder = ++FNextOrder;
+        AddNameEntry(name);
+        if (const int common = commonNameIndex(name->Value()); common >= 0) {
+            const auto i = static_cast<std::size_t>(common);
+            if (FCommonKnown[i] && !FCommonFirst[i])
+                FCommonFirst[i] = name;
+        }
     }
     forEachChild(value, [&](TPDFObject* child) {
         if (child->Owner == this)
@@ -1314,6 +1424,11 @@ void TPDFStructure::Unlink(TPDFObject* value) {
         if (child->Owner == this)
             --child->FHolders;
     });
+    if (value->Class() == TPDFClass::Name) {
+        const int common = commonNameIndex(static_cast<TPDFName*>(value)->Value());
+        if (common >= 0 && FCommonFirst[static_cast<std::size_t>(common)] == value)
+            FCommonKnown[static_cast<std::size_t>(common)] = false;
+    }
     const auto slot = static_cast<std::size_t>(value->FSlot);
     FObjects[slot] = nullptr;
     while (!FObjects.empty() && !FObjects.back())
@@ -1344,7 +1459,7 @@ void TPDFStructure::Compact() const {
     std::size_t j = 0;
     for (TPDFObject* v : FObjects)
         if (v) {
-            v->FSlot = static_cast<std::int64_t>(j);
+            v->FSlot = static_cast<std::int32_t>(j);
             FObjects[j++] = v;
         }
     FObjects.resize(j);

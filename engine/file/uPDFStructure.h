@@ -7,6 +7,7 @@
 // same store. Lookups never throw: a missing key, an index out of range, a wrong class or a
 // dangling reference answer nullptr, an empty string or the caller's default.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -77,7 +78,6 @@ public:
     bool IsLive() const { return FSlot >= 0; }
 
     TPDFStructure* Owner;
-    bool IsIndirect = false;
     std::int32_t ObjNum = 0;
     std::int32_t GenNum = 0;
 
@@ -94,18 +94,20 @@ protected:
     static void AdjustHolders(const TPDFObject* holder, TPDFObject* child, int delta);
 
 private:
+    friend class TPDFName;
+    // Bookkeeping of the store: the position in its list (-1 once released) and how many
+    // containers of the store hold this value directly. (Fields are ordered for a small value:
+    // a long document holds millions of them.)
+    std::int32_t FSlot = -1;
+    std::int32_t FHolders = 0;
     TPDFClass FClass;
 
 public:
     char Kind;                    // 'D', 'N', 'A', 'S', 'I'; 0 for null, boolean, number, string
     std::uint8_t CryptToggle = 0; // unused on the reading road
+    bool IsIndirect = false;
 
 private:
-    friend class TPDFName;
-    // Bookkeeping of the store: the position in its list (-1 once released) and how many
-    // containers of the store hold this value directly.
-    std::int64_t FSlot = -1;
-    std::int32_t FHolders = 0;
     bool FOwnedByStore = false;         // in its store's FOwned (so never registered twice)
     mutable bool FOnWriteChain = false; // being written by WriteText further up
 };
@@ -245,7 +247,7 @@ private:
     std::vector<std::pair<TPDFName*, TPDFObject*>> FEntries;
     // Key -> index, built once a dictionary grows past a few entries so that hostile
     // dictionaries with many keys do not make parsing quadratic.
-    mutable std::unordered_map<std::string_view, int> FIndex;
+    mutable std::unique_ptr<std::unordered_map<std::string_view, int>> FIndex;
     mutable std::uint64_t FIndexEpoch = 0;
     mutable bool FIndexValid = false;
 };
@@ -350,12 +352,18 @@ public:
     TPDFNumeric* CreateNumber(double value);
     TPDFString* CreateString(std::string value, bool isHex = false);
     TPDFName* CreateName(std::string value);
+    // The name the scanner makes: one live name per value, shared by every container that
+    // holds it (names read from files are never renamed on the reading road), so that the keys
+    // repeated in every dictionary of a long document cost one value each.
+    TPDFName* InternName(std::string value);
     TPDFArray* CreateArray();
     TPDFArray* CreateArray(const std::vector<TPDFObject*>& items);
     TPDFArray* CreateArray(const std::vector<std::int32_t>& numbers);
     TPDFArray* CreateArray(const std::vector<double>& numbers);
     TPDFDictionary* CreateDictionary();
     TPDFStream* CreateStream(std::string data);
+    // A stream over a dictionary of this store (which it takes as its own); `Length` is set.
+    TPDFStream* CreateStream(TPDFDictionary* dictionary, std::string data);
     TPDFIndRef* CreateRef(std::int32_t objNum, std::int32_t genNum);
 
     // A name on the common-name list reuses the first owned name of that value; any other text
@@ -389,7 +397,7 @@ private:
     template <class T, class... Args> T* Make(Args&&... args);
     void Link(TPDFObject* value);
     void Unlink(TPDFObject* value);
-    void AddNameEntry(TPDFName* name);
+    void AddNameEntry(TPDFName* name) const;
     void NameValueChanged(TPDFName* name, const std::string& oldValue);
     void Compact() const;
 
@@ -418,8 +426,13 @@ private:
         std::size_t Head = 0; // entries before it are known stale
     };
     mutable std::unordered_map<std::string, NameList, TextHash, std::equal_to<>> FNamesByValue;
+    mutable bool FNameIndexBuilt = false;
+    std::unordered_map<std::string, TPDFName*, TextHash, std::equal_to<>> FInterned;
+    // The first live name of each common-name value (exact while known).
+    mutable std::array<TPDFName*, 30> FCommonFirst{};
+    mutable std::array<bool, 30> FCommonKnown{};
     std::uint64_t FNextOrder = 0;
-    std::uint64_t FNextTag = 0;
+    mutable std::uint64_t FNextTag = 0;
 
 public:
     // Changes whenever any name's value changes: dictionaries rebuild their key index then.

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "file/uPDFFilters.h"
 #include "file/uPDFStructure.h"
 
 namespace korvel {
@@ -17,6 +18,8 @@ constexpr std::int64_t kWindowLead = 10;
 // Bytes searched for `trailer` after a classic table, and read for a stream's dictionary.
 constexpr std::int64_t kTrailerSearch = 2048;
 constexpr std::int64_t kStreamHead = 20480;
+// Larger than any file that loads (used to saturate byte counts).
+constexpr std::int64_t kMaxFileSize64 = std::int64_t{1} << 40;
 // A classic entry is at least 18 bytes long (offset, space, generation, space, type).
 constexpr std::int64_t kMinEntryBytes = 18;
 // Digit runs saturate here: far beyond any offset or count, and 20 times it still fits 64 bits.
@@ -65,6 +68,22 @@ std::int32_t readEntryField(std::string_view field) {
 std::int32_t clampToInt32(std::int64_t value) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(
         value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+// True when the dictionary's `Filter` names a filter that changes the data.
+bool hasDecodingFilter(const TPDFDictionary* dict) {
+    auto decodes = [](const TPDFObject* v) {
+        const TPDFName* name = Cast<TPDFName>(v);
+        if (!name)
+            return false;
+        const std::string& n = name->Value();
+        return n == "FlateDecode" || n == "Fl" || n == "ASCII85Decode" || n == "A85" ||
+               n == "LZWDecode";
+    };
+    const TPDFObject* filter = dict->Get("Filter", true);
+    if (const TPDFArray* chain = Cast<TPDFArray>(filter))
+        return std::any_of(chain->Items().begin(), chain->Items().end(), decodes);
+    return decodes(filter);
 }
 
 std::int64_t intOf(const TPDFObject* value) {
@@ -260,10 +279,21 @@ TPDFXRefReader::TSectionLinks TPDFXRefReader::ReadStream(std::int64_t p) {
             dataStart += 1;
         else if (dataStart < head.size() && head[dataStart] == '\r')
             dataStart += 2;
-        TPDFStream* stream = store.CreateStream(
-            ReadAt(p + static_cast<std::int64_t>(dataStart), length->IntValue()));
-        stream->SetDictionary(dict);
-        const std::string decoded = stream->DecodedData();
+        // The data is read in place: a `Length` past the end of the file must not copy the
+        // rest of the file for every section of a chain. Unfiltered data is needed only as far
+        // as the entries reach.
+        const std::int64_t entryBytes = w1 + w2 + w3;
+        std::string_view raw = FStream.Data().substr(
+            std::min(FStream.Data().size(), static_cast<std::size_t>(p) + dataStart));
+        raw = raw.substr(0, static_cast<std::size_t>(std::max(0, length->IntValue())));
+        if (!hasDecodingFilter(dict)) {
+            std::int64_t needed = 0;
+            for (const auto& [first, count] : subsections)
+                needed = std::min<std::int64_t>(
+                    needed + std::max<std::int64_t>(0, count) * entryBytes, kMaxFileSize64);
+            raw = raw.substr(0, static_cast<std::size_t>(needed));
+        }
+        const std::string decoded = DecodeStreamData(dict, raw);
 
         // Entries are read while they fit in the decoded bytes: the subsections' counts alone
         // (`Index [0 2147483647]`) bound nothing.

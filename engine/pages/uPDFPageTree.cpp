@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <unordered_set>
 
 #include "file/uPDFStructure.h"
 
@@ -19,10 +20,6 @@ TPDFObject* resolved(TPDFObject* value) {
     if (const TPDFIndRef* ref = AsRef(value))
         return ref->Resolve();
     return value;
-}
-
-bool contains(const std::vector<const TPDFObject*>& seen, const TPDFObject* value) {
-    return std::find(seen.begin(), seen.end(), value) != seen.end();
 }
 
 } // namespace
@@ -105,6 +102,12 @@ TPDFDictionary* TPDFPageTree::LocatePage(int index) {
         frames.push_back(TWalkFrame{rootKids, 0, FRootNode, 0, 0, 0, 0});
     }
 
+    // The `Kids` arrays on the way down, for the cycle test in constant time at any depth.
+    std::unordered_set<const TPDFArray*> onChain;
+    onChain.reserve(frames.size());
+    for (const TWalkFrame& f : frames)
+        onChain.insert(f.Kids);
+
     TPDFDictionary* result = nullptr;
     while (!result) {
         TWalkFrame& frame = frames.back();
@@ -134,11 +137,8 @@ TPDFDictionary* TPDFPageTree::LocatePage(int index) {
                 current.Limit = std::min(current.Limit, passed + count);
                 continue;
             }
-            const bool cycle =
-                std::any_of(frames.begin(), frames.end(),
-                            [subKids](const TWalkFrame& f) { return f.Kids == subKids; });
-            if (cycle || static_cast<int>(frames.size()) > kMaxTreeDepth)
-                break; // a cycle, or a chain no real file has: the page is not found
+            if (!onChain.insert(subKids).second)
+                break; // a cycle: the page is not found
             frames.push_back(
                 TWalkFrame{subKids, 0, node, passed, count, ref->RefObjNum(), ref->RefGenNum()});
         } else if (type == "Page") {
@@ -169,12 +169,66 @@ void TPDFPageTree::SelectPage(int index) {
     if (index < 1 || index > PageCount())
         index = FCurrentIndex;
     FPageReady = false;
+    FContentsPending = false;
     FCurrentPage = LocatePage(index); // served from the cache when the page was found before
     if (!FCurrentPage)
         return;
     FCurrentIndex = index;
     FContentStreams.clear();
-    NormaliseContents(FCurrentPage);
+    FContentsPending = true;
+}
+
+void TPDFPageTree::PrepareContents() {
+    if (!FContentsPending)
+        return;
+    FContentsPending = false;
+    if (FCurrentPage)
+        GatherContents(FCurrentPage);
+}
+
+TPDFStream* TPDFPageTree::EmptyStream() {
+    if (!FEmptyStream)
+        FEmptyStream = FStore->CreateStream(std::string());
+    return FEmptyStream;
+}
+
+void TPDFPageTree::GatherContents(TPDFDictionary* page) {
+    if (!FStore)
+        return;
+    // The streams the page would have once normalised, without writing anything into the
+    // document: broken elements and the marked stream read as one shared empty stream.
+    TPDFObject* entry = page->Get("Contents", false);
+    const TPDFArray* contents = nullptr;
+    TPDFObject* single = nullptr;
+    if (!entry) {
+        // no content: only the marked stream
+    } else if (TPDFIndRef* ref = AsRef(entry)) {
+        contents = AsArray(ref->Resolve());
+        if (!contents)
+            single = ref;
+    } else {
+        contents = AsArray(entry);
+        if (!contents)
+            return; // no content streams at all
+    }
+    FContentStreams.clear();
+    auto add = [&](TPDFObject* item) {
+        TPDFStream* stream = AsStream(resolved(item));
+        FContentStreams.push_back(stream ? stream : EmptyStream());
+    };
+    if (single)
+        add(single);
+    if (contents) {
+        FContentStreams.reserve(static_cast<std::size_t>(contents->Count()) + 1);
+        for (TPDFObject* item : contents->Items())
+            add(item);
+    }
+    const TPDFStream* last = FContentStreams.empty() ? nullptr : FContentStreams.back();
+    const TPDFName* mark = last ? Cast<TPDFName>(last->Dictionary()->Get("LC", false)) : nullptr;
+    if (!mark || mark->Value() != "ZLQR" || last->RawData().size() > kMaxMarkedStreamData)
+        FContentStreams.push_back(EmptyStream());
+    FStreamCursor = static_cast<int>(FContentStreams.size());
+    FPageReady = true;
 }
 
 TPDFObject* TPDFPageTree::NewIndirect(TPDFObject* value) {
@@ -190,9 +244,11 @@ TPDFStream* TPDFPageTree::NewMarkedStream() {
     return stream;
 }
 
-void TPDFPageTree::NormaliseContents(TPDFDictionary* page) {
-    if (!FStore)
+void TPDFPageTree::NormaliseContents() {
+    FContentsPending = false;
+    if (!FCurrentPage || !FStore)
         return;
+    TPDFDictionary* page = FCurrentPage;
     TPDFArray* contents = nullptr;
     TPDFObject* entry = page->Get("Contents", false);
     if (!entry) {
@@ -218,6 +274,7 @@ void TPDFPageTree::NormaliseContents(TPDFDictionary* page) {
     if (!mark || mark->Value() != "ZLQR" || last->RawData().size() > kMaxMarkedStreamData)
         contents->Add(NewIndirect(NewMarkedStream()));
 
+    FContentStreams.clear();
     FContentStreams.reserve(static_cast<std::size_t>(contents->Count()));
     for (int i = 0; i < contents->Count(); ++i) {
         TPDFStream* stream = AsStream(resolved(contents->Item(i)));
@@ -235,13 +292,11 @@ void TPDFPageTree::NormaliseContents(TPDFDictionary* page) {
 double TPDFPageTree::MediaBoxSide(int low, int high) {
     if (!FCurrentPage)
         return 0;
-    std::vector<const TPDFObject*> seen;
-    for (TPDFDictionary* node = FCurrentPage;
-         node && !contains(seen, node) && static_cast<int>(seen.size()) <= kMaxTreeDepth;
+    std::unordered_set<const TPDFObject*> seen;
+    for (TPDFDictionary* node = FCurrentPage; node && seen.insert(node).second;
          node = AsDictionary(node->Get("Parent", true))) {
         if (const TPDFArray* box = AsArray(node->Get("MediaBox", true)))
             return std::fabs(numberAt(box, high) - numberAt(box, low));
-        seen.push_back(node);
     }
 
     // No media box anywhere up the chain: the default size, written into the page.
@@ -296,6 +351,7 @@ TPDFDictionary* TPDFPageTree::PageResources() {
 }
 
 std::string TPDFPageTree::ContentData() {
+    PrepareContents();
     if (FStreamCursor < 1 || FStreamCursor > static_cast<int>(FContentStreams.size()))
         return {};
     const TPDFStream* stream = FContentStreams[static_cast<std::size_t>(FStreamCursor - 1)];

@@ -4,9 +4,8 @@
 // streams, and the selected page's size, resources and decoded content.
 //
 // Hostile trees: the walk is a loop, not a recursion (a descent into a `Pages` node ends the
-// search there, so nothing needs to be returned to); it ends at a `Kids` array it has already
-// descended into and after kMaxTreeDepth descents. `Parent` chains stop at a repeated node and
-// after kMaxTreeDepth steps.
+// search there, so nothing needs to be returned to); it goes to any depth and ends at a `Kids`
+// array it has already descended into. `Parent` chains stop at a repeated node.
 
 #include <cstddef>
 #include <cstdint>
@@ -23,10 +22,6 @@ class TPDFDictionary;
 class TPDFObject;
 class TPDFStream;
 class TPDFStructure;
-
-// Page trees of real files are a handful of levels deep; deeper ones are hostile and would only
-// make every page lookup cost the depth.
-constexpr int kMaxTreeDepth = 256;
 
 // Raw data up to this size keeps a marked last content stream usable as the drawing target.
 constexpr std::size_t kMaxMarkedStreamData = 500000;
@@ -54,16 +49,38 @@ public:
     // Decoded data of the content stream at StreamCursor; empty when there is none.
     std::string ContentData();
     void ReportLocatedPage();
+    // Gathers the selected page's content streams now if that is still pending.
+    void PrepareContents();
+    // Makes the selected page's `Contents` an array of indirect streams ending in a marked
+    // stream (the drawing target of editing): a missing or single entry becomes an array,
+    // broken elements become empty streams of their own, and a marked stream is added unless
+    // the last one is a small marked stream. Reading never needs this: the content streams
+    // read the same without it, and a pass over every page then writes nothing.
+    void NormaliseContents();
 
     TPDFDictionary* RootNode() const { return FRootNode; }
     TPDFStructure* Store() const { return FStore; }
     int CurrentIndex() const { return FCurrentIndex; }
     TPDFDictionary* CurrentPage() const { return FCurrentPage; }
     TPDFDictionary* CurrentParent() const { return FCurrentParent; }
-    const std::vector<TPDFStream*>& ContentStreams() const { return FContentStreams; }
-    int StreamCursor() const { return FStreamCursor; }
-    void SetStreamCursor(int cursor) { FStreamCursor = cursor; }
-    bool PageReady() const { return FPageReady; }
+    // The selected page's content streams are gathered (and its `Contents` normalised) when
+    // first asked for, not at selection: a pass that only measures pages never reads them.
+    const std::vector<TPDFStream*>& ContentStreams() {
+        PrepareContents();
+        return FContentStreams;
+    }
+    int StreamCursor() {
+        PrepareContents();
+        return FStreamCursor;
+    }
+    void SetStreamCursor(int cursor) {
+        PrepareContents();
+        FStreamCursor = cursor;
+    }
+    bool PageReady() {
+        PrepareContents();
+        return FPageReady;
+    }
     std::int32_t LocatedObjNum() const { return FLocatedObjNum; }
     std::int32_t LocatedGenNum() const { return FLocatedGenNum; }
 
@@ -97,7 +114,8 @@ private:
     };
 
     double MediaBoxSide(int low, int high);
-    void NormaliseContents(TPDFDictionary* page);
+    void GatherContents(TPDFDictionary* page);
+    TPDFStream* EmptyStream();
     // A new value registered as an indirect object; the reference to it, or the value itself
     // when the store has no way to register objects.
     TPDFObject* NewIndirect(TPDFObject* value);
@@ -118,8 +136,10 @@ private:
     std::int32_t FLocatedObjNum = 0;
     std::int32_t FLocatedGenNum = 0;
     std::vector<TPDFStream*> FContentStreams;
+    TPDFStream* FEmptyStream = nullptr; // stands for broken elements and the marked stream
     int FStreamCursor = 0;
     bool FPageReady = false;
+    bool FContentsPending = false; // the selected page's contents are not gathered yet
     bool FWidthValid = false;
     bool FHeightValid = false;
     double FWidthCache = 0;

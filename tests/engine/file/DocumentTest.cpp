@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <sstream>
@@ -315,16 +316,48 @@ TEST(DocumentObjects, SlotRangesRunToTheNextKnownOffsetAndStayInsideTheFile) {
     EXPECT_EQ(five->Extent, f.Offsets[6] - f.Offsets[5]);
     EXPECT_FALSE(five->Loaded);
     EXPECT_EQ(show(doc, 5), "(five)");
-    // With no known offset after it, 6 runs up to the table; 7 gets the same bytes.
+    // With no known offset after it, 6 runs up to the table; 7, whose numbers do not stand at
+    // that offset, gets no bytes at all (it could only read as null).
     const TPDFIndObj* six = doc.FindIndirect(6, 0);
     EXPECT_EQ(six->Offset + six->Extent, doc.SectionOffsets().front());
-    EXPECT_EQ(doc.FindIndirect(7, 0)->Extent, six->Extent);
+    EXPECT_EQ(doc.FindIndirect(7, 0)->Extent, 0);
     EXPECT_EQ(show(doc, 6), "(six)");
     EXPECT_EQ(show(doc, 7), "null");
     ASSERT_NE(doc.FindIndirect(8, 0), nullptr);
     EXPECT_EQ(doc.FindIndirect(8, 0)->Extent, 0);
     EXPECT_EQ(show(doc, 8), "null");
     EXPECT_EQ(show(doc, 77), "none");
+}
+
+TEST(DocumentObjects, MillionsOfOneByteEntriesMakeSlotsOnlyForObjectsThatCanLoad) {
+    // W [0 1 0]: every decoded byte is an entry at an offset below 256. Only entries whose
+    // numbers stand at their offset get slots; the others still resolve to indirect nulls.
+    HandFile h;
+    std::string file = h.Build();
+    file.resize(file.rfind("xref\n"));
+    const std::int64_t entries = 4 << 20;
+    std::string data(static_cast<std::size_t>(entries), '\0');
+    for (int n = 1; n <= 3; ++n)
+        data[std::size_t(n)] = static_cast<char>(h.Offsets[n]);
+    for (std::int64_t n = 4; n < entries; n += 7) // offsets where other numbers stand
+        data[std::size_t(n)] = static_cast<char>(h.Offsets[int(n % 3) + 1]);
+    const std::string packed = tolvane_test::Deflate(data);
+    const std::int64_t xref = std::int64_t(file.size());
+    file += "4 0 obj\n<< /Type /XRef /Size " + std::to_string(entries) +
+            " /W [0 1 0] /Root 1 0 R /Filter /FlateDecode /Length " +
+            std::to_string(packed.size()) + " >>\nstream\n" + packed +
+            "\nendstream\nendobj\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    TPDFDocument doc;
+    ASSERT_TRUE(doc.LoadFromBytes(file));
+    EXPECT_EQ(doc.PageTree().PageCount(), 1);
+    EXPECT_EQ(doc.PageTree().PageWidth(), 200);
+    EXPECT_LT(doc.IndirectObjects().size(), 10u);
+    for (const int n : {4, 11, 4000000}) {
+        ASSERT_EQ(show(doc, n), "null") << n;
+        EXPECT_EQ(doc.ResolveRef(n, 0)->ObjNum, n);
+    }
+    EXPECT_EQ(show(doc, int(entries) + 5), "none");
+    EXPECT_EQ(doc.AddIndirect(nullptr)->ObjNum, entries) << "numbered above every named object";
 }
 
 // The one-page hand file with an object stream 9 holding `body`, and a cross-reference
@@ -429,6 +462,22 @@ TEST(DocumentIndirect, AddIndirectOnADocumentWithHighestNumber41Gives42) {
     EXPECT_EQ(slot->Object->ObjNum, 42);
     EXPECT_EQ(doc.FindIndirect(42, 0), slot);
     EXPECT_EQ(doc.Trailer()->GetInteger("Size", -1), 43);
+}
+
+TEST(DocumentIndirect, AfterNumber2147483647NewObjectsTakeTheLowestFreeNumbersInTurn) {
+    PdfWriter w;
+    w.Form = XRefForm::Stream;
+    w.RootObj = 1;
+    w.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    w.Set(2, "<< /Type /Pages /Kids [4 0 R] /Count 1 >>");
+    w.Set(4, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 300] >>");
+    w.Set(2147483647, "null");
+    TPDFDocument doc;
+    ASSERT_TRUE(doc.LoadFromBytes(w.Finish()));
+    std::vector<std::int32_t> numbers;
+    for (int i = 0; i < 4; ++i)
+        numbers.push_back(doc.AddIndirect(nullptr)->ObjNum);
+    EXPECT_EQ(numbers, (std::vector<std::int32_t>{3, 5, 6, 7}));
 }
 
 TEST(DocumentIndirect, CatalogAndInfoAreMadeWhenMissing) {

@@ -55,6 +55,10 @@ TEST(NumberToText, CutsFifteenSignificantDigitsAndPadsToWidth) {
     EXPECT_EQ(NumberToText(0, 8, 0.0000123), "0.00001230");
     EXPECT_EQ(NumberToText(0, 6, -0.00005), "-0.000050");
     EXPECT_EQ(NumberToText(0, 4, 0.0001), "0.0001");
+    // Negative values that truncate to zero lose their sign (they read back as 0).
+    EXPECT_EQ(NumberToText(0, 4, -0.000012), "0.0000");
+    EXPECT_EQ(NumberToText(0, 0, -0.5), "0");
+    EXPECT_EQ(PDFNumberText(-0.00009), "0");
     // Zeros fill to the width, also before a minus.
     EXPECT_EQ(NumberToText(10, 0, 1234), "0000001234");
     EXPECT_EQ(NumberToText(3, 0, 123456), "123456");

@@ -288,6 +288,13 @@ TEST(LZW, RoundTripsThroughAllCodeWidthsWithAClearCodeAnywhere) {
                 << clearAfter << " " << early;
 }
 
+TEST(LZW, AWellFormedStreamDecodesWholeWithTheBoundJustAboveItsSize) {
+    // Entries extend the string written just before them: no side copies pile up against the
+    // bound, so output right below the bound comes out whole.
+    const std::string text = ContentLikeText(3000000);
+    EXPECT_EQ(LZWDecode(LzwEncode(text, true), true, text.size() + 1), text);
+}
+
 TEST(LZW, UnusualCodeSequencesFollowThePreviousEntry) {
     const std::pair<std::vector<int>, std::string> cases[] = {
         // After the clear, 258 is rebuilt as "B" + "C" and must not be the old "A" + "B".

@@ -186,9 +186,17 @@ TEST(Parser, NamesDecodeTwoDigitEscapesAndEndAtWhiteSpaceOrDelimiterButNotAtBrac
     EXPECT_EQ(bytes("/A}"), "/A}");
     EXPECT_EQ(scan("/A/B"), "/A @2");
     TPDFStructure store;
-    const TPDFArray* a = Cast<TPDFArray>(store.Parse("[/Type /Type]"));
-    EXPECT_NE(a->Item(0), a->Item(1)) << "parsed names are new every time";
+    const TPDFArray* a = Cast<TPDFArray>(store.Parse("[/Type /Type /Tz]"));
+    EXPECT_EQ(a->Item(0), a->Item(1)) << "a live parsed name is shared by value";
+    EXPECT_NE(a->Item(0), a->Item(2));
     EXPECT_FALSE(Cast<TPDFName>(a->Item(0))->IsCommon);
+    // A released or renamed name is not handed out again.
+    TPDFName* tz = Cast<TPDFName>(a->Item(2));
+    tz->SetValue("Uz");
+    EXPECT_NE(Cast<TPDFArray>(store.Parse("[/Tz]"))->Item(0), tz);
+    TPDFName* lone = Cast<TPDFName>(store.Parse("/Lone"));
+    store.Release(lone);
+    EXPECT_NE(store.Parse("/Lone"), lone);
 }
 
 // --- bounds on hostile input
@@ -217,14 +225,31 @@ TEST(Parser, ContainersNestUpToTheBoundAndOneDeeperScansAsNone) {
               kMaxNesting);
 }
 
-TEST(Parser, TwoHundredThousandOpeningBracketsOrAnUnterminatedStringInDeepArraysAreSafe) {
-    const std::string text(200000, '[');
-    std::size_t end = 0;
+TEST(Parser, AFloodOfOpeningsStopsMakingValuesAtTheSecondRefusal) {
+    // The first refusal ends the deepest container; its parent reads the refused bracket as a
+    // new container, which is refused again: from there every open container ends.
     TPDFStructure store;
-    const TPDFObject* v = store.Parse(text, &end);
-    EXPECT_EQ(maxDepth(v), kMaxNesting);
-    EXPECT_EQ(end, text.size() - 2) << "the last two brackets open nothing";
-    EXPECT_FALSE(v->ToText().empty());
+    for (const std::string unit : {"[", "<</K ", "<</K [", "[<</K ", "<<"}) {
+        std::string text;
+        while (text.size() < 400000)
+            text += unit;
+        std::size_t end = 0;
+        const int before = store.ObjectCount();
+        const TPDFObject* v = store.Parse(text, &end);
+        // Dictionaries as keys end their dictionary empty, so `<<` alone nests no values.
+        EXPECT_EQ(maxDepth(v), unit == "<<" ? 1 : kMaxNesting) << unit;
+        EXPECT_LT(end, 2 * static_cast<std::size_t>(kMaxNesting) * unit.size()) << unit;
+        EXPECT_LT(store.ObjectCount() - before, 4 * kMaxNesting) << unit;
+    }
+    // A page dictionary ending in a flood keeps its entries before it.
+    const TPDFDictionary* page = Cast<TPDFDictionary>(
+        store.Parse("<< /Type /Page /MediaBox [0 0 612 792] /Junk " + std::string(1 << 20, '[')));
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->GetTypeName(), "Page");
+    EXPECT_EQ(page->Get("MediaBox")->ToText(), "[ 0 0 612 792 ]");
+    EXPECT_NE(page->Get("Junk"), nullptr);
+    // An unterminated string deep down is searched for its end once.
+    std::size_t end = 0;
     const std::string open = std::string(kMaxNesting, '[') + "1 (" + std::string(1 << 20, 'x');
     EXPECT_EQ(arrayDepth(store.Parse(open, &end)), kMaxNesting);
     EXPECT_EQ(end, static_cast<std::size_t>(kMaxNesting) + 2) << "stopped at the (";

@@ -329,7 +329,7 @@ TEST(PageTree, TurningFiftyThousandPagesInOrderWalksOnce) {
 
 // ---- hostile trees ------------------------------------------------------------------------
 
-TEST(PageTree, KidsCyclesAndChainsDeeperThanTheBoundEndTheWalk) {
+TEST(PageTree, KidsCyclesEndTheWalkButChainsOfAnyDepthAreWalked) {
     // Node 3 lists the root again; node 4 lists itself.
     EXPECT_EQ(locateAll("<< /Type /Pages /Count 3 /Kids [3 0 R] >>",
                         {"<< /Type /Pages /Parent 2 0 R /Count 3 /Kids [2 0 R 4 0 R] >>",
@@ -340,13 +340,17 @@ TEST(PageTree, KidsCyclesAndChainsDeeperThanTheBoundEndTheWalk) {
     auto chain = [](int depth) {
         std::vector<std::string> bodies;
         for (int i = 0; i < depth; ++i)
-            bodies.push_back("<< /Type /Pages /Count 1 /Kids [" + std::to_string(4 + i) +
-                             " 0 R] >>");
+            bodies.push_back("<< /Type /Pages /Parent " + std::to_string(2 + i) +
+                             " 0 R /Count 1 /Kids [" + std::to_string(4 + i) + " 0 R]" +
+                             (i == 0 ? " /MediaBox [0 0 500 600]" : "") + " >>");
         bodies.push_back(page(2 + depth));
         return load(kOneKid, bodies);
     };
-    EXPECT_EQ(objNumOf(chain(kMaxTreeDepth)->PageTree().CurrentPage()), 3 + kMaxTreeDepth);
-    EXPECT_EQ(chain(kMaxTreeDepth + 1)->PageTree().CurrentPage(), nullptr);
+    for (const int depth : {1, 300, 100000}) {
+        const auto doc = chain(depth);
+        EXPECT_EQ(objNumOf(doc->PageTree().CurrentPage()), 3 + depth) << depth;
+        EXPECT_EQ(doc->PageTree().PageWidth(), 500) << "inherited from far up";
+    }
 }
 
 // ---- sizes --------------------------------------------------------------------------------
@@ -393,12 +397,31 @@ TEST(PageTree, MediaBoxSidesAreInheritedOrDefaultedAndAreAbsoluteDifferences) {
 
 // ---- content streams ----------------------------------------------------------------------
 
-TEST(PageTree, OneContentStreamBecomesAnArrayWithAMarkedStreamAfterIt) {
+TEST(PageTree, ReadingContentWritesNothingAndEndsInAnEmptyMarkedPlace) {
     PdfWriter w = treeWriter(kOneKid, {page(2, "/Contents 4 0 R")});
     w.SetStream(4, "/Filter /FlateDecode", tolvane_test::Deflate("BT (Hi) Tj ET"));
     auto document = load(w);
     TPDFPageTree& tree = document->PageTree();
+    // Selecting and measuring a page reads none of its content.
+    EXPECT_EQ(tree.PageWidth(), 612);
+    EXPECT_FALSE(document->FindIndirect(4, 0)->Loaded);
+    const std::size_t slots = document->IndirectObjects().size();
     ASSERT_TRUE(tree.PageReady());
+    ASSERT_EQ(tree.ContentStreams().size(), 2u);
+    EXPECT_EQ(tree.StreamCursor(), 2);
+    EXPECT_EQ(tree.ContentData(), "") << "the marked place reads empty";
+    tree.SetStreamCursor(1);
+    EXPECT_EQ(tree.ContentData(), "BT (Hi) Tj ET");
+    EXPECT_NE(AsRef(tree.CurrentPage()->Get("Contents", false)), nullptr) << "not rewritten";
+    EXPECT_EQ(document->IndirectObjects().size(), slots) << "no object made";
+}
+
+TEST(PageTree, NormalisingMakesAnArrayWithAMarkedStreamAfterItOnce) {
+    PdfWriter w = treeWriter(kOneKid, {page(2, "/Contents 4 0 R")});
+    w.SetStream(4, "/Filter /FlateDecode", tolvane_test::Deflate("BT (Hi) Tj ET"));
+    auto document = load(w);
+    TPDFPageTree& tree = document->PageTree();
+    tree.NormaliseContents();
     const TPDFArray* contents = AsArray(tree.CurrentPage()->Get("Contents", false));
     ASSERT_NE(contents, nullptr);
     ASSERT_EQ(contents->Count(), 2);
@@ -407,34 +430,39 @@ TEST(PageTree, OneContentStreamBecomesAnArrayWithAMarkedStreamAfterIt) {
     const TPDFStream* marked = AsStream(AsRef(contents->Item(1))->Resolve());
     ASSERT_NE(marked, nullptr);
     EXPECT_EQ(AsName(marked->Dictionary()->Get("LC"))->Value(), "ZLQR");
-
     ASSERT_EQ(tree.ContentStreams().size(), 2u);
+    EXPECT_EQ(tree.ContentStreams()[1], marked);
     EXPECT_EQ(tree.StreamCursor(), 2);
-    EXPECT_EQ(tree.ContentData(), "");
-    tree.SetStreamCursor(1);
-    EXPECT_EQ(tree.ContentData(), "BT (Hi) Tj ET");
-
-    // A second selection finds its own marker last and adds nothing.
+    // Selected again, the page finds its own marker last: reading and normalising add nothing.
     tree.SelectPage(1);
+    EXPECT_EQ(tree.ContentStreams().size(), 2u);
+    EXPECT_EQ(tree.ContentStreams()[1], marked);
+    tree.NormaliseContents();
     EXPECT_EQ(AsArray(tree.CurrentPage()->Get("Contents", false))->Count(), 2);
 }
 
-TEST(PageTree, BrokenContentReferencesBecomeEmptyStreams) {
+TEST(PageTree, BrokenContentReferencesReadEmptyAndBecomeEmptyStreamsWhenNormalised) {
     PdfWriter w =
         treeWriter(kOneKid, {page(2, "/Contents [4 0 R 99 0 R 5 0 R 7]"), "", "(not a stream)"});
     w.SetStream(4, "", "q");
     auto document = load(w);
     TPDFPageTree& tree = document->PageTree();
+    for (const bool normalised : {false, true}) {
+        if (normalised)
+            tree.NormaliseContents();
+        ASSERT_EQ(tree.ContentStreams().size(), 5u) << "four elements and the marker";
+        for (int i = 0; i < 5; ++i) {
+            tree.SetStreamCursor(i + 1);
+            EXPECT_EQ(tree.ContentData(), i == 0 ? "q" : "") << i;
+        }
+    }
     const TPDFArray* contents = AsArray(tree.CurrentPage()->Get("Contents", false));
     ASSERT_NE(contents, nullptr);
-    ASSERT_EQ(contents->Count(), 5); // four elements and the marker
-    ASSERT_EQ(tree.ContentStreams().size(), 5u);
+    ASSERT_EQ(contents->Count(), 5);
     for (int i = 0; i < contents->Count(); ++i) {
         const TPDFIndRef* ref = AsRef(contents->Item(i));
         ASSERT_NE(ref, nullptr) << i;
         EXPECT_EQ(AsStream(ref->Resolve()), tree.ContentStreams()[std::size_t(i)]) << i;
-        tree.SetStreamCursor(i + 1);
-        EXPECT_EQ(tree.ContentData(), i == 0 ? "q" : "") << i;
     }
     EXPECT_NE(AsRef(contents->Item(1))->RefObjNum(), 99);
 }
@@ -452,26 +480,32 @@ TEST(PageTree, AMarkerIsAddedUnlessTheLastStreamIsASmallMarkedOne) {
         {"/Contents 12", 0, 0},      // contents of another kind: no streams, no ready page
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.contents);
-        PdfWriter w = treeWriter(kOneKid, {page(2, row.contents)});
-        w.SetStream(4, "/LC /ZLQR", std::string(row.markedData, ' '));
-        w.SetStream(5, "/LC /ZLQS", "");
-        auto document = load(w);
-        TPDFPageTree& tree = document->PageTree();
-        ASSERT_NE(tree.CurrentPage(), nullptr);
-        EXPECT_EQ(tree.ContentStreams().size(), row.streams);
-        EXPECT_EQ(tree.PageReady(), row.streams > 0);
-        if (row.streams == 0) {
-            EXPECT_EQ(tree.ContentData(), "");
+        for (const bool normalised : {false, true}) {
+            SCOPED_TRACE(row.contents + (normalised ? " normalised" : ""));
+            PdfWriter w = treeWriter(kOneKid, {page(2, row.contents)});
+            w.SetStream(4, "/LC /ZLQR", std::string(row.markedData, ' '));
+            w.SetStream(5, "/LC /ZLQS", "");
+            auto document = load(w);
+            TPDFPageTree& tree = document->PageTree();
+            ASSERT_NE(tree.CurrentPage(), nullptr);
+            if (normalised)
+                tree.NormaliseContents();
+            EXPECT_EQ(tree.ContentStreams().size(), row.streams);
+            EXPECT_EQ(tree.PageReady(), row.streams > 0);
+            if (row.streams == 0) {
+                EXPECT_EQ(tree.ContentData(), "");
+            }
         }
     }
 
-    // A shared contents array is used itself: one marker, added by the first selection.
+    // A shared contents array is used itself: one marker, added by the first normalisation.
     PdfWriter w = treeWriter("<< /Type /Pages /Count 2 /Kids [3 0 R 4 0 R] >>",
                              {page(2, "/Contents 5 0 R"), page(2, "/Contents 5 0 R"), "[6 0 R]"});
     w.SetStream(6, "", "BT ET");
     auto document = load(w);
+    document->PageTree().NormaliseContents();
     document->PageTree().SelectPage(2);
+    document->PageTree().NormaliseContents();
     ASSERT_NE(AsArray(document->ResolveRef(5, 0)), nullptr);
     EXPECT_EQ(AsArray(document->ResolveRef(5, 0))->Count(), 2);
     EXPECT_TRUE(AsRef(document->PageTree().CurrentPage()->Get("Contents", false)));
