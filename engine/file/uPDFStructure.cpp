@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <stdexcept>
 #include <unordered_set>
 
@@ -915,6 +916,7 @@ private:
         if (Pos + 1 < FText.size() && at(Pos) == '>' && at(Pos + 1) == '>')
             Pos += 2;
         dict->EndPosition = static_cast<std::int64_t>(Pos) + 1;
+        dict->ShrinkToFit(); // parsed containers rarely grow: keep no spare room
         return dict;
     }
 
@@ -930,6 +932,7 @@ private:
                 break;
             array->Add(item);
         }
+        array->ShrinkToFit();
         if (Pos < FText.size() && at(Pos) == ']')
             ++Pos;
         return array;
@@ -1154,7 +1157,32 @@ TPDFStructure::TPDFStructure() {
     Reset();
 }
 
-TPDFStructure::~TPDFStructure() = default;
+TPDFStructure::~TPDFStructure() {
+    FreeValues();
+}
+
+void TPDFStructure::FreeValues() {
+    for (TPDFObject* value : FArenaValues)
+        value->~TPDFObject();
+    FArenaValues.clear();
+    FOwned.clear();
+    FBlocks.clear();
+    FBlockUsed = FBlockSize = 0;
+}
+
+void* TPDFStructure::AllocateValue(std::size_t size, std::size_t align) {
+    std::size_t at = (FBlockUsed + align - 1) / align * align;
+    if (FBlocks.empty() || at + size > FBlockSize) {
+        // Blocks grow with the store, so a big document needs few of them and a small scratch
+        // store stays small.
+        const std::size_t next = std::clamp<std::size_t>(FBlockSize * 2, 4096, 1 << 20);
+        FBlocks.push_back(std::make_unique<std::byte[]>(std::max(next, size)));
+        FBlockSize = std::max(next, size);
+        at = 0;
+    }
+    FBlockUsed = at + size;
+    return FBlocks.back().get() + at;
+}
 
 void TPDFStructure::Reset() {
     FObjects.clear();
@@ -1163,7 +1191,7 @@ void TPDFStructure::Reset() {
     FNameIndexBuilt = false;
     FCommonFirst.fill(nullptr);
     FCommonKnown.fill(true);
-    FOwned.clear();
+    FreeValues();
     FHasHoles = false;
     FLiveCount = 0;
     MultiLine = true;
@@ -1191,9 +1219,9 @@ TPDFObject* TPDFStructure::Parse(std::string_view text, std::size_t* endPos) {
 }
 
 template <class T, class... Args> T* TPDFStructure::Make(Args&&... args) {
-    auto owned = std::make_unique<T>(this, std::forward<Args>(args)...);
-    T* value = owned.get();
-    FOwned.push_back(std::move(owned));
+    // Values live in the store's blocks: no allocation of their own, freed all at once.
+    T* value = new (AllocateValue(sizeof(T), alignof(T))) T(this, std::forward<Args>(args)...);
+    FArenaValues.push_back(value);
     static_cast<TPDFObject*>(value)->FOwnedByStore = true;
     Link(value);
     return value;

@@ -8,7 +8,9 @@
 // dangling reference answer nullptr, an empty string or the caller's default.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -191,6 +193,8 @@ public:
     void Move(int from, int to);
     void Clear();
     void Reserve(int n);
+    // Gives back the spare room of the item list.
+    void ShrinkToFit() { FItems.shrink_to_fit(); }
     int IndexOfText(const TPDFObject* value) const;
     bool ContainsText(std::string_view text) const;
 
@@ -229,6 +233,8 @@ public:
     void RemoveAndRelease(std::string_view key);
     void Clear();
     void Assign(const TPDFDictionary* other);
+    // Gives back the spare room of the entry list.
+    void ShrinkToFit() { FEntries.shrink_to_fit(); }
 
     // 1-based position just after the closing `>>` where the scanner stopped; 0 when not parsed.
     std::int64_t EndPosition = 0;
@@ -401,10 +407,18 @@ private:
     void NameValueChanged(TPDFName* name, const std::string& oldValue);
     void Compact() const;
 
-    // Every value ever made (released ones included, until Reset).
+    void* AllocateValue(std::size_t size, std::size_t align);
+    void FreeValues();
+
+    // Every value ever made (released ones included, until Reset): those the store made live
+    // in its blocks, those handed to Register are owned one by one.
+    std::vector<std::unique_ptr<std::byte[]>> FBlocks;
+    std::size_t FBlockUsed = 0;
+    std::size_t FBlockSize = 0;
+    std::deque<TPDFObject*> FArenaValues; // chunks: growing never copies the whole list
     std::vector<std::unique_ptr<TPDFObject>> FOwned;
     // Live values in registration order; released ones leave a nullptr until compaction.
-    mutable std::vector<TPDFObject*> FObjects;
+    mutable std::deque<TPDFObject*> FObjects;
     mutable bool FHasHoles = false;
     std::size_t FLiveCount = 0;
     // Names by value in registration order, for CommonName and FindName. Released or renamed
