@@ -252,6 +252,8 @@ void TPDFDocument::Unload() {
     FPageTree.reset();
     FSlots.clear();
     FSlotIndex.clear();
+    FSlotByNum.clear();
+    FSlotByNum.shrink_to_fit();
     FHighestObjNum = 0;
     FHighestNamed = 0;
     FFreeNumber = 1;
@@ -497,7 +499,19 @@ void TPDFDocument::BuildSlots(const std::vector<std::int64_t>& boundaries) {
 void TPDFDocument::AddSlot(std::unique_ptr<TPDFIndObj> slot) {
     TPDFIndObj* raw = slot.get();
     raw->Document = this;
-    FSlotIndex.emplace(slotKey(raw->ObjNum, raw->GenNum), raw); // the first slot wins
+    // The first slot of a number wins. Generation-0 numbers up to a few times the slot count
+    // are indexed by position (most files number their objects densely from 1); the rest, and
+    // hostile numbers, by hash.
+    if (!IndexedSlot(raw->ObjNum, raw->GenNum)) {
+        const std::size_t dense = 4 * FSlots.size() + 1024;
+        if (raw->GenNum == 0 && raw->ObjNum >= 0 && static_cast<std::size_t>(raw->ObjNum) < dense) {
+            if (FSlotByNum.size() <= static_cast<std::size_t>(raw->ObjNum))
+                FSlotByNum.resize(static_cast<std::size_t>(raw->ObjNum) + 1);
+            FSlotByNum[static_cast<std::size_t>(raw->ObjNum)] = raw;
+        } else {
+            FSlotIndex.emplace(slotKey(raw->ObjNum, raw->GenNum), raw);
+        }
+    }
     if (FSlots.empty() || raw->ObjNum > FHighestObjNum)
         FHighestObjNum = raw->ObjNum;
     FSlots.push_back(std::move(slot));
@@ -535,10 +549,17 @@ void TPDFDocument::ExamineLinearization() {
     }
 }
 
+TPDFIndObj* TPDFDocument::IndexedSlot(std::int32_t objNum, std::int32_t genNum) const {
+    if (genNum == 0 && objNum >= 0 && static_cast<std::size_t>(objNum) < FSlotByNum.size())
+        if (TPDFIndObj* slot = FSlotByNum[static_cast<std::size_t>(objNum)])
+            return slot;
+    const auto it = FSlotIndex.find(slotKey(objNum, genNum));
+    return it == FSlotIndex.end() ? nullptr : it->second;
+}
+
 TPDFIndObj* TPDFDocument::FindIndirect(std::int32_t objNum, std::int32_t genNum) const {
-    auto it = FSlotIndex.find(slotKey(objNum, genNum));
-    if (it != FSlotIndex.end())
-        return it->second;
+    if (TPDFIndObj* slot = IndexedSlot(objNum, genNum))
+        return slot;
     if (!FNullEntries.Contains(objNum, genNum))
         return nullptr;
     // An entry that could only load as null gets its slot when first asked for.

@@ -132,6 +132,8 @@ private:
     void LoadObject(TPDFIndObj* slot);
     std::string CompressedObjectText(TPDFIndObj* slot);
     void AddSlot(std::unique_ptr<TPDFIndObj> slot);
+    // The slot recorded for these numbers, without making a slot for a null entry.
+    TPDFIndObj* IndexedSlot(std::int32_t objNum, std::int32_t genNum) const;
     // The stream data of a dictionary parsed from an object's text, when the text holds one.
     bool FindStreamData(std::string_view text, const TPDFDictionary* dict, std::string& data);
     // The value of another slot met while loading one (an indirect `Length`, an object
@@ -146,6 +148,7 @@ private:
     TPDFDictionary* FTrailer = nullptr;
     std::vector<std::unique_ptr<TPDFIndObj>> FSlots;
     std::unordered_map<std::uint64_t, TPDFIndObj*> FSlotIndex; // (objNum, genNum) -> first slot
+    std::vector<TPDFIndObj*> FSlotByNum; // generation-0 numbers -> first slot (dense part)
     std::int32_t FHighestObjNum = 0;
     std::int32_t FHighestNamed = 0; // the highest number any cross-reference entry named
     std::int32_t FFreeNumber = 1;   // no number below it is free (once the highest is taken)
