@@ -229,7 +229,7 @@ std::string awkwardTree(int pages, bool untyped) {
             w.Set(next, "<< /Parent 2 0 R /MediaBox [0 0 300 400] >>");
             kids += num(next++) + " 0 R ";
         } else {
-            w.Set(next, "<< /Type /Pages /Count 0 >>");
+            w.Set(next, "<< /Type /Pages /Count 1 >>"); // claims a page, has no Kids
             kids += num(next++) + " 0 R ";
             w.Set(next, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 400] >>");
             kids += num(next++) + " 0 R ";

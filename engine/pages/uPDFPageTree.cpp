@@ -54,42 +54,47 @@ TPDFDictionary* TPDFPageTree::LocatePage(int index) {
     // While no node has subtracted from the counter, a page passed at position p is exactly what
     // a walk for p would find (that walk takes the same path up to it), so it is cached.
     bool countsAscending = true;
-    if (!FWalk.empty() && index > FWalkPassed) {
-        // A walk for a later page takes every decision the last walk took up to its page, except
-        // that it passes over the nodes whose `Count` ends before the wanted page: going on from
-        // there turns the pages in order in one walk, not one walk per page.
-        frames = FWalk;
+    if (!FWalk.empty() && index > FWalkIndex) {
+        // Throughout a walk for page i the counter stays below i, so a walk for a later page j
+        // takes every decision the last walk took (found or not) until the first node that j
+        // passes over by its `Count` where i entered it or failed to: a node on the way down, or
+        // one whose `Kids` were no array. From there on it goes its own way. Going on from that
+        // point turns the pages in order in one walk, not one walk per page.
+        frames = std::move(FWalk);
+        FWalk.clear();
         passed = FWalkPassed;
         countsAscending = FWalkAscending;
-        std::int32_t objNum = 0, genNum = 0;
-        if (const auto last = FPageCache.find(static_cast<int>(FWalkPassed));
-            last != FPageCache.end()) {
-            objNum = last->second.ObjNum;
-            genNum = last->second.GenNum;
-        }
-        // The outermost node whose `Count` ends before the wanted page is passed over, with
-        // everything inside it (inner nodes may claim more than their parents hold).
-        for (std::size_t depth = 1; depth < frames.size(); ++depth) {
-            const TWalkFrame& node = frames[depth];
-            if (index > node.Before + node.Count) {
-                objNum = node.ObjNum;
-                genNum = node.GenNum;
-                passed = node.Before + node.Count;
-                if (node.Count < 0)
-                    countsAscending = false;
-                frames.resize(depth);
+        std::int32_t objNum = FWalkLocatedObjNum, genNum = FWalkLocatedGenNum;
+        for (std::size_t depth = 0; depth < frames.size(); ++depth) {
+            TWalkFrame& frame = frames[depth];
+            // The entries of this array all come before the node of the next frame.
+            const auto failed =
+                std::partition_point(frame.Failed.begin(), frame.Failed.end(),
+                                     [index](const TFailedEntry& e) { return e.PrefixMin >= index; });
+            if (failed != frame.Failed.end()) {
+                passed = failed->Threshold;
+                objNum = failed->ObjNum;
+                genNum = failed->GenNum;
+                frame.Next = failed->Kid + 1;
+                frame.Failed.erase(failed, frame.Failed.end());
+                frames.resize(depth + 1);
                 break;
             }
+            if (depth + 1 < frames.size()) {
+                const TWalkFrame& node = frames[depth + 1];
+                if (index > node.Before + node.Count) {
+                    passed = node.Before + node.Count;
+                    objNum = node.ObjNum;
+                    genNum = node.GenNum;
+                    if (node.Count < 0)
+                        countsAscending = false;
+                    frames.resize(depth + 1);
+                    break;
+                }
+            }
         }
-        const bool resumable =
-            std::all_of(frames.begin(), frames.end(),
-                        [index](const TWalkFrame& f) { return index <= f.Limit; });
-        if (resumable) {
-            FLocatedObjNum = objNum;
-            FLocatedGenNum = genNum;
-        } else {
-            frames.clear();
-        }
+        FLocatedObjNum = objNum;
+        FLocatedGenNum = genNum;
     }
     if (frames.empty()) {
         passed = 0;
@@ -99,7 +104,7 @@ TPDFDictionary* TPDFPageTree::LocatePage(int index) {
             FCurrentParent = FRootNode;
             return nullptr;
         }
-        frames.push_back(TWalkFrame{rootKids, 0, FRootNode, 0, 0, 0, 0});
+        frames.push_back(TWalkFrame{rootKids, 0, FRootNode, 0, 0, 0, 0, {}});
     }
 
     // The `Kids` arrays on the way down, for the cycle test in constant time at any depth.
@@ -109,6 +114,7 @@ TPDFDictionary* TPDFPageTree::LocatePage(int index) {
         onChain.insert(f.Kids);
 
     TPDFDictionary* result = nullptr;
+    bool cycle = false;
     while (!result) {
         TWalkFrame& frame = frames.back();
         if (frame.Next >= frame.Kids->Count())
@@ -133,17 +139,24 @@ TPDFDictionary* TPDFPageTree::LocatePage(int index) {
             }
             TPDFArray* subKids = AsArray(node->Get("Kids", true));
             if (!subKids) {
-                TWalkFrame& current = frames.back();
-                current.Limit = std::min(current.Limit, passed + count);
+                const std::int64_t threshold = passed + count;
+                const std::int64_t prefixMin =
+                    frame.Failed.empty() ? threshold
+                                         : std::min(frame.Failed.back().PrefixMin, threshold);
+                frame.Failed.push_back(TFailedEntry{frame.Next - 1, threshold, prefixMin,
+                                                    ref->RefObjNum(), ref->RefGenNum()});
                 continue;
             }
-            if (!onChain.insert(subKids).second)
+            if (!onChain.insert(subKids).second) {
+                cycle = true;
                 break; // a cycle: the page is not found
-            frames.push_back(
-                TWalkFrame{subKids, 0, node, passed, count, ref->RefObjNum(), ref->RefGenNum()});
+            }
+            frames.push_back(TWalkFrame{subKids, 0, node, passed, count, ref->RefObjNum(),
+                                        ref->RefGenNum(), {}});
         } else if (type == "Page") {
             if (passed + 1 == index) {
                 result = node;
+                passed = index;
                 break;
             }
             ++passed;
@@ -154,12 +167,18 @@ TPDFDictionary* TPDFPageTree::LocatePage(int index) {
         }
     }
     FCurrentParent = frames.back().Node;
-    if (!result)
-        return nullptr;
-    FPageCache[index] = TCachedPage{result, FCurrentParent, FLocatedObjNum, FLocatedGenNum};
-    FWalk = std::move(frames);
-    FWalkPassed = index;
-    FWalkAscending = countsAscending;
+    if (result)
+        FPageCache[index] = TCachedPage{result, FCurrentParent, FLocatedObjNum, FLocatedGenNum};
+    // A walk ended by a cycle leaves nothing to go on from (a later page might pass over the
+    // node that closed it); any other end does.
+    if (!cycle) {
+        FWalk = std::move(frames);
+        FWalkIndex = index;
+        FWalkPassed = passed;
+        FWalkAscending = countsAscending;
+        FWalkLocatedObjNum = FLocatedObjNum;
+        FWalkLocatedGenNum = FLocatedGenNum;
+    }
     return result;
 }
 

@@ -97,6 +97,18 @@ private:
         std::int32_t GenNum = 0;
     };
 
+    // A `Pages` node the walk meant to enter but could not (its `Kids` are no array): a walk
+    // for a page beyond `Threshold` (the counter plus the node's `Count`) counts the node
+    // instead and goes its own way from there. PrefixMin is the lowest threshold up to this
+    // entry of its array, so the first entry a later page passes is found by binary search.
+    struct TFailedEntry {
+        int Kid = 0;
+        std::int64_t Threshold = 0;
+        std::int64_t PrefixMin = 0;
+        std::int32_t ObjNum = 0;
+        std::int32_t GenNum = 0;
+    };
+
     // One `Kids` array of a walk: where it stands in it, and the node it belongs to with the
     // counter before that node and the node's `Count` (the root's frame is never left).
     struct TWalkFrame {
@@ -107,10 +119,7 @@ private:
         std::int64_t Count = 0;
         std::int32_t ObjNum = 0;
         std::int32_t GenNum = 0;
-        // The lowest counter-plus-`Count` of the nodes in this array that the walk meant to
-        // enter but could not (their `Kids` are no array): a later page beyond it would have
-        // counted such a node instead, so the walk cannot go on from here for that page.
-        std::int64_t Limit = std::numeric_limits<std::int64_t>::max();
+        std::vector<TFailedEntry> Failed; // in walk order
     };
 
     double MediaBoxSide(int low, int high);
@@ -126,10 +135,13 @@ private:
     // Sparse: a `Count` of two billion costs nothing until pages are found. Entries beyond the
     // count are never served.
     std::unordered_map<int, TCachedPage> FPageCache;
-    // Where the last successful walk stopped: a walk for a later page goes on from there.
+    // Where the last walk stopped, found or not: a walk for a later page goes on from there.
     std::vector<TWalkFrame> FWalk;
-    std::int64_t FWalkPassed = 0;
+    std::int64_t FWalkIndex = 0;  // the page that walk was for
+    std::int64_t FWalkPassed = 0; // its counter at the end (the page itself counted when found)
     bool FWalkAscending = true;
+    std::int32_t FWalkLocatedObjNum = 0;
+    std::int32_t FWalkLocatedGenNum = 0;
     int FCurrentIndex = 0;
     TPDFDictionary* FCurrentPage = nullptr;
     TPDFDictionary* FCurrentParent = nullptr;

@@ -312,6 +312,34 @@ TEST(PageTree, LocatingInAnyOrderAgreesWithAFreshWalkFromTheRoot) {
     }
 }
 
+TEST(PageTree, WalksGoOnAfterFailuresAndAfterNodesWithoutKids) {
+    // Kids without `Type` under a root that counts them (every walk fails), and `Pages` nodes
+    // that claim a page but have no `Kids` between the pages: turned in order, each page goes on
+    // from the last walk instead of walking again from the root.
+    for (const bool untyped : {true, false}) {
+        constexpr int kPages = 3000;
+        std::string kids;
+        PdfWriter w = treeWriter("");
+        int next = 3;
+        for (int i = 0; i < kPages; ++i) {
+            if (!untyped) {
+                w.Set(next, "<< /Type /Pages /Count 1 >>");
+                kids += std::to_string(next++) + " 0 R ";
+            }
+            w.Set(next, untyped ? "<< /Parent 2 0 R >>" : page(2));
+            kids += std::to_string(next++) + " 0 R ";
+        }
+        w.Set(2, "<< /Type /Pages /Count " + std::to_string(kPages) + " /Kids [" + kids + "] >>");
+        auto document = load(w);
+        TPDFPageTree& tree = document->PageTree();
+        for (int i = 1; i <= kPages; ++i) {
+            const WalkResult got{objNumOf(tree.LocatePage(i)), objNumOf(tree.CurrentParent()),
+                                 tree.LocatedObjNum()};
+            ASSERT_EQ(got, referenceWalk(tree.RootNode(), i)) << untyped << " page " << i;
+        }
+    }
+}
+
 TEST(PageTree, TurningFiftyThousandPagesInOrderWalksOnce) {
     constexpr int kPages = 50000;
     std::string kids;
