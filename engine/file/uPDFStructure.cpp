@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 #include <stdexcept>
+#include <type_traits>
 #include <unordered_set>
 
 #include "file/uPDFExtra.h"
@@ -1221,7 +1222,11 @@ TPDFObject* TPDFStructure::Parse(std::string_view text, std::size_t* endPos) {
 template <class T, class... Args> T* TPDFStructure::Make(Args&&... args) {
     // Values live in the store's blocks: no allocation of their own, freed all at once.
     T* value = new (AllocateValue(sizeof(T), alignof(T))) T(this, std::forward<Args>(args)...);
-    FArenaValues.push_back(value);
+    // Values that own nothing need no destructor call: only the others are listed.
+    constexpr bool ownsMemory = !std::is_same_v<T, TPDFNull> && !std::is_same_v<T, TPDFBoolean> &&
+                                !std::is_same_v<T, TPDFNumeric> && !std::is_same_v<T, TPDFIndRef>;
+    if constexpr (ownsMemory)
+        FArenaValues.push_back(value);
     static_cast<TPDFObject*>(value)->FOwnedByStore = true;
     Link(value);
     return value;
