@@ -549,6 +549,14 @@ void TPDFDocument::ExamineLinearization() {
     }
 }
 
+std::unique_ptr<TPDFStructure> TPDFDocument::NewScratchStore() {
+    auto scratch = std::make_unique<TPDFStructure>();
+    scratch->OnResolve = [this](const TPDFIndRef*, std::int32_t objNum, std::int32_t genNum) {
+        return ResolveRef(objNum, genNum);
+    };
+    return scratch;
+}
+
 TPDFIndObj* TPDFDocument::IndexedSlot(std::int32_t objNum, std::int32_t genNum) const {
     if (genNum == 0 && objNum >= 0 && static_cast<std::size_t>(objNum) < FSlotByNum.size())
         if (TPDFIndObj* slot = FSlotByNum[static_cast<std::size_t>(objNum)])

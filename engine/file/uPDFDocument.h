@@ -99,6 +99,11 @@ public:
     TPDFDictionary* Trailer() const { return FTrailer; }
 
     TPDFStructure& Store() { return *FStore; }
+    // A store for the short-lived values of one page-text call (operands, entries read from
+    // content): its references resolve through this document, and freeing it frees all it
+    // holds, so a pass over every page leaves the document's store as the loaded objects made
+    // it. It must not outlive the document.
+    std::unique_ptr<TPDFStructure> NewScratchStore();
     TPDFPageTree& PageTree() { return *FPageTree; }
     TPDFSecurityHandler& Security() { return *FSecurity; }
     const std::string& FileData() const { return FFileData; }

@@ -480,6 +480,29 @@ TEST(DocumentIndirect, AfterNumber2147483647NewObjectsTakeTheLowestFreeNumbersIn
     EXPECT_EQ(numbers, (std::vector<std::int32_t>{3, 5, 6, 7}));
 }
 
+TEST(DocumentScratch, ShortLivedValuesResolveThroughTheDocumentAndLeaveItsStoreAlone) {
+    TPDFDocument doc;
+    ASSERT_TRUE(doc.LoadFromBytes(HandFile().Build()));
+    const int before = doc.Store().ObjectCount();
+    const std::size_t slots = doc.IndirectObjects().size();
+    {
+        auto scratch = doc.NewScratchStore();
+        for (int i = 0; i < 100000; ++i) {
+            TPDFObject* operand = scratch->Parse("[/F1 12 (text) 3 0 R]");
+            if (i == 0) {
+                const TPDFDictionary* page =
+                    AsDictionary(AsRef(AsArray(operand)->Item(3))->Resolve());
+                ASSERT_NE(page, nullptr);
+                EXPECT_EQ(page->GetTypeName(), "Page");
+                EXPECT_EQ(page->Owner, &doc.Store());
+            }
+            operand->ReleaseTree();
+        }
+    }
+    EXPECT_EQ(doc.Store().ObjectCount(), before);
+    EXPECT_EQ(doc.IndirectObjects().size(), slots);
+}
+
 TEST(DocumentIndirect, CatalogAndInfoAreMadeWhenMissing) {
     HandFile f;
     f.TrailerExtra = "";
