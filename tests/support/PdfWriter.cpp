@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <limits>
 #include <set>
 #include <stdexcept>
 
@@ -352,7 +353,13 @@ int PdfWriter::NextObjNum() const {
     int highest = 0;
     for (const auto& [num, obj] : FObjs)
         highest = std::max({highest, num, obj.Container});
-    return highest + 1;
+    if (highest < std::numeric_limits<int>::max())
+        return highest + 1;
+    // Nothing is left above the highest number: the lowest free one.
+    int free = 1;
+    while (FObjs.count(free))
+        ++free;
+    return free;
 }
 
 int PdfWriter::Add(std::string body) {
@@ -560,13 +567,14 @@ std::string PdfWriter::write(std::string out, std::int64_t prev, int baseSize,
         return offset;
     };
 
+    // Size is one past the highest number, at most the largest 32-bit number.
     auto sizeOf = [&](const std::map<int, Entry>& a, const std::map<int, Entry>& b) {
-        int size = std::max(baseSize, next);
+        std::int64_t size = std::max(baseSize, next);
         if (!a.empty())
-            size = std::max(size, a.rbegin()->first + 1);
+            size = std::max<std::int64_t>(size, std::int64_t{a.rbegin()->first} + 1);
         if (!b.empty())
-            size = std::max(size, b.rbegin()->first + 1);
-        return size;
+            size = std::max<std::int64_t>(size, std::int64_t{b.rbegin()->first} + 1);
+        return static_cast<int>(std::min<std::int64_t>(size, std::numeric_limits<int>::max()));
     };
 
     if (form == XRefForm::Stream) {
@@ -590,8 +598,8 @@ std::string PdfWriter::write(std::string out, std::int64_t prev, int baseSize,
                 keys.push_back(n);
             for (const auto& [start, count] : runsOf(keys)) {
                 out += num(start) + ' ' + num(count) + '\n';
-                for (int n = start; n < start + count; ++n) {
-                    const Entry& e = entries[n];
+                for (std::int64_t n = start; n < std::int64_t{start} + count; ++n) {
+                    const Entry& e = entries[static_cast<int>(n)];
                     out += padded(e.Field2, 10) + ' ' + padded(e.Field3, 5) +
                            (e.Type == 0 ? " f" : " n") + EntryEnd;
                 }

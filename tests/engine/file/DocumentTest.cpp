@@ -474,10 +474,11 @@ TEST(DocumentIndirect, AfterNumber2147483647NewObjectsTakeTheLowestFreeNumbersIn
     w.Set(2147483647, "null");
     TPDFDocument doc;
     ASSERT_TRUE(doc.LoadFromBytes(w.Finish()));
+    // The writer gave its cross-reference stream number 3, the first free one.
     std::vector<std::int32_t> numbers;
     for (int i = 0; i < 4; ++i)
         numbers.push_back(doc.AddIndirect(nullptr)->ObjNum);
-    EXPECT_EQ(numbers, (std::vector<std::int32_t>{3, 5, 6, 7}));
+    EXPECT_EQ(numbers, (std::vector<std::int32_t>{5, 6, 7, 8}));
 }
 
 TEST(DocumentScratch, ShortLivedValuesResolveThroughTheDocumentAndLeaveItsStoreAlone) {
