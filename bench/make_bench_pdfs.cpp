@@ -137,8 +137,8 @@ std::string sharedOffset(std::int64_t entries, std::int64_t streamBytes) {
         std::snprintf(line, sizeof line, "%010lld 00000 n\r\n", static_cast<long long>(o));
         out += line;
     }
-    out += "trailer\n<< /Size " + num(size) + " /Root 1 0 R >>\nstartxref\n" + num(xref) +
-           "\n%%EOF\n";
+    out +=
+        "trailer\n<< /Size " + num(size) + " /Root 1 0 R >>\nstartxref\n" + num(xref) + "\n%%EOF\n";
     return out;
 }
 
@@ -246,7 +246,8 @@ std::string deepChain(int depth) {
     w.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
     for (int d = 0; d < depth; ++d)
         w.Set(2 + d, "<< /Type /Pages /Kids [" + num(3 + d) + " 0 R] /Count 1 >>");
-    w.Set(2 + depth, "<< /Type /Page /Parent " + num(1 + depth) + " 0 R /MediaBox [0 0 300 400] >>");
+    w.Set(2 + depth,
+          "<< /Type /Page /Parent " + num(1 + depth) + " 0 R /MediaBox [0 0 300 400] >>");
     return w.Finish();
 }
 
@@ -280,8 +281,11 @@ int main(int argc, char** argv) {
         {"prevchain",
          [](std::int64_t n) { return prevChain(static_cast<int>(n ? n : 2000), 10 << 20); }},
         {"objstm2",
-         [](std::int64_t n) { return alternatingObjectStreams(static_cast<int>(n ? n : 200), 40 << 20); }},
-        {"untyped", [](std::int64_t n) { return awkwardTree(static_cast<int>(n ? n : 20000), true); }},
+         [](std::int64_t n) {
+             return alternatingObjectStreams(static_cast<int>(n ? n : 200), 40 << 20);
+         }},
+        {"untyped",
+         [](std::int64_t n) { return awkwardTree(static_cast<int>(n ? n : 20000), true); }},
         {"emptynodes",
          [](std::int64_t n) { return awkwardTree(static_cast<int>(n ? n : 20000), false); }},
         {"deep", [](std::int64_t n) { return deepChain(static_cast<int>(n ? n : 3000)); }},

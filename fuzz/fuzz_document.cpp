@@ -1,5 +1,6 @@
 // Fuzzes loading a whole document and walking its pages: page count, selection, sizes,
-// resources, every content stream's decoded data, the security answers and the empty password.
+// resources, every content stream's decoded data, the page text in content order (plain and as
+// records, in both text encodings), the security answers and the empty password.
 // Nothing is caught: anything that escapes is a finding.
 #include <algorithm>
 #include <string>
@@ -26,6 +27,10 @@ int tolvane_fuzz::FuzzDocument(const std::uint8_t* data, std::size_t size) {
             tree.SetStreamCursor(cursor);
             tree.ContentData();
         }
+        korvel.SetTextEncoding(page % 2 ? korvel::TTextEncoding::Cp1252
+                                        : korvel::TTextEncoding::Utf8);
+        korvel.GetPageText(0);
+        korvel.GetPageText(2);
     }
     for (int item = 0; item <= 10; ++item)
         korvel.SecurityInfo(item);

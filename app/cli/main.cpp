@@ -1,7 +1,7 @@
 // tolvane-text: the command line of the extractor, for scripts, batch work and tests.
 //
 //   tolvane-text info FILE [--password PW]
-//   tolvane-text page-text FILE --page N --option K [--password PW]
+//   tolvane-text page-text FILE --page N --option K [--password PW] [--encoding cp1252|utf-8]
 //   tolvane-text extract FILE [-o OUT] [--layout ...] [--range A-B] [--filter ...] ...
 //
 // Output is bytes with LF line ends; numbers are written without the process locale.
@@ -10,6 +10,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,22 @@ int runInfo(const std::string& fileName, const std::string* password) {
     return kExitOk;
 }
 
+int runPageText(const std::string& fileName, const std::string* password,
+                const std::vector<int>& pages, int option, korvel::TTextEncoding encoding) {
+    korvel::TKorvel korvel;
+    korvel.SetTextEncoding(encoding);
+    if (!loadOrReport(korvel, fileName))
+        return kExitLoad;
+    if (password)
+        korvel.SetPassword(*password);
+    for (const int page : pages) {
+        korvel.SelectPage(page);
+        writeBytes(stdout, korvel.GetPageText(option));
+    }
+    std::fflush(stdout);
+    return kExitOk;
+}
+
 int notAvailable(const char* command) {
     std::fprintf(stderr, "tolvane-text: %s is not available yet\n", command);
     return kExitUsage;
@@ -113,7 +130,11 @@ int main(int argc, char** argv) {
     pageText->add_option("FILE", file, "PDF file")->required();
     pageText->add_option("--page", pages, "Page number (may repeat)")->required();
     pageText->add_option("--option", option, "Extraction option 0 to 4")->required();
-    pageText->add_option("--password", password, "Password to apply");
+    CLI::Option* pageTextPassword =
+        pageText->add_option("--password", password, "Password to apply");
+    std::string encoding = "cp1252";
+    pageText->add_option("--encoding", encoding, "Text encoding: cp1252 (default) or utf-8")
+        ->check(CLI::IsMember({"cp1252", "utf-8"}));
 
     CLI::App* extract = app.add_subcommand("extract", "The extraction run, headless");
     std::string out, layout, range, filter, header, footer;
@@ -138,7 +159,16 @@ int main(int argc, char** argv) {
 
     if (info->parsed())
         return runInfo(file, infoPassword->count() > 0 ? &password : nullptr);
-    if (pageText->parsed())
-        return notAvailable("page-text");
+    if (pageText->parsed()) {
+        try {
+            return runPageText(
+                file, pageTextPassword->count() > 0 ? &password : nullptr, pages, option,
+                encoding == "utf-8" ? korvel::TTextEncoding::Utf8 : korvel::TTextEncoding::Cp1252);
+        } catch (const std::exception& e) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "tolvane-text: %s\n", e.what());
+            return kExitUsage;
+        }
+    }
     return notAvailable("extract");
 }

@@ -235,6 +235,13 @@ int TKorvel::SelectPage(int pageNumber) {
     return tree.CurrentPage() && tree.CurrentIndex() == pageNumber ? 1 : 0;
 }
 
+std::string TKorvel::GetPageText(int option) {
+    FLastError = 0;
+    if (option < 0 || option > 4)
+        return {};
+    return SelectedDocumentObject().PageTree().GetPageText(option, nullptr, FTextEncoding);
+}
+
 double TKorvel::PageWidth() {
     TPDFDocument& document = SelectedDocumentObject();
     return document.PageTree().PageWidth() * document.UnitScale;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/uCodePage.h"
+
 namespace korvel {
 
 class TPDFDocument;
@@ -44,6 +46,12 @@ public:
     int SelectPage(int pageNumber);
     double PageWidth();
     double PageHeight();
+    // Text of the selected page for an extraction option (0 to 4); empty for other options.
+    // Errors of text production pass through to the caller.
+    std::string GetPageText(int option);
+    // The encoding of extracted text: Windows-1252 (the default) or UTF-8.
+    void SetTextEncoding(TTextEncoding encoding) { FTextEncoding = encoding; }
+    TTextEncoding TextEncoding() const { return FTextEncoding; }
 
     int LastErrorCode() const { return FLastError; }
     // 0 points, 1 millimetres, 2 inches; anything else 0.
@@ -66,6 +74,7 @@ private:
     std::size_t FSelected = 0;
     std::int32_t FLastError = 0;
     std::int32_t FNextID = 1; // IDs are never reused while the process lives
+    TTextEncoding FTextEncoding = TTextEncoding::Cp1252;
 };
 
 } // namespace korvel

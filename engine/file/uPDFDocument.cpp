@@ -63,10 +63,9 @@ std::int64_t roundToInt(double value) {
 // after any other bytes), when both runs end within a short window; nullopt when the window
 // does not decide. A mismatch here means the object cannot load whatever its byte range.
 std::optional<std::pair<std::int32_t, std::int32_t>> headerNumbersAt(std::string_view data,
-                                                                    std::int64_t offset) {
+                                                                     std::int64_t offset) {
     constexpr std::size_t kHeaderWindow = 256;
-    const std::string_view t =
-        data.substr(static_cast<std::size_t>(offset), kHeaderWindow);
+    const std::string_view t = data.substr(static_cast<std::size_t>(offset), kHeaderWindow);
     std::size_t i = 0;
     auto numberRun = [&]() -> std::optional<std::int32_t> {
         while (i < t.size() && !isNumberByte(t[i]))

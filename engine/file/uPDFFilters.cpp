@@ -77,9 +77,7 @@ std::string DecodeStreamData(const TPDFDictionary* dict, std::string_view raw) {
     // The first decoded step reads the raw bytes in place; later steps read the previous output.
     std::string current;
     bool decoded = false;
-    auto input = [&]() -> std::string_view {
-        return decoded ? std::string_view(current) : raw;
-    };
+    auto input = [&]() -> std::string_view { return decoded ? std::string_view(current) : raw; };
     for (const TFilterStep& step : chain) {
         const std::string& name = *step.Name;
         std::string next;

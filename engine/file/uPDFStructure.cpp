@@ -1427,7 +1427,8 @@ void TPDFStructure::NameValueChanged(TPDFName* name, const std::string& oldValue
 }
 
 void TPDFStructure::Link(TPDFObject* value) {
-    constexpr auto kMaxPositions = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+    constexpr auto kMaxPositions =
+        static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
     if (FObjects.size() >= kMaxPositions) {
         Compact(); // positions stay within 32 bits
         if (FObjects.size() >= kMaxPositions)

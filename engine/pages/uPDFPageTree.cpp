@@ -6,6 +6,8 @@
 #include <unordered_set>
 
 #include "file/uPDFStructure.h"
+#include "fonts/uPDFFontRasterizer.h"
+#include "text/uPDFExtractor.h"
 
 namespace korvel {
 
@@ -30,6 +32,8 @@ TPDFPageTree::TPDFPageTree(TPDFDictionary* root) : FRootNode(root) {
     FStore = FRootNode->Owner;
     SelectPage(1);
 }
+
+TPDFPageTree::~TPDFPageTree() = default;
 
 int TPDFPageTree::PageCount() {
     if (!FRootNode)
@@ -68,9 +72,9 @@ TPDFDictionary* TPDFPageTree::LocatePage(int index) {
         for (std::size_t depth = 0; depth < frames.size(); ++depth) {
             TWalkFrame& frame = frames[depth];
             // The entries of this array all come before the node of the next frame.
-            const auto failed =
-                std::partition_point(frame.Failed.begin(), frame.Failed.end(),
-                                     [index](const TFailedEntry& e) { return e.PrefixMin >= index; });
+            const auto failed = std::partition_point(
+                frame.Failed.begin(), frame.Failed.end(),
+                [index](const TFailedEntry& e) { return e.PrefixMin >= index; });
             if (failed != frame.Failed.end()) {
                 passed = failed->Threshold;
                 objNum = failed->ObjNum;
@@ -151,8 +155,8 @@ TPDFDictionary* TPDFPageTree::LocatePage(int index) {
                 cycle = true;
                 break; // a cycle: the page is not found
             }
-            frames.push_back(TWalkFrame{subKids, 0, node, passed, count, ref->RefObjNum(),
-                                        ref->RefGenNum(), {}});
+            frames.push_back(TWalkFrame{
+                subKids, 0, node, passed, count, ref->RefObjNum(), ref->RefGenNum(), {}});
         } else if (type == "Page") {
             if (passed + 1 == index) {
                 result = node;
@@ -375,6 +379,32 @@ std::string TPDFPageTree::ContentData() {
         return {};
     const TPDFStream* stream = FContentStreams[static_cast<std::size_t>(FStreamCursor - 1)];
     return stream ? stream->DecodedData() : std::string();
+}
+
+std::string TPDFPageTree::GetPageText(int option, TPDFTextFunnel*, TTextEncoding encoding) {
+    if (!FCurrentPage || !FStore)
+        return {};
+    if (option < 0 || option > 2)
+        return {}; // positioned text comes with the page interpreter
+    // The content streams in order, joined with nothing between them.
+    PrepareContents();
+    std::string content;
+    const int streams = static_cast<int>(FContentStreams.size());
+    for (int i = 1; i <= streams; ++i) {
+        FStreamCursor = i;
+        if (i == 1)
+            content = ContentData();
+        else
+            content += ContentData();
+    }
+    if (option == 1)
+        option = 0;
+    if (!FFontPrograms)
+        FFontPrograms = std::make_unique<TPDFFontProgramCache>();
+    TPDFFontCollection fonts(encoding, FFontPrograms.get());
+    fonts.LoadPrograms = true;
+    TPDFExtractor extractor(PageResources(), fonts);
+    return extractor.ExtractText(content, option);
 }
 
 void TPDFPageTree::ReportLocatedPage() {

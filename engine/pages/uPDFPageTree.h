@@ -11,9 +11,12 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include "platform/uCodePage.h"
 
 namespace korvel {
 
@@ -22,6 +25,8 @@ class TPDFDictionary;
 class TPDFObject;
 class TPDFStream;
 class TPDFStructure;
+class TPDFFontProgramCache;
+class TPDFTextFunnel;
 
 // Raw data up to this size keeps a marked last content stream usable as the drawing target.
 constexpr std::size_t kMaxMarkedStreamData = 500000;
@@ -30,6 +35,7 @@ class TPDFPageTree {
 public:
     // root: the root `Pages` dictionary or nullptr. With a root, page 1 is selected.
     explicit TPDFPageTree(TPDFDictionary* root);
+    ~TPDFPageTree();
 
     // The root's `Count` (0 when missing, not a number or negative); the tree is not walked.
     int PageCount();
@@ -48,6 +54,14 @@ public:
     TPDFDictionary* PageResources();
     // Decoded data of the content stream at StreamCursor; empty when there is none.
     std::string ContentData();
+    // The text of the selected page for an extraction option: 0 and 1 plain text in content
+    // order, 2 record lines per text-showing operator (the content streams joined with nothing
+    // between them); 3 and 4 positioned text records. Empty for other options and when no page
+    // is selected (never the text of a page selected before). Fonts are loaded afresh for the
+    // call, their parsed programs reused from earlier calls on this document; errors pass
+    // through after everything made for the call is freed.
+    std::string GetPageText(int option, TPDFTextFunnel* funnel = nullptr,
+                            TTextEncoding encoding = TTextEncoding::Cp1252);
     void ReportLocatedPage();
     // Gathers the selected page's content streams now if that is still pending.
     void PrepareContents();
@@ -149,6 +163,8 @@ private:
     std::int32_t FLocatedGenNum = 0;
     std::vector<TPDFStream*> FContentStreams;
     TPDFStream* FEmptyStream = nullptr; // stands for broken elements and the marked stream
+    // Font programs parsed by page-text calls, kept while this tree (this load) lives.
+    std::unique_ptr<TPDFFontProgramCache> FFontPrograms;
     int FStreamCursor = 0;
     bool FPageReady = false;
     bool FContentsPending = false; // the selected page's contents are not gathered yet

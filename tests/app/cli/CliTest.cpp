@@ -190,11 +190,44 @@ TEST(Cli, UsageErrorsExitOneWithAMessage) {
     }
 }
 
+TEST(Cli, PageTextWritesEachAskedPageInOrderAndNothingElse) {
+    // The bundled sample: page 2 sets accented words and a euro sign in WinAnsiEncoding.
+    const std::string pdf = TOLVANE_SOURCE_DIR "/samples/sample.pdf";
+    const RunResult one = run({"page-text", pdf, "--page", "1", "--option", "0"});
+    EXPECT_EQ(one.ExitCode, 0);
+    EXPECT_EQ(one.Err, "");
+    EXPECT_EQ(one.Out.rfind("Tolvane Text Extractor sample \r\n", 0), 0u) << one.Out;
+    const RunResult two = run({"page-text", pdf, "--page", "2", "--option", "0"});
+    EXPECT_NE(two.Out.find("Caf\xe9 cr\xe8me br\xfbl\xe9"
+                           "e costs 5 \x80."),
+              std::string::npos)
+        << "Windows-1252 by default";
+    const RunResult utf8 =
+        run({"page-text", pdf, "--page", "2", "--option", "0", "--encoding", "utf-8"});
+    EXPECT_NE(utf8.Out.find("Caf\xc3\xa9 cr\xc3\xa8me br\xc3\xbbl\xc3\xa9"
+                            "e costs 5 \xe2\x82\xac."),
+              std::string::npos);
+    const RunResult both = run({"page-text", pdf, "--page", "2", "--page", "1", "--option", "1"});
+    EXPECT_EQ(both.Out, two.Out + one.Out) << "option 1 is option 0, pages in the order asked";
+    const RunResult records = run({"page-text", pdf, "--page", "1", "--option", "2"});
+    EXPECT_EQ(records.Out.rfind("72.00,720.00,#000000,18.00,\"Helvetica\",\"Tolvane", 0), 0u)
+        << records.Out;
+    for (const char* option : {"5", "-1", "3"}) {
+        const RunResult none = run({"page-text", pdf, "--page", "1", "--option", option});
+        EXPECT_EQ(none.ExitCode, 0);
+        EXPECT_EQ(none.Out, "") << option;
+    }
+    EXPECT_EQ(
+        run({"page-text", pdf, "--page", "1", "--option", "0", "--encoding", "latin1"}).ExitCode,
+        1);
+    TempDir dir;
+    const RunResult missing =
+        run({"page-text", dir.Write("junk.pdf", "junk"), "--page", "1", "--option", "0"});
+    EXPECT_EQ(missing.ExitCode, 2);
+}
+
 TEST(Cli, CommandsNotBuiltYetSaySoAndExitOne) {
-    RunResult r = run({"page-text", "a.pdf", "--page", "1", "--option", "0"});
-    EXPECT_EQ(r.ExitCode, 1);
-    EXPECT_EQ(r.Err, "tolvane-text: page-text is not available yet\n");
-    r = run({"extract", "a.pdf", "--layout", "smart"});
+    RunResult r = run({"extract", "a.pdf", "--layout", "smart"});
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_EQ(r.Err, "tolvane-text: extract is not available yet\n");
 }

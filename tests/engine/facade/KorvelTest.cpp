@@ -278,3 +278,31 @@ TEST(Korvel, TheUserPasswordMakesThePageReadableAndObjectStreamsReloadUnderTheSa
         EXPECT_EQ(tree.ContentData(), "BT (secret) Tj ET");
     }
 }
+
+TEST(KorvelPageText, ContentStreamsJoinWithNothingBetweenAndOnlyASelectedPageHasText) {
+    // Page 1's text object is split over two content streams; page 2 is listed but missing.
+    tolvane_test::PdfWriter w;
+    w.RootObj = 1;
+    w.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    w.Set(2, "<< /Type /Pages /Kids [3 0 R 9 0 R] /Count 2 >>");
+    w.Set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents [4 0 R 5 0 R] "
+             "/Resources << /Font << /F1 6 0 R >> >> >>");
+    w.SetStream(4, "", "BT /F1 12 Tf 72 700 Td (Hel");
+    w.SetStream(5, "", "lo) Tj ET");
+    w.Set(6, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+    TKorvel korvel;
+    for (int option = -1; option <= 5; ++option)
+        EXPECT_EQ(korvel.GetPageText(option), "") << "blank document, option " << option;
+    ASSERT_EQ(korvel.LoadFromBytes(w.Finish()), 1);
+    ASSERT_EQ(korvel.SelectPage(1), 1);
+    const std::string text = korvel.GetPageText(0);
+    EXPECT_NE(text.find("Hello"), std::string::npos) << text;
+    EXPECT_EQ(korvel.GetPageText(1), text);
+    EXPECT_EQ(korvel.GetPageText(2), "72.00,700.00,#000000,12.00,\"Helvetica\",\"Hello\"");
+    for (const int option : {-1, 5})
+        EXPECT_EQ(korvel.GetPageText(option), "");
+    // Page 2 cannot be located: no text, never page 1's again.
+    EXPECT_EQ(korvel.SelectPage(2), 0);
+    for (const int option : {0, 1, 2})
+        EXPECT_EQ(korvel.GetPageText(option), "") << option;
+}
