@@ -105,6 +105,21 @@ public:
         return readHex(digits);
     }
 
+    // When the next non-blank character opens an array (`[`), the text up to its `]` (or to
+    // the end) as a cursor of its own, and this cursor moves past it.
+    std::optional<TTokenCursor> NextArray() {
+        std::size_t at = FPos;
+        while (at < FText.size() && (FText[at] == ' ' || FText[at] == '\t' || FText[at] == '\r' ||
+                                      FText[at] == '\n' || FText[at] == '\f' || FText[at] == 0))
+            ++at;
+        if (at >= FText.size() || FText[at] != '[')
+            return std::nullopt;
+        const std::size_t close = std::min(FText.find(']', at + 1), FText.size());
+        TTokenCursor items(FText.substr(at + 1, close - at - 1));
+        FPos = std::min(close + 1, FText.size());
+        return items;
+    }
+
 private:
     std::string_view FText;
     std::size_t FPos = 0;
@@ -346,6 +361,21 @@ TPDFCMap ParseToUnicode(std::string_view data) {
         for (;;) {
             const THexToken lo = cursor.Next();
             const THexToken hi = cursor.Next();
+            if (lo.Value >= 0 && hi.Value >= 0) {
+                // An array of targets gives each code of the range its own target, in order.
+                // (Reading its tokens as further triples would map unrelated codes to pieces of
+                // ligatures.)
+                if (std::optional<TTokenCursor> items = cursor.NextArray()) {
+                    for (std::int64_t code = lo.Value; code <= std::min<std::int64_t>(hi.Value, 0xFFFF);
+                         ++code) {
+                        const THexToken target = items->Next();
+                        if (target.Value < 0 && !target.Wide)
+                            break;
+                        appendFromToken(map, std::uint16_t(code), std::uint16_t(code), target);
+                    }
+                    continue;
+                }
+            }
             const THexToken target = cursor.Next();
             if (lo.Value < 0 || hi.Value < 0)
                 break;

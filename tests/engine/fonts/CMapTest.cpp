@@ -106,8 +106,12 @@ TEST(CMapParsing, SectionsReadAsTheKeywordScannerSeesThem) {
         {cmapText("<41> <42> <61>\n<50> <51>"), {"41-42>61", "50-51>FFFF"}},
         // A malformed token ends the section; ranges before it stay.
         {cmapText("<41> <42> <61>\n<5 0> <51> <70>\n<60> <61> <62>"), {"41-42>61"}},
-        // An array target is not an array: its tokens run into the next triples.
-        {cmapText("<41> <42> [<0061> <0062>]\n<43> <44> <45>"), {"41-42>61", "62-43>44"}},
+        // An array of targets maps each code of the range in turn (a short array maps fewer
+        // codes); the next triple reads as usual.
+        {cmapText("<41> <42> [<0061> <0062>]\n<43> <44> <45>"),
+         {"41-41>61", "42-42>62", "43-44>45"}},
+        {cmapText("<41> <43> [<0066> <00660069>]\n<50> <50> <70>"),
+         {"41-41>66", "42-42>69", "50-50>70"}},
         {cmapText("<1FFFF> <10041> <ABCDEF12>"), {"FFFF-41>EF12"}}, // low 16 bits kept
         {cmapText("-", "<00> <0020>\n<41> <0000>\n<42> <0062>"), {"42-42>62"}},
         {cmapText("-", "<0041> <00660069>"), {"41-41>69"}},
