@@ -36,4 +36,12 @@ bool TryReadInt32(std::string_view text, std::int32_t& result);
 // 0. Never undefined behaviour, whatever the value.
 std::int32_t TruncToInt32(double value);
 
+// The value of a hexadecimal digit (either case), or -1.
+constexpr int HexDigitValue(unsigned char c) {
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
+}
+
 } // namespace korvel

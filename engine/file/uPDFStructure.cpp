@@ -64,13 +64,7 @@ bool isDigit(unsigned char c) {
 }
 
 int hexValue(unsigned char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    return HexDigitValue(c);
 }
 
 void appendInt(std::string& out, std::int64_t value) {

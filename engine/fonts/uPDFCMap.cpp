@@ -5,6 +5,8 @@
 #include <functional>
 #include <queue>
 
+#include "file/uPDFExtra.h"
+
 namespace korvel {
 
 namespace {
@@ -12,13 +14,7 @@ namespace {
 constexpr std::size_t kCodeCount = 65536;
 
 int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+    return HexDigitValue(static_cast<unsigned char>(c));
 }
 
 // The UTF-16 units of a well-formed hexadecimal target, grouped by four digits from the right
@@ -110,7 +106,7 @@ public:
     std::optional<TTokenCursor> NextArray() {
         std::size_t at = FPos;
         while (at < FText.size() && (FText[at] == ' ' || FText[at] == '\t' || FText[at] == '\r' ||
-                                      FText[at] == '\n' || FText[at] == '\f' || FText[at] == 0))
+                                     FText[at] == '\n' || FText[at] == '\f' || FText[at] == 0))
             ++at;
         if (at >= FText.size() || FText[at] != '[')
             return std::nullopt;
@@ -366,8 +362,8 @@ TPDFCMap ParseToUnicode(std::string_view data) {
                 // (Reading its tokens as further triples would map unrelated codes to pieces of
                 // ligatures.)
                 if (std::optional<TTokenCursor> items = cursor.NextArray()) {
-                    for (std::int64_t code = lo.Value; code <= std::min<std::int64_t>(hi.Value, 0xFFFF);
-                         ++code) {
+                    for (std::int64_t code = lo.Value;
+                         code <= std::min<std::int64_t>(hi.Value, 0xFFFF); ++code) {
                         const THexToken target = items->Next();
                         if (target.Value < 0 && !target.Wide)
                             break;

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "file/uPDFExtra.h"
 #include "fonts/FontTables.h"
 
 namespace korvel {
@@ -786,15 +787,7 @@ std::string Type1ClearTextToPDF(std::string_view clearText) {
 }
 
 std::string DecryptEexec(std::string_view data) {
-    auto hexValue = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
+    auto hexValue = [](char c) { return HexDigitValue(static_cast<unsigned char>(c)); };
     while (!data.empty() && isSeparator(static_cast<unsigned char>(data.front())))
         data.remove_prefix(1);
     std::string cipher;
