@@ -295,6 +295,13 @@ TEST(XRefStream, OddWidthsTypesAndCountsReadOnlyWhatTheDataHolds) {
          Bytes({1, 10, 0, 1, 20, 0, 1, 30, 0}),
          {"E 4 10 n 0", "E 0 20 n 0"}},
         {"/Size 1 /W [1 1 1] /Prev 0", Bytes({1, 5, 0}), {"E 0 5 n 0"}}, // Prev below one ends
+        // A Length past the end of the file reads in place, as far as the entries need.
+        {"/Size 2 /W [1 1 1] /Length 2147483647",
+         Bytes({1, 10, 0, 1, 20, 0}),
+         {"E 0 10 n 0", "E 1 20 n 0"}},
+        {"/Size 2 /W [1 1 1] /Filter /FlateDecode /Length 2147483647",
+         tolvane_test::Deflate(Bytes({1, 10, 0, 1, 20, 0})),
+         {"E 0 10 n 0", "E 1 20 n 0"}},
     };
     for (const auto& c : cases) {
         std::string file = "%PDF-1.5\n";
