@@ -1,0 +1,92 @@
+#pragma once
+// The text funnel: collects the runs that text showing hands over, joins a run to the block it
+// continues (same font, orientation and colour, starting where the block ends) and writes the
+// blocks as positioned-text record lines `"font",#RRGGBB,size,x,y x4,"text"` ended by CR LF.
+//
+// Ownership: the funnel owns its blocks and their index; it keeps nothing of the caller's.
+// Text is bytes: only ASCII bytes mean anything here (the quote, the backslash, CR). Nothing
+// fails on input: any text, matrix or size is accepted.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "text/uPDFMatrix.h"
+
+namespace korvel {
+
+// What text showing hands to the funnel: one string or one word. Lengths are in glyph units.
+struct TextRun {
+    TPDFMatrix Matrix; // glyph space to page space at the moment of showing
+    std::string Text;
+    double Height = 0; // ascent - descent
+    double Width = 0;  // the run's advance
+    double Bottom = 0; // descent plus the rise
+    double Start = 0;  // where the run begins along the baseline
+    double Size = 0;   // the font size on the page
+    std::string FontName;
+    std::string Colour; // "#RRGGBB", upper-case digits
+};
+
+// One block of joined runs. Corners are in default user space (points, y upward).
+struct TPDFTextFunnelBlock {
+    TPDFPoint LowerLeft;  // start and bottom of the first run
+    TPDFPoint LowerRight; // end and bottom of the last run
+    TPDFPoint UpperRight; // end and top of the last run
+    TPDFPoint UpperLeft;  // start and top of the first run
+    std::string Text;
+    std::string FontName;  // from the first run
+    std::string MatrixKey; // a, b, c, d of the first run's matrix, 4 decimals each, unseparated
+    std::string Colour;    // from the first run
+    double Size = 0;       // from the first run
+};
+
+// The matrix key of a run: runs in the same orientation and scale have equal keys.
+std::string TextMatrixKey(const TPDFMatrix& matrix);
+
+class TPDFTextFunnel {
+public:
+    TPDFTextFunnel();
+    ~TPDFTextFunnel();
+    TPDFTextFunnel(const TPDFTextFunnel&) = delete;
+    TPDFTextFunnel& operator=(const TPDFTextFunnel&) = delete;
+
+    // Settings, read only by WriteRecords (WordMode by text showing): the corner coordinates
+    // count from (0 lower left, 1 upper left, 2 upper right, 3 lower right), points to the
+    // caller's units, and the page size already in those units.
+    std::int32_t Origin = 0;
+    double UnitScale = 1;
+    double PageWidth = 0;
+    double PageHeight = 0;
+    bool WordMode = false;
+
+    // Empties the blocks; the settings and the join flag stay.
+    void Clear();
+
+    // Joins the run to the first block in begin order that has its font name, matrix key and
+    // colour and whose lower right lies closer than Size / 5 to the run's lower left (texts
+    // joined directly), else to the first such block closer than Size (joined with a space);
+    // otherwise the run begins a block. With joining forbidden it always begins a block.
+    // Afterwards joining is allowed again. Distances are sqrt(dx * dx + dy * dy).
+    void AddRun(const TextRun& run);
+
+    void SetJoinAllowed(bool allowed) { FJoinAllowed = allowed; }
+    bool JoinAllowed() const { return FJoinAllowed; }
+
+    // Replaces text with one record line per block, in begin order; no blocks give "".
+    void WriteRecords(std::string& text) const;
+
+    const std::vector<TPDFTextFunnelBlock>& Blocks() const { return FBlocks; }
+
+private:
+    struct TIndex;
+
+    std::vector<TPDFTextFunnelBlock> FBlocks;
+    bool FJoinAllowed = true;
+    // Finds the same block as a scan of all blocks in order, without looking at all of them.
+    std::unique_ptr<TIndex> FIndex;
+};
+
+} // namespace korvel
