@@ -69,8 +69,8 @@ def main():
         for name, codes in table:
             f.write("%s\t%s\n" % (name, codes))
     with open(os.path.join(HERE, "glyph-list.LICENSE"), "w", encoding="ascii", newline="\n") as f:
-        f.write("glyph-list.tsv is derived from the Adobe Glyph List, version 2.0\n")
-        f.write("(https://github.com/adobe-type-tools/agl-aglfn), under this licence:\n\n")
+        f.write("glyph-list.tsv is derived from the Adobe Glyph List, version 2.0 (as shipped in Debian's\n")
+        f.write("python3-fonttools), under this licence:\n\n")
         f.write(licence(text))
     print("%d glyph names" % len(table))
 
