@@ -26,6 +26,7 @@ build-asan: deps
 
 run: build
 	./build/bin/tolvane-text info $(SAMPLE)
+	./build/bin/tolvane-text page-text $(SAMPLE) --page 1 --page 2 --option 0 --encoding utf-8
 
 test-normal: build
 	cd build && ctest --output-on-failure -j $(JOBS)
