@@ -14,81 +14,24 @@
 
 #include "file/uPDFDocument.h"
 #include "fonts/uPDFFontRasterizer.h"
+#include "support/FontPrograms.h"
 #include "support/PdfWriter.h"
 
 namespace {
 
 using namespace korvel;
 
-void put16(std::string& out, std::uint32_t v) {
-    out.push_back(char(v >> 8));
-    out.push_back(char(v));
-}
-void put32(std::string& out, std::uint32_t v) {
-    put16(out, v >> 16);
-    put16(out, v);
-}
-
 std::string glyphName(std::size_t g) {
     return "g" + std::to_string(g);
 }
 
-// A TrueType file of `count` custom-named glyphs with head, hhea, hmtx, maxp, post 2.0 and a
-// glyf table of filler (which loading never reads).
+// A TrueType file of `count` custom-named glyphs with a glyf table of filler (which loading
+// never reads).
 std::string TrueTypeFont(std::size_t count) {
-    std::string head(18, '\0'), maxp, post, hhea, hmtx, glyf(count * 40, '\x11');
-    put16(head, 2048);
-    head.resize(54, '\0');
-    put32(maxp, 0x00005000);
-    put16(maxp, std::uint32_t(count));
-    put32(post, 0x00020000);
-    post.resize(32, '\0');
-    put16(post, std::uint32_t(count));
+    std::vector<std::pair<std::string, int>> glyphs;
     for (std::size_t g = 0; g < count; ++g)
-        put16(post, std::uint32_t(258 + g));
-    for (std::size_t g = 0; g < count; ++g) {
-        post += char(glyphName(g).size()) + glyphName(g);
-        put16(hmtx, std::uint32_t(500 + g));
-        put16(hmtx, 0);
-    }
-    put32(hhea, 0x00010000);
-    hhea.resize(34, '\0');
-    put16(hhea, std::uint32_t(count));
-    const std::vector<std::pair<std::string, std::string>> tables = {
-        {"glyf", glyf}, {"head", head}, {"hhea", hhea},
-        {"hmtx", hmtx}, {"maxp", maxp}, {"post", post}};
-    std::string out, body;
-    put32(out, 0x00010000);
-    put16(out, std::uint32_t(tables.size()));
-    put16(out, 0);
-    put16(out, 0);
-    put16(out, 0);
-    std::size_t at = 12 + 16 * tables.size();
-    for (auto [tag, data] : tables) {
-        out += tag;
-        put32(out, 0);
-        put32(out, std::uint32_t(at));
-        put32(out, std::uint32_t(data.size()));
-        data.resize((data.size() + 3) / 4 * 4, '\0');
-        body += data;
-        at += data.size();
-    }
-    return out + body;
-}
-
-std::string Index(const std::vector<std::string>& items) {
-    std::string out;
-    put16(out, std::uint32_t(items.size()));
-    if (items.empty())
-        return out;
-    out += char(4);
-    std::uint32_t offset = 1;
-    put32(out, offset);
-    for (const std::string& item : items)
-        put32(out, offset += std::uint32_t(item.size()));
-    for (const std::string& item : items)
-        out += item;
-    return out;
+        glyphs.emplace_back(glyphName(g), int(500 + g));
+    return tolvane_test::TrueTypeProgram(glyphs, 2048, 40);
 }
 
 // A CFF font of `count` glyphs with a format 0 charset naming them from its String INDEX.
@@ -97,21 +40,24 @@ std::string CffFont(std::size_t count) {
     std::string charset(1, '\0');
     for (std::size_t g = 1; g < count; ++g) {
         strings.push_back(glyphName(g));
-        put16(charset, std::uint32_t(391 + g - 1));
+        tolvane_test::Put16(charset, std::uint32_t(391 + g - 1));
     }
     auto top = [](std::int32_t charStringsAt, std::int32_t charsetAt) {
         std::string t(1, char(29));
-        put32(t, std::uint32_t(charStringsAt));
+        tolvane_test::Put32(t, std::uint32_t(charStringsAt));
         t += char(17);
         t += char(29);
-        put32(t, std::uint32_t(charsetAt));
+        tolvane_test::Put32(t, std::uint32_t(charsetAt));
         return t + char(15);
     };
-    const std::string head = std::string("\x01\x00\x04\x04", 4) + Index({"BenchFont"});
-    const std::string tail = Index(strings) + Index({});
-    const auto at = std::int32_t(head.size() + Index({top(0, 0)}).size() + tail.size());
-    const std::string glyphs = Index(charStrings);
-    return head + Index({top(at, at + std::int32_t(glyphs.size()))}) + tail + glyphs + charset;
+    const std::string head =
+        std::string("\x01\x00\x04\x04", 4) + tolvane_test::CffIndex({"BenchFont"});
+    const std::string tail = tolvane_test::CffIndex(strings) + tolvane_test::CffIndex({});
+    const auto at =
+        std::int32_t(head.size() + tolvane_test::CffIndex({top(0, 0)}).size() + tail.size());
+    const std::string glyphs = tolvane_test::CffIndex(charStrings);
+    return head + tolvane_test::CffIndex({top(at, at + std::int32_t(glyphs.size()))}) + tail +
+           glyphs + charset;
 }
 
 // A Type 1 program: clear text with a built-in encoding, then an encrypted part of filler.

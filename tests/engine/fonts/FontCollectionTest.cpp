@@ -13,10 +13,14 @@
 #include "fonts/uPDFTrueTypeParser.h"
 #include "fonts/uPDFType1.h"
 #include "platform/uInstalledFonts.h"
+#include "support/FontPrograms.h"
 #include "support/PdfWriter.h"
 
 using namespace korvel;
+using tolvane_test::CffIndex;
 using tolvane_test::PdfWriter;
+using tolvane_test::Put16;
+using tolvane_test::Put32;
 
 namespace {
 
@@ -24,62 +28,8 @@ namespace {
 // Font programs written in code: a TrueType file of custom-named glyphs (unitsPerEm 1000, so
 // advances are widths), a bare CFF font, and a Type 1 program with a built-in encoding.
 
-void put16(std::string& out, std::uint32_t v) {
-    out.push_back(char(v >> 8));
-    out.push_back(char(v));
-}
-void put32(std::string& out, std::uint32_t v) {
-    put16(out, v >> 16);
-    put16(out, v);
-}
-
 std::string TrueTypeFont(const std::vector<std::pair<std::string, int>>& glyphs) {
-    std::string head(18, '\0'), maxp, post, hhea, hmtx;
-    put16(head, 1000);
-    head.resize(54, '\0');
-    put32(maxp, 0x00005000);
-    put16(maxp, std::uint32_t(glyphs.size()));
-    put32(post, 0x00020000);
-    post.resize(32, '\0');
-    put16(post, std::uint32_t(glyphs.size()));
-    for (std::size_t g = 0; g < glyphs.size(); ++g)
-        put16(post, std::uint32_t(258 + g));
-    for (const auto& [name, width] : glyphs) {
-        post += char(name.size()) + name;
-        put16(hmtx, std::uint32_t(width));
-        put16(hmtx, 0);
-    }
-    put32(hhea, 0x00010000);
-    hhea.resize(34, '\0');
-    put16(hhea, std::uint32_t(glyphs.size()));
-    const std::vector<std::pair<std::string, std::string>> tables = {
-        {"head", head}, {"hhea", hhea}, {"hmtx", hmtx}, {"maxp", maxp}, {"post", post}};
-    std::string out, body;
-    put32(out, 0x00010000);
-    put16(out, std::uint32_t(tables.size()));
-    put16(out, 0), put16(out, 0), put16(out, 0);
-    std::size_t at = 12 + 16 * tables.size();
-    for (auto [tag, data] : tables) {
-        out += tag;
-        put32(out, 0), put32(out, std::uint32_t(at)), put32(out, std::uint32_t(data.size()));
-        data.resize((data.size() + 3) / 4 * 4, '\0');
-        body += data;
-        at += data.size();
-    }
-    return out + body;
-}
-
-std::string Index(const std::vector<std::string>& items) {
-    std::string out;
-    put16(out, std::uint32_t(items.size()));
-    out += char(1);
-    std::size_t offset = 1;
-    out += char(offset);
-    for (const std::string& item : items)
-        out += char(offset += item.size());
-    for (const std::string& item : items)
-        out += item;
-    return out;
+    return tolvane_test::TrueTypeProgram(glyphs, 1000);
 }
 
 // A CFF font of four glyphs, standard charset and encoding, FontMatrix [scale 0 0 scale 0 0]
@@ -98,13 +48,13 @@ std::string CffFont(const std::string& scale) {
     const std::string matrix = real + zero + zero + real + zero + zero + "\x0c\x07";
     auto top = [&](std::int32_t charStrings) {
         std::string t = matrix + char(29);
-        put32(t, std::uint32_t(charStrings));
+        Put32(t, std::uint32_t(charStrings));
         return t + char(17);
     };
-    const std::string head = std::string("\x01\x00\x04\x01", 4) + Index({"T"});
-    const std::string tail = Index({}) + Index({});
-    const auto at = std::int32_t(head.size() + Index({top(0)}).size() + tail.size());
-    return head + Index({top(at)}) + tail + Index(std::vector<std::string>(4, "\x0e"));
+    const std::string head = std::string("\x01\x00\x04\x01", 4) + CffIndex({"T"});
+    const std::string tail = CffIndex({}) + CffIndex({});
+    const auto at = std::int32_t(head.size() + CffIndex({top(0)}).size() + tail.size());
+    return head + CffIndex({top(at)}) + tail + CffIndex(std::vector<std::string>(4, "\x0e"));
 }
 
 const std::string kType1Clear = "%!PS-AdobeFont-1.0: T 001\n11 dict begin\n/FontName /T def\n"

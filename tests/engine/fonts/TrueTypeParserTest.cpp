@@ -6,93 +6,62 @@
 #include <vector>
 
 #include "fonts/uPDFTrueTypeParser.h"
+#include "support/FontPrograms.h"
 
 using namespace korvel;
+using tolvane_test::Put16;
+using tolvane_test::Put32;
 
 namespace {
-
-void put16(std::string& out, std::uint32_t v) {
-    out.push_back(char(v >> 8));
-    out.push_back(char(v));
-}
-
-void put32(std::string& out, std::uint32_t v) {
-    put16(out, v >> 16);
-    put16(out, v);
-}
 
 // A TrueType file made of the given tables, in order, each 4-aligned after the directory. An
 // entry's offset and length can be overridden to make the directory lie.
 struct TFontBuilder {
-    struct TTable {
-        std::string Tag, Data;
-        std::int64_t Offset = -1, Length = -1;
-    };
     std::uint32_t Version = 0x00010000;
-    std::vector<TTable> Tables;
+    std::vector<tolvane_test::SfntTable> Tables;
     std::int32_t NumTables = -1;
 
     TFontBuilder& Add(const std::string& tag, const std::string& data) {
         Tables.push_back({tag, data});
         return *this;
     }
-    std::string Build() const {
-        std::string out;
-        put32(out, Version);
-        put16(out, NumTables >= 0 ? std::uint32_t(NumTables) : std::uint32_t(Tables.size()));
-        put16(out, 0);
-        put16(out, 0);
-        put16(out, 0);
-        std::string body;
-        std::size_t at = 12 + 16 * Tables.size();
-        for (const TTable& t : Tables) {
-            out += t.Tag;
-            put32(out, 0);
-            put32(out, t.Offset >= 0 ? std::uint32_t(t.Offset) : std::uint32_t(at));
-            put32(out, t.Length >= 0 ? std::uint32_t(t.Length) : std::uint32_t(t.Data.size()));
-            std::string data = t.Data;
-            data.resize((data.size() + 3) / 4 * 4, '\0');
-            body += data;
-            at += data.size();
-        }
-        return out + body;
-    }
+    std::string Build() const { return tolvane_test::SfntFile(Tables, Version, NumTables); }
 };
 
 std::string head(std::uint32_t unitsPerEm) {
     std::string t(18, '\0');
-    put16(t, unitsPerEm);
+    Put16(t, unitsPerEm);
     t.resize(54, '\0');
     return t;
 }
 
 std::string maxp(std::uint32_t numGlyphs) {
     std::string t;
-    put32(t, 0x00005000);
-    put16(t, numGlyphs);
+    Put32(t, 0x00005000);
+    Put16(t, numGlyphs);
     return t;
 }
 
 std::string hhea(std::uint32_t numberOfHMetrics, std::uint32_t version = 0x00010000) {
     std::string t;
-    put32(t, version);
+    Put32(t, version);
     t.resize(34, '\0');
-    put16(t, numberOfHMetrics);
+    Put16(t, numberOfHMetrics);
     return t;
 }
 
 std::string hmtx(const std::vector<std::uint32_t>& advances) {
     std::string t;
     for (std::uint32_t a : advances) {
-        put16(t, a);
-        put16(t, 0);
+        Put16(t, a);
+        Put16(t, 0);
     }
     return t;
 }
 
 std::string postHead(std::uint32_t version) {
     std::string t;
-    put32(t, version);
+    Put32(t, version);
     t.resize(32, '\0');
     return t;
 }
@@ -100,9 +69,9 @@ std::string postHead(std::uint32_t version) {
 std::string post2(std::uint32_t count, const std::vector<std::uint32_t>& indexes,
                   const std::vector<std::string>& names) {
     std::string t = postHead(0x00020000);
-    put16(t, count);
+    Put16(t, count);
     for (std::uint32_t i : indexes)
-        put16(t, i);
+        Put16(t, i);
     for (const std::string& n : names)
         t += char(n.size()) + n;
     return t;
@@ -110,7 +79,7 @@ std::string post2(std::uint32_t count, const std::vector<std::uint32_t>& indexes
 
 std::string post25(std::uint32_t count, const std::vector<int>& offsets) {
     std::string t = postHead(0x00025000);
-    put16(t, count);
+    Put16(t, count);
     for (int o : offsets)
         t += char(o);
     return t;
