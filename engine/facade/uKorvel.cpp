@@ -10,6 +10,7 @@
 #include "file/uPDFStructure.h"
 #include "pages/uPDFPageTree.h"
 #include "security/uPDFSecurity.h"
+#include "text/uPDFTextFunnel.h"
 
 namespace korvel {
 
@@ -239,7 +240,17 @@ std::string TKorvel::GetPageText(int option) {
     FLastError = 0;
     if (option < 0 || option > 4)
         return {};
-    return SelectedDocumentObject().PageTree().GetPageText(option, nullptr, FTextEncoding);
+    TPDFDocument& document = SelectedDocumentObject();
+    if (option < 3)
+        return document.PageTree().GetPageText(option, nullptr, FTextEncoding);
+    // Positioned records count from the document's origin in its units.
+    TPDFTextFunnel funnel;
+    funnel.Origin = document.Origin;
+    funnel.UnitScale = document.UnitScale;
+    funnel.PageWidth = PageWidth();
+    funnel.PageHeight = PageHeight();
+    funnel.WordMode = option == 4;
+    return document.PageTree().GetPageText(option, &funnel, FTextEncoding);
 }
 
 double TKorvel::PageWidth() {

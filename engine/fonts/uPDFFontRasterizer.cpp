@@ -747,10 +747,9 @@ void TPDFFontCollection::DropOldest() {
     FFonts.erase(oldest);
 }
 
-void TPDFFontCollection::SelectFont(const TPDFIndRef* ref, TPDFWidths& widths,
-                                    TPDFTextVector& text) {
+const TPDFFontCollectionData* TPDFFontCollection::Select(const TPDFIndRef* ref) {
     if (!ref)
-        return;
+        return nullptr;
     const std::int32_t objNum = ref->RefObjNum();
     TPDFFontCollectionData* record = nullptr;
     if (const auto it = FIndex.find(objNum); it != FIndex.end()) {
@@ -763,9 +762,16 @@ void TPDFFontCollection::SelectFont(const TPDFIndRef* ref, TPDFWidths& widths,
         record->ObjNum = objNum;
         FIndex.emplace(objNum, record);
     }
-    text = record->CodeText;
-    widths = record->Widths;
     FCurrent = record;
+    return record;
+}
+
+void TPDFFontCollection::SelectFont(const TPDFIndRef* ref, TPDFWidths& widths,
+                                    TPDFTextVector& text) {
+    if (const TPDFFontCollectionData* record = Select(ref)) {
+        text = record->CodeText;
+        widths = record->Widths;
+    }
 }
 
 std::int32_t TPDFFontCollection::CIDWidth(std::int64_t cid) const {

@@ -242,6 +242,10 @@ public:
     // nullptr changes nothing. Every load adds exactly one complete record, also for a
     // reference that does not lead to a dictionary (loaded as an empty font dictionary).
     void SelectFont(const TPDFIndRef* ref, TPDFWidths& widths, TPDFTextVector& text);
+    // Selects like SelectFont without copying the tables out; returns the record now Current,
+    // nullptr (nothing changed) without a reference. Selecting the record already current is a
+    // hash lookup.
+    const TPDFFontCollectionData* Select(const TPDFIndRef* ref);
 
     // The record selected last; before any selection an empty record (HasCurrent false).
     const TPDFFontCollectionData& Current() const { return FCurrent ? *FCurrent : FNone; }

@@ -5,9 +5,12 @@
 #include <limits>
 #include <unordered_set>
 
+#include "file/uPDFFlate.h"
 #include "file/uPDFStructure.h"
 #include "fonts/uPDFFontRasterizer.h"
 #include "text/uPDFExtractor.h"
+#include "text/uPDFRenderer.h"
+#include "text/uPDFTextFunnel.h"
 
 namespace korvel {
 
@@ -381,28 +384,42 @@ std::string TPDFPageTree::ContentData() {
     return stream ? stream->DecodedData() : std::string();
 }
 
-std::string TPDFPageTree::GetPageText(int option, TPDFTextFunnel*, TTextEncoding encoding) {
+std::string TPDFPageTree::GetPageText(int option, TPDFTextFunnel* funnel, TTextEncoding encoding) {
     if (!FCurrentPage || !FStore)
         return {};
-    if (option < 0 || option > 2)
-        return {}; // positioned text comes with the page interpreter
-    // The content streams in order, joined with nothing between them.
+    if (option < 0 || option > 4)
+        return {};
+    if (!FFontPrograms)
+        FFontPrograms = std::make_unique<TPDFFontProgramCache>();
+    TPDFFontCollection fonts(encoding, FFontPrograms.get());
+    fonts.LoadPrograms = true;
+    if (option >= 3) {
+        // The interpreter reads the page's Contents, Resources and boxes itself.
+        TPDFRenderer renderer(fonts);
+        renderer.Mode = 5;
+        renderer.PageObject = FCurrentPage;
+        renderer.AttachFunnel(funnel);
+        renderer.RunPage();
+        std::string text;
+        renderer.Funnel().WriteRecords(text);
+        return text;
+    }
+    // The content streams in order, joined with nothing between them. A page cannot make the
+    // joined content grow past one stream's decoding limit by listing a stream many times.
     PrepareContents();
     std::string content;
     const int streams = static_cast<int>(FContentStreams.size());
-    for (int i = 1; i <= streams; ++i) {
+    for (int i = 1; i <= streams && content.size() < DecodeLimit(); ++i) {
         FStreamCursor = i;
         if (i == 1)
             content = ContentData();
         else
             content += ContentData();
     }
+    if (content.size() > DecodeLimit())
+        content.resize(DecodeLimit());
     if (option == 1)
         option = 0;
-    if (!FFontPrograms)
-        FFontPrograms = std::make_unique<TPDFFontProgramCache>();
-    TPDFFontCollection fonts(encoding, FFontPrograms.get());
-    fonts.LoadPrograms = true;
     TPDFExtractor extractor(PageResources(), fonts);
     return extractor.ExtractText(content, option);
 }

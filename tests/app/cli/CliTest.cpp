@@ -212,7 +212,10 @@ TEST(Cli, PageTextWritesEachAskedPageInOrderAndNothingElse) {
     const RunResult records = run({"page-text", pdf, "--page", "1", "--option", "2"});
     EXPECT_EQ(records.Out.rfind("72.00,720.00,#000000,18.00,\"Helvetica\",\"Tolvane", 0), 0u)
         << records.Out;
-    for (const char* option : {"5", "-1", "3"}) {
+    const RunResult positioned = run({"page-text", pdf, "--page", "1", "--option", "3"});
+    EXPECT_EQ(positioned.Out.rfind("\"Arial\",#000000,18.00,72.0000,716.2740,316.0800,", 0), 0u)
+        << positioned.Out;
+    for (const char* option : {"5", "-1"}) {
         const RunResult none = run({"page-text", pdf, "--page", "1", "--option", option});
         EXPECT_EQ(none.ExitCode, 0);
         EXPECT_EQ(none.Out, "") << option;

@@ -1,0 +1,1249 @@
+#include "text/uPDFRenderer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <unordered_set>
+
+#include "file/uPDFExtra.h"
+#include "file/uPDFStructure.h"
+#include "fonts/uPDFFontRasterizer.h"
+#include "text/uPDFTextFunnel.h"
+
+namespace korvel {
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Tokens
+
+struct TByteClasses {
+    bool White[256] = {};
+    bool Stop[256] = {}; // ends a plain token
+    TByteClasses() {
+        for (const unsigned char c : {0, 9, 10, 12, 13, 32})
+            White[c] = Stop[c] = true;
+        for (const unsigned char c : {'(', '/', '<', '[', ']'})
+            Stop[c] = true;
+    }
+};
+const TByteClasses kBytes;
+
+bool isWhite(char c) {
+    return kBytes.White[static_cast<unsigned char>(c)];
+}
+
+// A token as a place in the content: entries of the operand stack are kept this small.
+struct TToken {
+    std::uint32_t Pos = 0;
+    std::uint32_t Len = 0;
+};
+
+// Cuts interpreter content into tokens: strings with nesting, `<...>` up to the first `>`,
+// one-byte `[`, `]` and `'`, and everything else up to white space or one of `(/<[]` (so
+// `/F1/F2` is two tokens). There are no comments. Inline images are stepped over on request.
+class TContentLexer {
+public:
+    explicit TContentLexer(std::string_view data) : FData(data) {}
+
+    bool Next(TToken& token) {
+        const std::size_t n = FData.size();
+        while (FPos < n && isWhite(FData[FPos]))
+            ++FPos;
+        if (FPos >= n)
+            return false;
+        const std::size_t start = FPos;
+        const char first = FData[FPos++];
+        if (first == '(') {
+            std::int64_t depth = 1;
+            while (FPos < n && depth > 0) {
+                const char c = FData[FPos++];
+                if (c == '\\')
+                    FPos += FPos < n ? 1 : 0;
+                else if (c == '(')
+                    ++depth;
+                else if (c == ')')
+                    --depth;
+            }
+        } else if (first == '<') {
+            const std::size_t close = FData.find('>', FPos);
+            FPos = close == std::string_view::npos ? n : close + 1;
+        } else if (first != '[' && first != ']' && first != '\'') {
+            while (FPos < n && !kBytes.Stop[static_cast<unsigned char>(FData[FPos])])
+                ++FPos;
+        }
+        token.Pos = static_cast<std::uint32_t>(start);
+        token.Len = static_cast<std::uint32_t>(FPos - start);
+        return true;
+    }
+
+    std::string_view View(TToken token) const { return FData.substr(token.Pos, token.Len); }
+
+    // Steps over an inline image whose `BI` was the last token: reads its dictionary up to
+    // `ID`, finds where the data ends and leaves the position at the `EI` that follows (or at
+    // the end of the content). Never moves back before the byte after `ID`.
+    void SkipInlineImage();
+
+private:
+    struct TImage {
+        std::int64_t Width = 0, Height = 0, Bits = -1;
+        bool Mask = false;
+        int Components = 1;
+        bool Filtered = false;
+        bool Dct = false;
+    };
+
+    std::size_t FindEI(std::size_t from, bool whiteAfter) const;
+    // The position just after the end-of-image marker of JPEG data from `from`; npos when the
+    // walk meets no such marker.
+    std::size_t WalkJpeg(std::size_t from) const;
+    void ReadImageDictionary(TImage& image, bool& sawId);
+
+    std::string_view FData;
+    std::size_t FPos = 0;
+};
+
+std::string_view expandedImageName(std::string_view name) {
+    static const std::pair<std::string_view, std::string_view> kNames[] = {
+        {"/G", "/DeviceGray"},       {"/RGB", "/DeviceRGB"},   {"/CMYK", "/DeviceCMYK"},
+        {"/I", "/Indexed"},          {"/AHx", "/ASCIIHexDecode"}, {"/A85", "/ASCII85Decode"},
+        {"/LZW", "/LZWDecode"},      {"/Fl", "/FlateDecode"},  {"/RL", "/RunLengthDecode"},
+        {"/CCF", "/CCITTFaxDecode"}, {"/DCT", "/DCTDecode"},
+    };
+    for (const auto& [abbreviation, full] : kNames)
+        if (name == abbreviation)
+            return full;
+    return name;
+}
+
+std::int64_t imageInteger(std::string_view text) {
+    const double value = NumberFromText(text);
+    return value > 0 ? static_cast<std::int64_t>(value) : 0;
+}
+
+void TContentLexer::ReadImageDictionary(TImage& image, bool& sawId) {
+    TToken token;
+    auto nextView = [&](std::string_view& out) {
+        if (!Next(token))
+            return false;
+        out = View(token);
+        return true;
+    };
+    auto takeFilter = [&](std::string_view name) {
+        image.Filtered = true;
+        if (expandedImageName(name) == "/DCTDecode")
+            image.Dct = true;
+    };
+    std::string_view key;
+    while (nextView(key)) {
+        if (key == "ID") {
+            sawId = true;
+            return;
+        }
+        std::string_view value;
+        if (key == "/W" || key == "/Width") {
+            if (nextView(value))
+                image.Width = imageInteger(value);
+        } else if (key == "/H" || key == "/Height") {
+            if (nextView(value))
+                image.Height = imageInteger(value);
+        } else if (key == "/BPC" || key == "/BitsPerComponent") {
+            if (nextView(value))
+                image.Bits = imageInteger(value);
+        } else if (key == "/IM" || key == "/ImageMask") {
+            if (nextView(value))
+                image.Mask = value == "true";
+        } else if (key == "/CS" || key == "/ColorSpace") {
+            if (nextView(value)) {
+                const std::string_view space = expandedImageName(value);
+                image.Components = space == "/DeviceRGB" ? 3 : space == "/DeviceCMYK" ? 4 : 1;
+                if (value == "[") // an Indexed or other array space: one component
+                    while (nextView(value) && value != "]" && value != "ID") {
+                    }
+                if (value == "ID") {
+                    sawId = true;
+                    return;
+                }
+            }
+        } else if (key == "/F" || key == "/Filter") {
+            if (!nextView(value))
+                return;
+            if (value == "[") {
+                while (nextView(value) && value != "]" && value != "ID")
+                    takeFilter(value);
+                if (value == "ID") {
+                    sawId = true;
+                    return;
+                }
+            } else {
+                takeFilter(value);
+            }
+        }
+    }
+}
+
+std::size_t TContentLexer::FindEI(std::size_t from, bool whiteAfter) const {
+    while (from < FData.size()) {
+        const std::size_t at = FData.find("EI", from);
+        if (at == std::string_view::npos)
+            return at;
+        if (!whiteAfter)
+            return at;
+        if (at + 2 < FData.size() && isWhite(FData[at + 2]))
+            return at;
+        from = at + 1;
+    }
+    return std::string_view::npos;
+}
+
+std::size_t TContentLexer::WalkJpeg(std::size_t from) const {
+    const auto byte = [this](std::size_t i) { return static_cast<unsigned char>(FData[i]); };
+    const std::size_t n = FData.size();
+    std::size_t pos = from;
+    while (pos + 1 < n && !(byte(pos) == 0xFF && byte(pos + 1) == 0xD8))
+        ++pos;
+    // Entropy-coded data runs to the next marker: 255 followed by neither 0 (a stuffed byte)
+    // nor a restart marker.
+    const auto skipScan = [&](std::size_t p) {
+        while (p + 1 < n && !(byte(p) == 0xFF && byte(p + 1) != 0 &&
+                              (byte(p + 1) < 0xD0 || byte(p + 1) > 0xD7)))
+            ++p;
+        return p;
+    };
+    while (pos + 1 < n) {
+        if (byte(pos) != 0xFF)
+            return std::string_view::npos;
+        const unsigned char marker = byte(pos + 1);
+        if (marker == 0xFF) { // fill byte
+            ++pos;
+            continue;
+        }
+        if (marker == 0xD9)
+            return pos + 2;
+        // Start of image, restarts and TEM carry no length.
+        if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            pos += 2;
+            continue;
+        }
+        if (pos + 3 >= n)
+            return std::string_view::npos;
+        const std::size_t length = (std::size_t{byte(pos + 2)} << 8) | byte(pos + 3);
+        pos += 2 + std::max<std::size_t>(length, 2);
+        if (marker == 0xDA)
+            pos = skipScan(pos);
+    }
+    return std::string_view::npos;
+}
+
+void TContentLexer::SkipInlineImage() {
+    TImage image;
+    bool sawId = false;
+    ReadImageDictionary(image, sawId);
+    const std::size_t n = FData.size();
+    if (!sawId) {
+        FPos = n;
+        return;
+    }
+    // The data begins after the one white-space byte that follows `ID`.
+    const std::size_t dataStart = std::min(FPos + 1, n);
+    std::size_t ei = std::string_view::npos;
+    bool searched = false;
+    if (!image.Filtered) {
+        std::int64_t bits = image.Bits >= 0 ? image.Bits : (image.Mask ? 1 : 8);
+        const int components = image.Mask ? 1 : image.Components;
+        // Sizes in 64 bits, saturated: a claimed size past the content just means "search
+        // from the end", which finds nothing.
+        std::int64_t row = 0, size = 0;
+        if (__builtin_mul_overflow(image.Width, bits, &row))
+            row = std::numeric_limits<std::int64_t>::max() - 7;
+        row = (row + 7) / 8;
+        if (__builtin_mul_overflow(row, image.Height, &size) ||
+            __builtin_mul_overflow(size, std::int64_t{components}, &size))
+            size = std::numeric_limits<std::int64_t>::max();
+        const std::size_t from =
+            static_cast<std::uint64_t>(size) >= n - dataStart ? n : dataStart + size;
+        ei = FindEI(from, false);
+        searched = true;
+    } else if (image.Dct) {
+        const std::size_t end = WalkJpeg(dataStart);
+        if (end != std::string_view::npos) {
+            FPos = end;
+            TToken token;
+            while (Next(token))
+                if (View(token) == "EI") {
+                    FPos = token.Pos;
+                    return;
+                }
+            FPos = n;
+            return;
+        }
+    }
+    if (!searched)
+        ei = FindEI(dataStart, true);
+    FPos = ei == std::string_view::npos ? n : ei;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Operators
+
+enum class TOp : std::uint8_t {
+    None,
+    Save,
+    Restore,
+    Concat,
+    ExtGState,
+    XObject,
+    FillRGB,
+    FillCMYK,
+    FillGray,
+    StrokeRGB,
+    StrokeCMYK,
+    StrokeGray,
+    FillColour,
+    StrokeColour,
+    FillSpace,
+    StrokeSpace,
+    LineWidth,
+    LineCap,
+    LineJoin,
+    Dash,
+    Point,   // m, l
+    Curve6,  // c
+    Curve4,  // v, y, re
+    Nothing, // path painting and clipping
+    Tf,
+    BT,
+    Tm,
+    Td,
+    TD,
+    TStar,
+    Tz,
+    Ts,
+    Tr,
+    Tc,
+    Tw,
+    TL,
+    Tj,
+    Quote,
+    TJ,
+    Array,
+    InlineImage,
+    Shading,
+};
+
+struct TOperatorRow {
+    std::string_view Name;
+    TOp Op;
+};
+
+constexpr TOperatorRow kOperators[] = {
+    {"q", TOp::Save},         {"Q", TOp::Restore},       {"cm", TOp::Concat},
+    {"gs", TOp::ExtGState},   {"Do", TOp::XObject},      {"rg", TOp::FillRGB},
+    {"k", TOp::FillCMYK},     {"g", TOp::FillGray},      {"RG", TOp::StrokeRGB},
+    {"K", TOp::StrokeCMYK},   {"G", TOp::StrokeGray},    {"sc", TOp::FillColour},
+    {"scn", TOp::FillColour}, {"SC", TOp::StrokeColour}, {"SCN", TOp::StrokeColour},
+    {"cs", TOp::FillSpace},   {"CS", TOp::StrokeSpace},  {"w", TOp::LineWidth},
+    {"J", TOp::LineCap},      {"j", TOp::LineJoin},      {"d", TOp::Dash},
+    {"m", TOp::Point},        {"l", TOp::Point},         {"c", TOp::Curve6},
+    {"v", TOp::Curve4},       {"y", TOp::Curve4},        {"re", TOp::Curve4},
+    {"h", TOp::Nothing},      {"S", TOp::Nothing},       {"s", TOp::Nothing},
+    {"f", TOp::Nothing},      {"F", TOp::Nothing},       {"f*", TOp::Nothing},
+    {"B", TOp::Nothing},      {"B*", TOp::Nothing},      {"b", TOp::Nothing},
+    {"b*", TOp::Nothing},     {"n", TOp::Nothing},       {"W", TOp::Nothing},
+    {"W*", TOp::Nothing},     {"Tf", TOp::Tf},           {"BT", TOp::BT},
+    {"Tm", TOp::Tm},          {"Td", TOp::Td},           {"TD", TOp::TD},
+    {"T*", TOp::TStar},       {"Tz", TOp::Tz},           {"Ts", TOp::Ts},
+    {"Tr", TOp::Tr},          {"Tc", TOp::Tc},           {"Tw", TOp::Tw},
+    {"TL", TOp::TL},          {"Tj", TOp::Tj},           {"'", TOp::Quote},
+    {"TJ", TOp::TJ},          {"[", TOp::Array},         {"BI", TOp::InlineImage},
+    {"sh", TOp::Shading},
+};
+
+// Operators are at most three bytes long: a table indexed by those bytes answers in one step.
+class TOperatorTable {
+public:
+    TOperatorTable() {
+        for (const TOperatorRow& row : kOperators)
+            FOps.emplace(keyOf(row.Name), row.Op);
+    }
+    TOp Find(std::string_view token) const {
+        if (token.empty() || token.size() > 3)
+            return TOp::None;
+        const auto it = FOps.find(keyOf(token));
+        return it == FOps.end() ? TOp::None : it->second;
+    }
+
+private:
+    static std::uint32_t keyOf(std::string_view name) {
+        std::uint32_t key = static_cast<std::uint32_t>(name.size()) << 24;
+        for (std::size_t i = 0; i < name.size(); ++i)
+            key |= std::uint32_t{static_cast<unsigned char>(name[i])} << (8 * i);
+        return key;
+    }
+    std::unordered_map<std::uint32_t, TOp> FOps;
+};
+const TOperatorTable kOperatorTable;
+
+// ---------------------------------------------------------------------------------------------
+// Values
+
+TPDFMatrix translation(double x, double y) {
+    return {1, 0, 0, 1, x, y};
+}
+
+// Nearest integer, halves to even, saturated at the 32-bit range; NaN gives 0.
+std::int64_t roundHalfEven(double value) {
+    if (std::isnan(value))
+        return 0;
+    const double r = std::nearbyint(value);
+    if (r >= 2147483647.0)
+        return std::numeric_limits<std::int32_t>::max();
+    if (r <= -2147483648.0)
+        return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int64_t>(r);
+}
+
+std::int32_t wrapToInt32(std::int64_t value) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+}
+
+std::int32_t rgbColour(double r, double g, double b) {
+    const auto channel = [](double v) {
+        return roundHalfEven(255 * std::clamp(std::isnan(v) ? 0.0 : v, 0.0, 1.0));
+    };
+    return wrapToInt32(channel(r) + 256 * channel(g) + 65536 * channel(b));
+}
+
+std::string colourText(std::int32_t colour) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    const auto bits = static_cast<std::uint32_t>(colour);
+    std::string text = "#";
+    for (const int shift : {0, 8, 16}) { // red, green, blue
+        const std::uint32_t channel = (bits >> shift) & 255;
+        text += kDigits[channel >> 4];
+        text += kDigits[channel & 15];
+    }
+    return text;
+}
+
+const TPDFArray* numberArray(TPDFObject* value, int count) {
+    const TPDFArray* array = AsArray(value);
+    if (!array || array->Count() != count)
+        return nullptr;
+    for (TPDFObject* item : array->Items()) {
+        const TPDFObject* resolved = item;
+        if (const auto* ref = Cast<TPDFIndRef>(item))
+            resolved = ref->Resolve();
+        if (!Cast<TPDFNumeric>(resolved))
+            return nullptr;
+    }
+    return array;
+}
+
+double numberAt(const TPDFArray* array, int index) {
+    TPDFObject* item = array->Item(index);
+    if (auto* ref = Cast<TPDFIndRef>(item))
+        item = ref->Resolve();
+    return AsNumber(item);
+}
+
+// The value of the first dictionary up the Parent chain that has the key, resolved.
+TPDFObject* inheritedValue(TPDFDictionary* dict, std::string_view key) {
+    std::unordered_set<const TPDFDictionary*> seen;
+    while (dict) {
+        if (dict->IndexOfKey(key) >= 0)
+            return dict->Get(key);
+        if (!seen.insert(dict).second)
+            return nullptr;
+        dict = AsDictionary(dict->Get("Parent"));
+    }
+    return nullptr;
+}
+
+TPDFColourSpace deviceSpace(std::string_view name, TPDFColourSpace otherwise) {
+    if (name == "DeviceRGB")
+        return TPDFColourSpace::DeviceRGB;
+    if (name == "DeviceGray")
+        return TPDFColourSpace::DeviceGray;
+    if (name == "DeviceCMYK")
+        return TPDFColourSpace::DeviceCMYK;
+    return otherwise;
+}
+
+} // namespace
+
+std::string_view ColourSpaceName(TPDFColourSpace space) {
+    switch (space) {
+    case TPDFColourSpace::DeviceGray:
+        return "DeviceGray";
+    case TPDFColourSpace::DeviceRGB:
+        return "DeviceRGB";
+    case TPDFColourSpace::DeviceCMYK:
+        return "DeviceCMYK";
+    case TPDFColourSpace::Separation:
+        return "Separation";
+    case TPDFColourSpace::Other:
+        break;
+    }
+    return "Other";
+}
+
+// ---------------------------------------------------------------------------------------------
+// One interpretation: one content object with its own graphics state, state stack, operand
+// stack and width table.
+
+class TPDFRenderer::TInterpretation {
+public:
+    TInterpretation(TPDFRenderer& renderer, TPDFDictionary* resources, std::string_view content,
+                    TPDFStructure* store)
+        : R(renderer), FResources(resources), FStore(store), FLexer(content) {
+        FWidths.fill(0);
+        State.CtmCopy = R.Ctm;
+        if (R.FSavedStates < kMaxSavedStates) {
+            FStack.push_back(State);
+            ++R.FSavedStates;
+        }
+    }
+    ~TInterpretation() {
+        R.FSavedStates -= FStack.size();
+        R.FOperands -= FOperands.size();
+    }
+    TInterpretation(const TInterpretation&) = delete;
+    TInterpretation& operator=(const TInterpretation&) = delete;
+
+    void Run();
+
+    TPDFGraphicsState State;
+
+private:
+    // Operands
+    void Push(TToken token) {
+        if (R.FOperands >= kMaxOperands) {
+            const std::size_t drop = (FOperands.size() + 1) / 2;
+            if (drop == 0)
+                return;
+            FOperands.erase(FOperands.begin(), FOperands.begin() + static_cast<std::ptrdiff_t>(drop));
+            R.FOperands -= drop;
+        }
+        FOperands.push_back(token);
+        ++R.FOperands;
+    }
+    std::string_view TakeText() {
+        if (FOperands.empty())
+            return {};
+        const TToken token = FOperands.back();
+        FOperands.pop_back();
+        --R.FOperands;
+        return FLexer.View(token);
+    }
+    double TakeNumber() { return NumberFromText(TakeText()); }
+    TPDFMatrix TakeMatrix() {
+        TPDFMatrix m;
+        m.f = TakeNumber();
+        m.e = TakeNumber();
+        m.d = TakeNumber();
+        m.c = TakeNumber();
+        m.b = TakeNumber();
+        m.a = TakeNumber();
+        return m;
+    }
+    void Discard(int count) {
+        for (int i = 0; i < count; ++i)
+            TakeText();
+    }
+
+    void Execute(TOp op);
+    void Save();
+    void Restore();
+    void ApplyExtGState(std::string_view name);
+    void DrawXObject(std::string_view name);
+    std::int32_t TakeColour(TPDFColourSpace space, std::int32_t current);
+    TPDFColourSpace ResolveSpace(std::string_view operand);
+    void GatherArray();
+    void Dash();
+    void SetFontName(std::string_view name) { State.FontName.assign(name.substr(0, 50)); }
+    void SelectCurrentFont();
+    void UseRecord(const TPDFFontCollectionData* record);
+    void ShowText();
+    void NextLine() {
+        State.LineMatrix = MatrixMultiply(translation(0, -State.Leading), State.LineMatrix);
+        State.TextMatrix = State.LineMatrix;
+    }
+    void MoveLine(double tx, double ty) {
+        State.LineMatrix = MatrixMultiply(translation(tx, ty), State.LineMatrix);
+        State.TextMatrix = State.LineMatrix;
+    }
+
+    TPDFRenderer& R;
+    TPDFDictionary* FResources;
+    TPDFStructure* FStore;
+    TContentLexer FLexer;
+    std::vector<TPDFGraphicsState> FStack;
+    std::size_t FOverflow = 0; // saves beyond the cap, each matched by a Q that only uncounts
+    std::vector<TToken> FOperands;
+    std::int64_t FElementCount = 0;
+    TPDFWidths FWidths;
+    // The record FWidths were copied from (pointer and object number: a dropped record's
+    // address may come back, but only for a record loaded identically).
+    const TPDFFontCollectionData* FWidthsFrom = nullptr;
+    std::int32_t FWidthsObjNum = 0;
+    // The font reference the last FontName led to, so that showing after showing in one font
+    // looks the name up once.
+    std::string FLastFontName;
+    const TPDFIndRef* FLastFontRef = nullptr;
+    bool FLastFontValid = false;
+    std::string FPendingWord;
+};
+
+void TPDFRenderer::TInterpretation::Run() {
+    TToken token;
+    while (FLexer.Next(token)) {
+        const TOp op = kOperatorTable.Find(FLexer.View(token));
+        if (op == TOp::None)
+            Push(token);
+        else
+            Execute(op);
+    }
+}
+
+void TPDFRenderer::TInterpretation::Execute(TOp op) {
+    switch (op) {
+    case TOp::None:
+        break;
+    case TOp::Save:
+        Save();
+        break;
+    case TOp::Restore:
+        Restore();
+        break;
+    case TOp::Concat:
+        R.Ctm = MatrixMultiply(TakeMatrix(), R.Ctm);
+        State.CtmCopy = R.Ctm;
+        break;
+    case TOp::ExtGState:
+        ApplyExtGState(TakeText());
+        break;
+    case TOp::XObject:
+        DrawXObject(TakeText());
+        break;
+    case TOp::FillRGB:
+    case TOp::FillCMYK:
+    case TOp::FillGray:
+        State.FillSpace = op == TOp::FillRGB    ? TPDFColourSpace::DeviceRGB
+                          : op == TOp::FillCMYK ? TPDFColourSpace::DeviceCMYK
+                                                : TPDFColourSpace::DeviceGray;
+        State.FillColour = TakeColour(State.FillSpace, State.FillColour);
+        break;
+    case TOp::StrokeRGB:
+    case TOp::StrokeCMYK:
+    case TOp::StrokeGray:
+        State.StrokeSpace = op == TOp::StrokeRGB    ? TPDFColourSpace::DeviceRGB
+                            : op == TOp::StrokeCMYK ? TPDFColourSpace::DeviceCMYK
+                                                    : TPDFColourSpace::DeviceGray;
+        State.StrokeColour = TakeColour(State.StrokeSpace, State.StrokeColour);
+        break;
+    case TOp::FillColour:
+        State.FillColour = TakeColour(State.FillSpace, State.FillColour);
+        break;
+    case TOp::StrokeColour:
+        State.StrokeColour = TakeColour(State.StrokeSpace, State.StrokeColour);
+        break;
+    case TOp::FillSpace:
+        State.FillSpace = ResolveSpace(TakeText());
+        break;
+    case TOp::StrokeSpace:
+        State.StrokeSpace = ResolveSpace(TakeText());
+        break;
+    case TOp::LineWidth: {
+        const double width = TakeNumber();
+        State.LineWidth = width == 0 ? 72 / R.Resolution : width;
+        break;
+    }
+    case TOp::LineCap:
+        State.LineCap = static_cast<std::int32_t>(roundHalfEven(TakeNumber()));
+        break;
+    case TOp::LineJoin:
+        State.LineJoin = static_cast<std::int32_t>(roundHalfEven(TakeNumber()));
+        break;
+    case TOp::Dash:
+        Dash();
+        break;
+    case TOp::Point: {
+        const double y = TakeNumber();
+        State.CurrentPoint = {TakeNumber(), y};
+        break;
+    }
+    case TOp::Curve6:
+        Discard(6);
+        break;
+    case TOp::Curve4:
+        Discard(4);
+        break;
+    case TOp::Nothing:
+        break;
+    case TOp::Tf: {
+        State.FontSize = TakeNumber();
+        SetFontName(TakeText());
+        SelectCurrentFont();
+        break;
+    }
+    case TOp::BT:
+        State.TextMatrix = State.LineMatrix = TPDFMatrix{};
+        break;
+    case TOp::Tm:
+        State.TextMatrix = State.LineMatrix = TakeMatrix();
+        break;
+    case TOp::Td: {
+        const double ty = TakeNumber();
+        MoveLine(TakeNumber(), ty);
+        break;
+    }
+    case TOp::TD: {
+        const double ty = TakeNumber();
+        const double tx = TakeNumber();
+        State.Leading = -ty;
+        MoveLine(tx, ty);
+        break;
+    }
+    case TOp::TStar:
+        NextLine();
+        break;
+    case TOp::Tz:
+        State.HorizontalScale = TakeNumber();
+        break;
+    case TOp::Ts:
+        State.Rise = TakeNumber();
+        break;
+    case TOp::Tr:
+        State.RenderMode = static_cast<std::int32_t>(roundHalfEven(TakeNumber()));
+        break;
+    case TOp::Tc:
+        State.CharSpacing = TakeNumber();
+        break;
+    case TOp::Tw:
+        State.WordSpacing = TakeNumber();
+        break;
+    case TOp::TL:
+        State.Leading = TakeNumber();
+        break;
+    case TOp::Tj:
+        FElementCount = 1;
+        ShowText();
+        break;
+    case TOp::Quote:
+        NextLine();
+        FElementCount = 1;
+        ShowText();
+        break;
+    case TOp::TJ:
+        if (FElementCount > 0)
+            ShowText();
+        break;
+    case TOp::Array:
+        GatherArray();
+        break;
+    case TOp::InlineImage:
+        FLexer.SkipInlineImage();
+        break;
+    case TOp::Shading:
+        TakeText();
+        break;
+    }
+}
+
+void TPDFRenderer::TInterpretation::Save() {
+    if (R.FSavedStates >= kMaxSavedStates) {
+        ++FOverflow;
+        return;
+    }
+    FStack.push_back(State);
+    ++R.FSavedStates;
+}
+
+void TPDFRenderer::TInterpretation::Restore() {
+    if (FOverflow > 0) {
+        --FOverflow; // its save was never made: there is nothing to restore
+    } else if (!FStack.empty()) {
+        State = std::move(FStack.back());
+        FStack.pop_back();
+        --R.FSavedStates;
+    }
+    R.Ctm = State.CtmCopy;
+    SelectCurrentFont();
+}
+
+void TPDFRenderer::TInterpretation::ApplyExtGState(std::string_view name) {
+    if (!FResources || name.empty())
+        return;
+    const TPDFDictionary* states = AsDictionary(FResources->Get("ExtGState"));
+    const TPDFDictionary* params = states ? AsDictionary(states->Get(name.substr(1))) : nullptr;
+    if (!params)
+        return;
+    const std::string type = params->GetTypeName();
+    if (!type.empty() && type != "ExtGState")
+        return;
+    if (const auto* width = Cast<TPDFNumeric>(params->Get("LW")))
+        State.LineWidth = width->Value;
+    if (const auto* cap = Cast<TPDFNumeric>(params->Get("LC")))
+        State.LineCap = cap->IntValue();
+    if (const auto* join = Cast<TPDFNumeric>(params->Get("LJ")))
+        State.LineJoin = join->IntValue();
+    if (const TPDFArray* font = AsArray(params->Get("Font")); font && font->Count() == 2) {
+        const auto* ref = Cast<TPDFIndRef>(font->Item(0));
+        TPDFObject* size = font->Item(1);
+        if (auto* sizeRef = Cast<TPDFIndRef>(size))
+            size = sizeRef->Resolve();
+        if (ref && Cast<TPDFNumeric>(size)) {
+            std::string text;
+            text += std::to_string(ref->RefObjNum());
+            text += ' ';
+            text += std::to_string(ref->RefGenNum());
+            text += " R";
+            SetFontName(text);
+            State.FontSize = AsNumber(size);
+        }
+    }
+    if (const auto* alpha = Cast<TPDFNumeric>(params->Get("CA")))
+        State.StrokeAlpha = alpha->Value;
+    if (const auto* alpha = Cast<TPDFNumeric>(params->Get("ca")))
+        State.FillAlpha = alpha->Value;
+}
+
+void TPDFRenderer::TInterpretation::DrawXObject(std::string_view name) {
+    // The graphics state is saved around the drawing. The form runs with a state of its own,
+    // so the saved copy would come back unchanged: only its place under the cap is taken.
+    const bool counted = R.FSavedStates < kMaxSavedStates;
+    if (counted)
+        ++R.FSavedStates;
+    struct TRelease {
+        TPDFRenderer& R;
+        bool Counted;
+        ~TRelease() {
+            if (Counted)
+                --R.FSavedStates;
+        }
+    } release{R, counted};
+
+    const TPDFDictionary* xobjects = FResources ? AsDictionary(FResources->Get("XObject")) : nullptr;
+    if (xobjects && !name.empty() && name.front() == '/') {
+        TPDFStream* stream = AsStream(xobjects->Get(name.substr(1)));
+        const TPDFName* subtype = stream && stream->Dictionary()
+                                      ? AsName(stream->Dictionary()->Get("Subtype"))
+                                      : nullptr;
+        if (subtype && subtype->Value() == "Form") {
+            if (const TPDFArray* matrix = numberArray(stream->Dictionary()->Get("Matrix"), 6))
+                R.Ctm = MatrixMultiply({numberAt(matrix, 0), numberAt(matrix, 1),
+                                        numberAt(matrix, 2), numberAt(matrix, 3),
+                                        numberAt(matrix, 4), numberAt(matrix, 5)},
+                                       R.Ctm);
+            R.FFormResources = FResources;
+            R.InterpretStream(stream);
+        }
+    }
+    R.Ctm = State.CtmCopy;
+}
+
+std::int32_t TPDFRenderer::TInterpretation::TakeColour(TPDFColourSpace space,
+                                                        std::int32_t current) {
+    switch (space) {
+    case TPDFColourSpace::DeviceRGB: {
+        const double b = TakeNumber();
+        const double g = TakeNumber();
+        return rgbColour(TakeNumber(), g, b);
+    }
+    case TPDFColourSpace::DeviceCMYK: {
+        const double k = TakeNumber();
+        const double y = TakeNumber();
+        const double m = TakeNumber();
+        const double c = TakeNumber();
+        const auto channel = [k](double v) { return 1 - std::min(1.0, k + (1 - k) * v); };
+        return rgbColour(channel(c), channel(m), channel(y));
+    }
+    case TPDFColourSpace::DeviceGray:
+        // Not clamped: a gray outside 0..1 spills into the other channels.
+        return wrapToInt32(roundHalfEven(255 * TakeNumber()) * 65793);
+    case TPDFColourSpace::Separation:
+        TakeNumber(); // the tint; separation colours read as black
+        return 0;
+    case TPDFColourSpace::Other:
+        break;
+    }
+    return current;
+}
+
+TPDFColourSpace TPDFRenderer::TInterpretation::ResolveSpace(std::string_view operand) {
+    if (operand == "/DeviceRGB")
+        return TPDFColourSpace::DeviceRGB;
+    if (operand == "/DeviceGray")
+        return TPDFColourSpace::DeviceGray;
+    if (operand == "/DeviceCMYK")
+        return TPDFColourSpace::DeviceCMYK;
+    if (!FResources || operand.empty())
+        return TPDFColourSpace::DeviceRGB;
+    const TPDFDictionary* spaces = AsDictionary(FResources->Get("ColorSpace"));
+    TPDFObject* value = spaces ? spaces->Get(operand.substr(1)) : nullptr;
+    if (const TPDFName* name = AsName(value)) // a resource naming a device space
+        return deviceSpace(name->Value(), TPDFColourSpace::DeviceRGB);
+    const TPDFArray* array = AsArray(value);
+    const TPDFName* family = array && array->Count() > 0 ? AsName(array->Item(0)) : nullptr;
+    if (!family)
+        return TPDFColourSpace::DeviceRGB;
+    if (family->Value() == "Separation")
+        return TPDFColourSpace::Separation;
+    if (family->Value() == "ICCBased" && array->Count() > 1) {
+        TPDFObject* item = array->Item(1);
+        if (auto* ref = Cast<TPDFIndRef>(item))
+            item = ref->Resolve();
+        if (const TPDFStream* profile = AsStream(item); profile && profile->Dictionary()) {
+            TPDFObject* alternate = profile->Dictionary()->Get("Alternate");
+            if (const TPDFArray* list = AsArray(alternate); list && list->Count() > 0)
+                alternate = list->Item(0);
+            if (const TPDFName* name = AsName(alternate))
+                return deviceSpace(name->Value(), TPDFColourSpace::Other);
+            // Without an alternate the profile's component count names the device space.
+            switch (profile->Dictionary()->GetInteger("N", 0)) {
+            case 1:
+                return TPDFColourSpace::DeviceGray;
+            case 4:
+                return TPDFColourSpace::DeviceCMYK;
+            default:
+                break;
+            }
+        }
+    }
+    return TPDFColourSpace::DeviceRGB;
+}
+
+void TPDFRenderer::TInterpretation::GatherArray() {
+    FElementCount = 0;
+    TToken token;
+    while (FLexer.Next(token)) {
+        if (FLexer.View(token) == "]")
+            return;
+        Push(token);
+        ++FElementCount;
+    }
+}
+
+void TPDFRenderer::TInterpretation::Dash() {
+    TakeNumber(); // the phase
+    const std::int64_t count = std::min<std::int64_t>(FElementCount, FOperands.size());
+    std::vector<double> elements;
+    for (std::int64_t i = 0; i < count; ++i) {
+        const double value = TakeNumber();
+        if (i >= count - static_cast<std::int64_t>(TPDFGraphicsState::kMaxDashElements))
+            elements.push_back(value); // taken last first
+    }
+    std::reverse(elements.begin(), elements.end());
+    State.DashCount = static_cast<std::uint8_t>(elements.size());
+    std::copy(elements.begin(), elements.end(), State.DashArray.begin());
+    FElementCount = 0;
+}
+
+void TPDFRenderer::TInterpretation::UseRecord(const TPDFFontCollectionData* record) {
+    if (!record)
+        return;
+    if (record != FWidthsFrom || record->ObjNum != FWidthsObjNum) {
+        FWidths = record->Widths;
+        FWidthsFrom = record;
+        FWidthsObjNum = record->ObjNum;
+    }
+}
+
+void TPDFRenderer::TInterpretation::SelectCurrentFont() {
+    const std::string& name = State.FontName;
+    if (name.size() > 2 && name.compare(name.size() - 2, 2, " R") == 0) {
+        UseRecord(R.FFonts.Select(R.ReferenceFromText(FStore, name)));
+        return;
+    }
+    // A resource name is looked up once until the name changes.
+    if (!FLastFontValid || name != FLastFontName) {
+        const TPDFIndRef* ref = nullptr;
+        if (FResources && !name.empty() && name.front() == '/')
+            if (const TPDFDictionary* fonts = AsDictionary(FResources->Get("Font")))
+                ref = Cast<TPDFIndRef>(fonts->Get(std::string_view(name).substr(1), false));
+        FLastFontName = name;
+        FLastFontRef = ref;
+        FLastFontValid = true;
+    }
+    if (FLastFontRef)
+        UseRecord(R.FFonts.Select(FLastFontRef));
+}
+
+void TPDFRenderer::TInterpretation::ShowText() {
+    const std::int64_t count = FElementCount;
+    FElementCount = 0;
+    if (State.FontSize == 0 || count < 0 || static_cast<std::uint64_t>(count) > FOperands.size())
+        return;
+    SelectCurrentFont();
+    TPDFFontCollection& fonts = R.FFonts;
+    const TPDFFontCollectionData& font = fonts.Current();
+    const auto* type3 = dynamic_cast<const TPDFType3Rasterizer*>(font.Program.get());
+    const double unit = type3 ? 1 : 1000;
+    const double size = std::fabs(State.FontSize);
+
+    TPDFMatrix matrix = MatrixMultiply(State.TextMatrix, R.Ctm);
+    if (type3) {
+        const auto& fm = type3->FontMatrix;
+        matrix = MatrixMultiply({fm[0], fm[1], fm[2], fm[3], fm[4], fm[5]}, matrix);
+    }
+    matrix = MatrixMultiply(
+        {State.FontSize * State.HorizontalScale / 100 / unit, 0, 0, State.FontSize / unit, 0, 0},
+        matrix);
+    const TPDFPoint origin = TransformPoint(matrix, 0, 0);
+    const TPDFPoint up = TransformPoint(matrix, 0, unit);
+
+    TextRun run;
+    run.Matrix = matrix;
+    run.Height = font.Ascent - font.Descent;
+    run.Bottom = font.Descent + State.Rise * unit / size;
+    run.Size = std::hypot(up.x - origin.x, up.y - origin.y);
+    run.FontName = font.FontName;
+    run.Colour = colourText(State.FillColour);
+
+    TPDFTextFunnel& funnel = *R.FFunnel;
+    const bool words = funnel.WordMode;
+    const double scale = fonts.ProgramScale();
+    const double programScale = scale != 0 ? scale : 1;
+    const double charSpacing = State.CharSpacing * unit / size;
+    const double wordSpacing = State.WordSpacing * unit / size;
+    const auto addRun = [&](std::string& text, double start, double width) {
+        run.Text = std::move(text);
+        run.Start = start;
+        run.Width = width;
+        funnel.AddRun(run);
+        text.clear();
+    };
+
+    double advance = 0; // D, in glyph units
+    std::string stringText;
+    const std::size_t first = FOperands.size() - static_cast<std::size_t>(count);
+    for (std::size_t i = first; i < FOperands.size(); ++i) {
+        const std::string_view element = FLexer.View(FOperands[i]);
+        if (element.empty() || (element.front() != '(' && element.front() != '<')) {
+            advance -= NumberFromText(element) * unit / 1000;
+            continue;
+        }
+        const std::string bytes =
+            element.front() == '(' ? ParseLiteralToken(element) : ParseHexToken(element);
+        double start = advance;
+        FPendingWord.clear();
+        stringText.clear();
+        const auto takeCode = [&](std::string_view text, double width) {
+            if (words) {
+                if (text == " " && !FPendingWord.empty()) {
+                    addRun(FPendingWord, start, advance - start);
+                    funnel.SetJoinAllowed(false);
+                    start = advance + width;
+                } else {
+                    FPendingWord += text;
+                }
+            } else {
+                stringText += text;
+            }
+            advance += width;
+        };
+        if (font.IsTwoByte) {
+            for (std::size_t k = 0; k + 1 < bytes.size(); k += 2) {
+                const auto code = static_cast<std::uint16_t>(
+                    (static_cast<unsigned char>(bytes[k]) << 8) |
+                    static_cast<unsigned char>(bytes[k + 1]));
+                const double width = fonts.CIDWidthListed(code)
+                                         ? fonts.CIDWidth(code) + charSpacing
+                                         : fonts.CIDWidth(code);
+                if (words && code < 256) {
+                    takeCode(font.Text[code], width);
+                } else {
+                    const std::optional<std::string> text = fonts.ToUnicodeText(code);
+                    takeCode(text ? std::string_view(*text) : std::string_view(), width);
+                }
+            }
+        } else {
+            for (const char ch : bytes) {
+                const auto code = static_cast<unsigned char>(ch);
+                double width = FWidths[code] / programScale + charSpacing;
+                if (code == 32)
+                    width += wordSpacing;
+                takeCode(font.Text[code], width);
+            }
+        }
+        funnel.SetJoinAllowed(true);
+        addRun(words ? FPendingWord : stringText, start, advance - start);
+    }
+    State.TextMatrix = MatrixMultiply(translation(size * advance / unit, 0), State.TextMatrix);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The interpreter
+
+TPDFRenderer::TPDFRenderer(TPDFFontCollection& fonts)
+    : FFonts(fonts), FOwnFunnel(std::make_unique<TPDFTextFunnel>()), FFunnel(FOwnFunnel.get()) {}
+
+TPDFRenderer::~TPDFRenderer() = default;
+
+void TPDFRenderer::AttachFunnel(TPDFTextFunnel* funnel) {
+    if (!funnel)
+        return;
+    FOwnFunnel.reset();
+    FFunnel = funnel;
+}
+
+void TPDFRenderer::RunPage() {
+    if (!PageObject)
+        return;
+    PageBox = {0, 0, 612, 792};
+    TPDFObject* box = inheritedValue(PageObject, "CropBox");
+    if (!numberArray(box, 4))
+        box = inheritedValue(PageObject, "MediaBox");
+    if (const TPDFArray* array = numberArray(box, 4))
+        for (int i = 0; i < 4; ++i)
+            PageBox[static_cast<std::size_t>(i)] = numberAt(array, i);
+    FFunnel->Clear();
+    Resolution = 72;
+    Ctm = TPDFMatrix{};
+    FFormResources = nullptr;
+    FInterpreted = 0;
+    FSkippedForms = 0;
+    FDecoded.clear();
+    Interpret(PageObject);
+}
+
+void TPDFRenderer::Interpret(TPDFObject* object) {
+    if (TPDFStream* stream = AsStream(object)) {
+        InterpretStream(stream);
+        return;
+    }
+    TPDFDictionary* page = AsDictionary(object);
+    if (!page)
+        return;
+    TPDFDictionary* resources = AsDictionary(inheritedValue(page, "Resources"));
+    FStructure = page->Owner;
+    // The page's own Contents; the streams of an array each begin with a space so that the
+    // last token of one never runs into the first of the next. Past the budget nothing more
+    // is read: a page cannot make memory grow by listing one stream many times.
+    std::string content;
+    TPDFObject* contents = page->Get("Contents");
+    if (const TPDFStream* single = AsStream(contents)) {
+        content = single->DecodedData();
+    } else if (const TPDFArray* list = AsArray(contents)) {
+        for (TPDFObject* item : list->Items()) {
+            if (content.size() >= kContentBudget)
+                break;
+            if (auto* ref = Cast<TPDFIndRef>(item))
+                item = ref->Resolve();
+            if (const TPDFStream* part = AsStream(item)) {
+                content += ' ';
+                content += part->DecodedData();
+            }
+        }
+    }
+    if (content.size() > kContentBudget)
+        content.resize(kContentBudget);
+    FInterpreted += content.size() + kInterpretationCharge;
+    {
+        TInterpretation run(*this, resources, content, FStructure);
+        run.Run();
+    }
+    InterpretAnnotations(page);
+}
+
+bool TPDFRenderer::MayEnter(const TPDFStream* stream) {
+    if (FChain.size() >= static_cast<std::size_t>(kMaxFormDepth) ||
+        std::find(FChain.begin(), FChain.end(), stream) != FChain.end() ||
+        FInterpreted >= kContentBudget) {
+        ++FSkippedForms;
+        return false;
+    }
+    return true;
+}
+
+const std::string& TPDFRenderer::DecodedContent(const TPDFStream* stream) {
+    auto it = FDecoded.find(stream);
+    if (it == FDecoded.end()) {
+        std::string data = stream->DecodedData();
+        // Offsets into content are 32-bit; nothing real comes near.
+        if (data.size() > kContentBudget)
+            data.resize(kContentBudget);
+        it = FDecoded.emplace(stream, std::move(data)).first;
+    }
+    return it->second;
+}
+
+void TPDFRenderer::InterpretStream(TPDFStream* stream) {
+    if (!stream || !MayEnter(stream))
+        return;
+    TPDFDictionary* dict = stream->Dictionary();
+    TPDFDictionary* resources = AsDictionary(inheritedValue(dict, "Resources"));
+    if (!resources && dict && dict->GetTypeName() == "XObject")
+        resources = FFormResources;
+    FStructure = stream->Owner;
+    const std::string& content = DecodedContent(stream);
+    FInterpreted += content.size() + kInterpretationCharge;
+    FChain.push_back(stream);
+    struct TPop {
+        std::vector<const TPDFStream*>& Chain;
+        ~TPop() { Chain.pop_back(); }
+    } pop{FChain};
+    TInterpretation run(*this, resources, content, FStructure);
+    run.Run();
+}
+
+void TPDFRenderer::InterpretAnnotations(TPDFDictionary* page) {
+    const TPDFArray* annots = AsArray(page->Get("Annots"));
+    if (!annots)
+        return;
+    for (TPDFObject* item : annots->Items()) {
+        const auto* ref = Cast<TPDFIndRef>(item);
+        TPDFDictionary* annot = ref ? AsDictionary(ref->Resolve()) : nullptr;
+        if (!annot)
+            continue;
+        const auto* flagsValue = Cast<TPDFNumeric>(annot->Get("F"));
+        const std::int32_t flags = flagsValue ? flagsValue->IntValue() : 0;
+        if ((flags & 2) != 0 || (flags & 32) != 0)
+            continue; // hidden, or not to be viewed
+        const TPDFArray* rect = numberArray(annot->Get("Rect"), 4);
+        const TPDFDictionary* ap = AsDictionary(annot->Get("AP"));
+        if (!rect || !ap)
+            continue;
+        TPDFObject* normal = ap->Get("N");
+        if (const TPDFDictionary* states = AsDictionary(normal)) {
+            const TPDFName* state = AsName(annot->Get("AS"));
+            normal = state ? states->Get(state->Value()) : nullptr;
+        }
+        TPDFStream* appearance = AsStream(normal);
+        if (!appearance || !appearance->Dictionary() ||
+            !numberArray(appearance->Dictionary()->Get("BBox"), 4))
+            continue;
+        const TPDFMatrix saved = Ctm;
+        Ctm = MatrixMultiply(translation(numberAt(rect, 0), numberAt(rect, 1)), Ctm);
+        struct TRestore {
+            TPDFMatrix& Ctm;
+            TPDFMatrix Saved;
+            ~TRestore() { Ctm = Saved; }
+        } restore{Ctm, saved};
+        InterpretStream(appearance);
+    }
+}
+
+const TPDFIndRef* TPDFRenderer::ReferenceFromText(TPDFStructure* store, std::string_view text) {
+    // "number generation R" with single spaces, as the graphics state writes it.
+    const std::size_t space = text.find(' ');
+    if (space == std::string_view::npos || text.size() < space + 3)
+        return nullptr;
+    std::int32_t objNum = 0, genNum = 0;
+    if (!TryReadInt32(text.substr(0, space), objNum) ||
+        !TryReadInt32(text.substr(space + 1, text.size() - space - 3), genNum))
+        return nullptr;
+    // References are kept for the run; a new store or a flood of distinct texts starts over.
+    if (store != FTextReferenceStore || FTextReferences.size() >= 4096) {
+        FTextReferences.clear();
+        FTextReferenceStore = store;
+    }
+    auto& ref = FTextReferences[std::string(text)];
+    if (!ref)
+        ref = std::make_unique<TPDFIndRef>(store, objNum, genNum);
+    return ref.get();
+}
+
+} // namespace korvel
