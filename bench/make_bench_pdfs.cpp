@@ -10,10 +10,15 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
+#include "support/FontPrograms.h"
 #include "support/PdfWriter.h"
 
 using tolvane_test::Deflate;
 using tolvane_test::PdfWriter;
+using tolvane_test::Put16;
+using tolvane_test::Put32;
 
 namespace {
 
@@ -267,6 +272,234 @@ std::string highestNumber(int pages) {
     return w.Finish();
 }
 
+
+// Fonts are selected through references only: every document of these kinds has its
+// Helvetica as object kFontObj.
+constexpr int kFontObj = 999;
+const std::string kHelvetica =
+    "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
+const std::string kHelveticaResources = "<< /Font << /F1 999 0 R >> >>";
+
+// A one-page document whose page has the given content (Flate when asked), resources and
+// extra objects from 5 on (the content is object 4).
+std::string onePage(const std::string& content, const std::string& resources,
+                    const std::vector<std::string>& extra = {}, bool compress = true,
+                    const std::string& pageExtra = "") {
+    PdfWriter w;
+    w.RootObj = 1;
+    w.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    w.Set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    w.Set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources " +
+                 resources + pageExtra + " >>");
+    if (compress)
+        w.SetStream(4, "/Filter /FlateDecode", Deflate(content));
+    else
+        w.SetStream(4, "", content);
+    for (std::size_t i = 0; i < extra.size(); ++i)
+        if (!extra[i].empty())
+            w.Set(5 + static_cast<int>(i), extra[i]);
+    w.Set(kFontObj, kHelvetica);
+    return w.Finish();
+}
+
+// `count` saves of the graphics state, then text.
+std::string saveFlood(std::int64_t count) {
+    std::string content;
+    content.reserve(static_cast<std::size_t>(count) * 2 + 64);
+    for (std::int64_t i = 0; i < count; ++i)
+        content += "q\n";
+    content += "BT /F1 12 Tf 72 720 Td (after the saves) Tj ET\n";
+    return onePage(content, kHelveticaResources);
+}
+
+// A content stream that inflates to `bytes` of text showing: the compressed data is written
+// chunk by chunk, so making it costs time but no memory.
+std::string inflateBomb(std::int64_t bytes) {
+    std::string chunk;
+    while (chunk.size() < (1u << 20))
+        chunk += "BT /F1 12 Tf 72 720 Td (inflated) Tj ET\n";
+    z_stream z{};
+    deflateInit(&z, 9);
+    std::string packed;
+    char buffer[1 << 16];
+    for (std::int64_t written = 0; written < bytes;) {
+        const std::int64_t take = std::min<std::int64_t>(bytes - written, chunk.size());
+        written += take;
+        z.next_in = reinterpret_cast<Bytef*>(chunk.data());
+        z.avail_in = static_cast<uInt>(take);
+        const int flush = written >= bytes ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(buffer);
+            z.avail_out = sizeof buffer;
+            deflate(&z, flush);
+            packed.append(buffer, sizeof buffer - z.avail_out);
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    PdfWriter w;
+    w.RootObj = 1;
+    w.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    w.Set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    w.Set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources " +
+                 kHelveticaResources + " >>");
+    w.SetStream(4, "/Filter /FlateDecode", packed);
+    w.Set(kFontObj, kHelvetica);
+    return w.Finish();
+}
+
+// One TJ array of `elements` elements: one-letter strings kept apart by adjustments, so that
+// every string begins a block of its own.
+std::string bigArray(std::int64_t elements) {
+    std::string content = "BT /F1 12 Tf 72 720 Td [";
+    for (std::int64_t i = 0; i < elements; i += 2)
+        content += "(a)-2000";
+    content += "] TJ ET\n";
+    return onePage(content, kHelveticaResources);
+}
+
+// `levels` levels of forms, each drawing the next `fanout` times; the last shows text.
+std::string formFan(std::int64_t levels, int fanout = 10) {
+    std::vector<std::string> extra;
+    const int first = 5;
+    for (int level = 0; level < levels; ++level) {
+        const int obj = first + level;
+        std::string content;
+        const bool last = level + 1 == levels;
+        for (int i = 0; i < fanout; ++i)
+            content += last ? "BT /F1 12 Tf 72 720 Td (leaf) Tj ET\n" : "/X Do\n";
+        const std::string resources =
+            last ? kHelveticaResources
+                 : "<< /XObject << /X " + num(obj + 1) + " 0 R >> >>";
+        extra.push_back("<< /Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources " +
+                        resources + " /Length " + num(content.size()) + " >>\nstream\n" +
+                        content + "\nendstream");
+    }
+    return onePage("/X Do\n", "<< /XObject << /X 5 0 R >> >>", extra);
+}
+
+// A form that draws itself and another that draws the first through a third, plus a widget
+// whose appearance draws itself.
+std::string selfDrawing(std::int64_t) {
+    const std::string selfContent = "BT /F1 12 Tf 72 720 Td (self) Tj ET /Me Do /Other Do\n";
+    const std::string appearance = "BT /F1 12 Tf 0 0 Td (widget) Tj ET /Me Do\n";
+    std::vector<std::string> extra = {
+        // 5: draws itself (as /Me) and 6 (as /Other)
+        "<< /Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << /Font << /F1 999 0 R "
+        ">> /XObject << /Me 5 0 R /Other 6 "
+        "0 R >> >> /Length " + num(selfContent.size()) + " >>\nstream\n" + selfContent +
+            "\nendstream",
+        // 6: draws 5
+        "<< /Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << /XObject << /Me 5 0 "
+        "R >> >> /Length 7 >>\nstream\n/Me Do\n\nendstream",
+        // 7: the widget, 8: its appearance drawing itself
+        "<< /Type /Annot /Subtype /Widget /Rect [10 10 100 30] /AP << /N 8 0 R >> >>",
+        "<< /Type /XObject /Subtype /Form /BBox [0 0 90 20] /Resources << /Font << /F1 999 0 R >> "
+        "/XObject << /Me 8 0 R >> >> /Length " +
+            num(appearance.size()) + " >>\nstream\n" + appearance + "\nendstream",
+    };
+    return onePage("/X Do\n", "<< /XObject << /X 5 0 R >> >>", extra, true, " /Annots [7 0 R]");
+}
+
+// Fonts that lie: a Type0 font that is its own descendant, a TrueType program whose directory
+// claims 65 535 tables at huge offsets, a CFF program whose INDEX claims 65 535 items, and a
+// ToUnicode map of `ranges` full ranges.
+std::string lyingFonts(std::int64_t ranges) {
+    std::string cmap = "/CIDInit /ProcSet findresource begin 12 dict begin begincmap\n"
+                       "1 begincodespacerange <0000> <FFFF> endcodespacerange\n";
+    for (std::int64_t i = 0; i < ranges; ++i)
+        cmap += "1 beginbfrange <0000> <FFFF> <0041> endbfrange\n";
+    cmap += "endcmap end end\n";
+    std::string sfnt;
+    Put32(sfnt, 0x00010000);
+    Put16(sfnt, 65535);
+    Put16(sfnt, 0);
+    Put16(sfnt, 0);
+    Put16(sfnt, 0);
+    for (const char* tag : {"head", "hmtx", "hhea", "cmap", "post", "maxp"}) {
+        sfnt += tag;
+        Put32(sfnt, 0);
+        Put32(sfnt, 0x7FFFFFF0);
+        Put32(sfnt, 0x7FFFFFF0);
+    }
+    std::string cff = "\x01\x00\x04\x01";
+    Put16(cff, 65535);
+    cff += '\x04';
+    Put32(cff, 1);
+    Put32(cff, 0x7FFFFFF0);
+    std::string content = "BT /T0 12 Tf 72 720 Td <0041004200430044> Tj ET\n"
+                          "BT /TT 12 Tf 72 700 Td (TrueType) Tj ET\n"
+                          "BT /C1 12 Tf 72 680 Td (Compact) Tj ET\n";
+    content += "BT /U 12 Tf 72 660 Td <";
+    for (int i = 0; i < 4096; ++i)
+        content += "0041";
+    content += "> Tj ET\n";
+    std::vector<std::string> extra = {
+        // 5: Type0 whose descendant is itself
+        "<< /Type /Font /Subtype /Type0 /BaseFont /Loop /Encoding /Identity-H "
+        "/DescendantFonts [5 0 R] >>",
+        "<< /Length " + num(sfnt.size()) + " >>\nstream\n" + sfnt + "\nendstream", // 6
+        "<< /Type /Font /Subtype /TrueType /BaseFont /Liar /FirstChar 32 /LastChar 126 "
+        "/FontDescriptor 8 0 R >>", // 7
+        "<< /Type /FontDescriptor /FontName /Liar /Flags 32 /FontFile2 6 0 R >>", // 8
+        "<< /Length " + num(cff.size()) + " /Subtype /Type1C >>\nstream\n" + cff +
+            "\nendstream", // 9
+        "<< /Type /Font /Subtype /Type1 /BaseFont /CffLiar /FontDescriptor 11 0 R >>", // 10
+        "<< /Type /FontDescriptor /FontName /CffLiar /Flags 32 /FontFile3 9 0 R >>",   // 11
+        "<< /Length " + num(cmap.size()) + " >>\nstream\n" + cmap + "\nendstream",  // 12
+        "<< /Type /Font /Subtype /Type0 /BaseFont /Mapped /Encoding /Identity-H "
+        "/DescendantFonts [14 0 R] /ToUnicode 12 0 R >>", // 13
+        "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /Mapped /CIDSystemInfo << /Registry "
+        "(Adobe) /Ordering (Identity) /Supplement 0 >> /DW 500 >>", // 14
+    };
+    return onePage(content,
+                   "<< /Font << /T0 5 0 R /TT 7 0 R /C1 10 0 R /U 13 0 R >> >>", extra);
+}
+
+// A long book: pages of 46 lines of kerned text in two fonts, with a running header.
+std::string book(int pages) {
+    PdfWriter w;
+    w.RootObj = 1;
+    w.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    w.Set(3, "<< /Font << /F1 " + num(4 + 2 * pages) + " 0 R /F2 " + num(5 + 2 * pages) +
+                 " 0 R >> >>");
+    w.Set(4 + 2 * pages, "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding "
+                         "/WinAnsiEncoding >>");
+    w.Set(5 + 2 * pages, "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Bold /Encoding "
+                         "/WinAnsiEncoding >>");
+    static const char* const kWords[] = {"the",    "quick", "brown",  "fox",   "jumps",
+                                         "over",   "lazy",  "dog",    "while", "reading",
+                                         "portable", "document", "text", "extraction", "of",
+                                         "pages",  "and",   "lines"};
+    std::string kids;
+    std::uint32_t seed = 12345;
+    const auto nextWord = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return kWords[(seed >> 16) % (sizeof kWords / sizeof *kWords)];
+    };
+    for (int p = 0; p < pages; ++p) {
+        const int page = 4 + 2 * p;
+        kids += num(page) + " 0 R ";
+        std::string content = "BT /F2 10 Tf 72 750 Td (Chapter " + num(p / 20 + 1) +
+                              ") Tj 400 0 Td (Page " + num(p + 1) + ") Tj ET\n";
+        content += "BT /F1 11 Tf 13 TL 72 720 Td\n";
+        for (int line = 0; line < 46; ++line) {
+            content += "[(";
+            for (int k = 0; k < 12; ++k) {
+                if (k)
+                    content += k % 4 == 0 ? ") -120 (" : " ";
+                content += nextWord();
+            }
+            content += ")] TJ T*\n";
+        }
+        content += "ET\n";
+        w.Set(page, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources 3 0 R "
+                    "/Contents " + num(page + 1) + " 0 R >>");
+        w.SetStream(page + 1, "/Filter /FlateDecode", Deflate(content));
+    }
+    w.Set(2, "<< /Type /Pages /Kids [" + kids + "] /Count " + num(pages) + " >>");
+    return w.Finish();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -290,6 +523,13 @@ int main(int argc, char** argv) {
          [](std::int64_t n) { return awkwardTree(static_cast<int>(n ? n : 20000), false); }},
         {"deep", [](std::int64_t n) { return deepChain(static_cast<int>(n ? n : 3000)); }},
         {"highest", [](std::int64_t n) { return highestNumber(static_cast<int>(n ? n : 40000)); }},
+        {"saves", [](std::int64_t n) { return saveFlood(n ? n : 5000000); }},
+        {"inflate", [](std::int64_t n) { return inflateBomb(n ? n : std::int64_t{4} << 30); }},
+        {"bigarray", [](std::int64_t n) { return bigArray(n ? n : 2000000); }},
+        {"formfan", [](std::int64_t n) { return formFan(n ? n : 10); }},
+        {"selfdraw", selfDrawing},
+        {"lyingfonts", [](std::int64_t n) { return lyingFonts(n ? n : 100); }},
+        {"book", [](std::int64_t n) { return book(static_cast<int>(n ? n : 2000)); }},
     };
     if (argc == 2 && std::string(argv[1]) == "list") {
         for (const auto& [name, fn] : kinds)

@@ -1,6 +1,8 @@
 #include "text/uPDFTextFunnel.h"
 
 #include <cmath>
+#include <cstring>
+#include <set>
 #include <unordered_map>
 
 #include "file/uPDFExtra.h"
@@ -38,7 +40,7 @@ bool inGrid(double g) {
 
 // A font name or text as a record field: CR bytes become spaces so that a record never
 // breaks, quotes and backslashes get a backslash, the whole between double quotes.
-void appendQuoted(std::string& out, const std::string& value) {
+void appendQuoted(std::string& out, std::string_view value) {
     out += '"';
     for (const char ch : value) {
         if (ch == '\r') {
@@ -54,31 +56,58 @@ void appendQuoted(std::string& out, const std::string& value) {
 
 } // namespace
 
-// Blocks grouped by the fields that must be equal for a join (font name, matrix key, colour);
-// within a group a grid on the blocks' lower right corners, with cells as large as the size
-// of the group's first usable run, so that a search reads only the few cells around the run.
+// Blocks grouped by the fields that must be equal for a join (font name, matrix key, colour).
+// Within a group only the distinct lower-right corners matter: every block ending at one point
+// is as far from a run as the others, and the first of them in begin order is the one a scan
+// would find. The distinct corners sit on a grid whose cells are as large as the size of the
+// group's first usable run, so that a search reads only the few cells around the run.
 struct TPDFTextFunnel::TIndex {
-    struct TGroup {
-        double Cell = 0; // 0 until a run of usable size arrives: until then all blocks are far
-        std::unordered_map<std::uint64_t, std::vector<std::size_t>> Cells;
-        std::vector<std::size_t> Far;
-        std::vector<std::size_t> All; // in begin order
+    static constexpr std::size_t kNone = ~std::size_t{0};
+
+    struct TPointKey {
+        std::uint64_t X = 0, Y = 0;
+        friend bool operator==(const TPointKey&, const TPointKey&) = default;
     };
-    struct TPlace {
-        std::size_t Group = 0;
+    struct TPointHash {
+        std::size_t operator()(const TPointKey& k) const noexcept {
+            std::uint64_t h = k.X * 0x9E3779B97F4A7C15ull;
+            h ^= (k.Y + 0x632BE59BD9B4E019ull + (h << 6) + (h >> 2));
+            return static_cast<std::size_t>(h ^ (h >> 29));
+        }
+    };
+    // One distinct corner and the blocks that end there: the first in begin order apart, the
+    // others (rare: text drawn twice at one place) in order.
+    struct TPoint {
+        TPDFPoint At;
+        std::size_t First = kNone;
+        std::unique_ptr<std::set<std::size_t>> Rest;
         std::uint64_t Cell = kFarCell;
+        std::size_t Slot = 0; // position in its cell's list or in Far
+    };
+    struct TGroup {
+        std::string FontName, MatrixKey, Colour; // the texts the group's blocks view
+        double Cell = 0; // 0 until a run of usable size arrives: until then all points are far
+        std::unordered_map<TPointKey, TPoint, TPointHash> Points;
+        std::unordered_map<std::uint64_t, std::vector<TPoint*>> Cells;
+        std::vector<TPoint*> Far;
+        std::vector<std::size_t> All; // blocks in begin order
     };
 
     std::unordered_map<std::string, std::size_t> GroupOf;
-    std::vector<TGroup> Groups;
-    std::vector<TPlace> Places; // per block
+    std::vector<std::unique_ptr<TGroup>> Groups; // stable: blocks view their texts
+    std::vector<std::size_t> GroupOfBlock;
+    // The group and matrix key of the last run: runs of one string share them.
+    std::size_t LastGroup = kNone;
+    TPDFMatrix LastMatrix;
+    std::string LastMatrixKey;
 
-    static std::string KeyOf(const std::string& font, const std::string& matrixKey,
-                             const std::string& colour) {
-        // Lengths in front keep the three byte strings apart whatever bytes they hold.
-        std::string key = std::to_string(font.size()) + ':' + font +
-                          std::to_string(matrixKey.size()) + ':' + matrixKey;
-        key += colour;
+    static TPointKey KeyOf(const TPDFPoint& p) {
+        // -0 and 0 are one point.
+        const double x = p.x == 0 ? 0.0 : p.x;
+        const double y = p.y == 0 ? 0.0 : p.y;
+        TPointKey key;
+        std::memcpy(&key.X, &x, sizeof x);
+        std::memcpy(&key.Y, &y, sizeof y);
         return key;
     }
 
@@ -92,57 +121,107 @@ struct TPDFTextFunnel::TIndex {
         return packCell(gx, gy);
     }
 
+    static std::vector<TPoint*>& ListOf(TGroup& group, const TPoint& point) {
+        return point.Cell == kFarCell ? group.Far : group.Cells[point.Cell];
+    }
+
+    static void Place(TGroup& group, TPoint& point) {
+        point.Cell = CellOf(group, point.At);
+        std::vector<TPoint*>& list = ListOf(group, point);
+        point.Slot = list.size();
+        list.push_back(&point);
+    }
+
+    // Corners that are not finite are never within any distance of a run: they are not kept.
     void Insert(std::size_t block, const TPDFPoint& lowerRight) {
-        TPlace& place = Places[block];
-        TGroup& group = Groups[place.Group];
-        place.Cell = CellOf(group, lowerRight);
-        if (place.Cell == kFarCell)
-            group.Far.push_back(block);
-        else
-            group.Cells[place.Cell].push_back(block);
+        if (!std::isfinite(lowerRight.x) || !std::isfinite(lowerRight.y))
+            return;
+        TGroup& group = *Groups[GroupOfBlock[block]];
+        auto [it, made] = group.Points.try_emplace(KeyOf(lowerRight));
+        TPoint& point = it->second;
+        if (made) {
+            point.At = lowerRight;
+            Place(group, point);
+        }
+        if (point.First == kNone) {
+            point.First = block;
+            return;
+        }
+        if (!point.Rest)
+            point.Rest = std::make_unique<std::set<std::size_t>>();
+        if (block < point.First)
+            std::swap(block, point.First);
+        point.Rest->insert(block);
     }
 
-    void Remove(std::size_t block) {
-        const TPlace& place = Places[block];
-        TGroup& group = Groups[place.Group];
-        std::vector<std::size_t>* list = &group.Far;
-        if (place.Cell != kFarCell) {
-            const auto cell = group.Cells.find(place.Cell);
-            if (cell == group.Cells.end())
-                return;
-            list = &cell->second;
+    void Remove(std::size_t block, const TPDFPoint& lowerRight) {
+        if (!std::isfinite(lowerRight.x) || !std::isfinite(lowerRight.y))
+            return;
+        TGroup& group = *Groups[GroupOfBlock[block]];
+        const auto it = group.Points.find(KeyOf(lowerRight));
+        if (it == group.Points.end())
+            return;
+        TPoint& point = it->second;
+        if (point.First != block) {
+            if (point.Rest)
+                point.Rest->erase(block);
+            return;
         }
-        for (std::size_t i = 0; i < list->size(); ++i) {
-            if ((*list)[i] == block) {
-                (*list)[i] = list->back();
-                list->pop_back();
-                break;
+        if (point.Rest && !point.Rest->empty()) {
+            point.First = *point.Rest->begin();
+            point.Rest->erase(point.Rest->begin());
+            return;
+        }
+        std::vector<TPoint*>& list = ListOf(group, point);
+        list[point.Slot] = list.back();
+        list[point.Slot]->Slot = point.Slot;
+        list.pop_back();
+        if (list.empty() && point.Cell != kFarCell)
+            group.Cells.erase(point.Cell);
+        group.Points.erase(it);
+    }
+
+    // The group of a run, made when missing; a group without a grid gets one from the first
+    // run of usable size, and its far points move into the grid then, once.
+    std::size_t GroupFor(const TextRun& run, const std::string& matrixKey) {
+        std::size_t index = LastGroup;
+        if (index == kNone || Groups[index]->FontName != run.FontName ||
+            Groups[index]->MatrixKey != matrixKey || Groups[index]->Colour != run.Colour) {
+            // Lengths in front keep the three byte strings apart whatever bytes they hold.
+            std::string key = std::to_string(run.FontName.size()) + ':' + run.FontName +
+                              std::to_string(matrixKey.size()) + ':' + matrixKey + run.Colour;
+            const auto found = GroupOf.find(key);
+            if (found == GroupOf.end()) {
+                index = Groups.size();
+                auto group = std::make_unique<TGroup>();
+                group->FontName = run.FontName;
+                group->MatrixKey = matrixKey;
+                group->Colour = run.Colour;
+                Groups.push_back(std::move(group));
+                GroupOf.emplace(std::move(key), index);
+            } else {
+                index = found->second;
             }
+            LastGroup = index;
         }
-    }
-
-    // The group of the key, made when missing; a group without a grid gets one from the first
-    // run of usable size, and its far blocks move into the grid then, once.
-    std::size_t GroupFor(const std::string& key, double size,
-                         const std::vector<TPDFTextFunnelBlock>& blocks) {
-        auto found = GroupOf.find(key);
-        std::size_t index;
-        if (found == GroupOf.end()) {
-            index = Groups.size();
-            Groups.emplace_back();
-            GroupOf.emplace(key, index);
-        } else {
-            index = found->second;
-        }
-        TGroup& group = Groups[index];
-        if (group.Cell <= 0 && usableCellSize(size)) {
-            group.Cell = size;
-            std::vector<std::size_t> far;
+        TGroup& group = *Groups[index];
+        if (group.Cell <= 0 && usableCellSize(run.Size)) {
+            group.Cell = run.Size;
+            std::vector<TPoint*> far;
             far.swap(group.Far);
-            for (const std::size_t block : far)
-                Insert(block, blocks[block].LowerRight);
+            for (TPoint* point : far)
+                Place(group, *point);
         }
         return index;
+    }
+
+    const std::string& MatrixKeyOf(const TPDFMatrix& m) {
+        if (LastMatrixKey.empty() || m.a != LastMatrix.a || m.b != LastMatrix.b ||
+            m.c != LastMatrix.c || m.d != LastMatrix.d) {
+            LastMatrixKey = TextMatrixKey(m);
+            LastMatrix = m;
+        }
+        return LastMatrixKey;
     }
 };
 
@@ -161,10 +240,20 @@ TPDFTextFunnel::~TPDFTextFunnel() = default;
 void TPDFTextFunnel::Clear() {
     FBlocks.clear();
     FIndex = std::make_unique<TIndex>();
+    FTextBytes = 0;
+    FDroppedRuns = 0;
+    FExamined = 0;
 }
 
 void TPDFTextFunnel::AddRun(const TextRun& run) {
-    const std::string matrixKey = TextMatrixKey(run.Matrix);
+    const bool joinAllowed = FJoinAllowed;
+    FJoinAllowed = true;
+    if (FTextBytes + run.Text.size() + 1 > kMaxText) {
+        ++FDroppedRuns;
+        return;
+    }
+    TIndex& index = *FIndex;
+    const std::string& matrixKey = index.MatrixKeyOf(run.Matrix);
     const TPDFMatrix& m = run.Matrix;
     const double end = run.Start + run.Width;
     const double top = run.Bottom + run.Height;
@@ -173,25 +262,25 @@ void TPDFTextFunnel::AddRun(const TextRun& run) {
     const TPDFPoint upperRight = TransformPoint(m, end, top);
     const TPDFPoint upperLeft = TransformPoint(m, run.Start, top);
 
-    TIndex& index = *FIndex;
-    const std::size_t group =
-        index.GroupFor(TIndex::KeyOf(run.FontName, matrixKey, run.Colour), run.Size, FBlocks);
+    const std::size_t group = index.GroupFor(run, matrixKey);
 
     const std::size_t none = FBlocks.size();
     std::size_t direct = none; // first block closer than Size / 5
     std::size_t spaced = none; // first block closer than Size
-    if (FJoinAllowed && run.Size > 0) {
+    if (joinAllowed && run.Size > 0 && FExamined < kSearchBudget) {
         const double nearLimit = run.Size / 5;
-        const auto consider = [&](std::size_t block) {
+        const auto weigh = [&](std::size_t block, const TPDFPoint& at) {
+            ++FExamined;
             if (block >= direct)
                 return;
-            const double distance = distanceOf(FBlocks[block].LowerRight, lowerLeft);
+            const double distance = distanceOf(at, lowerLeft);
             if (distance < nearLimit)
                 direct = block;
             if (distance < run.Size && block < spaced)
                 spaced = block;
         };
-        const TIndex::TGroup& g = index.Groups[group];
+        const auto consider = [&](const TIndex::TPoint* point) { weigh(point->First, point->At); };
+        const TIndex::TGroup& g = *index.Groups[group];
         const double r = run.Size;
         bool gridded = g.Cell > 0;
         double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
@@ -207,54 +296,62 @@ void TPDFTextFunnel::AddRun(const TextRun& run) {
                       cells <= kMaxSearchCells && cells <= static_cast<double>(g.All.size());
         }
         if (gridded) {
-            for (double gx = x0; gx <= x1; ++gx) {
+            for (double gx = x0; gx <= x1 && FExamined < kSearchBudget; ++gx) {
                 for (double gy = y0; gy <= y1; ++gy) {
                     const auto cell = g.Cells.find(packCell(gx, gy));
                     if (cell == g.Cells.end())
                         continue;
-                    for (const std::size_t block : cell->second)
-                        consider(block);
+                    for (const TIndex::TPoint* point : cell->second)
+                        consider(point);
                 }
             }
-            for (const std::size_t block : g.Far)
-                consider(block);
+            for (const TIndex::TPoint* point : g.Far)
+                consider(point);
         } else {
             for (const std::size_t block : g.All) {
-                consider(block);
-                if (direct != none)
+                weigh(block, FBlocks[block].LowerRight);
+                if (direct != none || FExamined >= kSearchBudget)
                     break; // All is in begin order: nothing later can win
             }
         }
     }
-    FJoinAllowed = true;
 
     const std::size_t target = direct != none ? direct : spaced;
     if (target != none) {
         TPDFTextFunnelBlock& block = FBlocks[target];
-        if (direct == none)
+        if (direct == none) {
             block.Text += ' ';
+            ++FTextBytes;
+        }
         block.Text += run.Text;
+        FTextBytes += run.Text.size();
+        index.Remove(target, block.LowerRight);
         block.LowerRight = lowerRight;
         block.UpperRight = upperRight;
-        index.Remove(target);
         index.Insert(target, lowerRight);
         return;
     }
+    if (FBlocks.size() >= kMaxBlocks) {
+        ++FDroppedRuns;
+        return;
+    }
 
+    const TIndex::TGroup& g = *index.Groups[group];
     TPDFTextFunnelBlock block;
     block.LowerLeft = lowerLeft;
     block.LowerRight = lowerRight;
     block.UpperRight = upperRight;
     block.UpperLeft = upperLeft;
     block.Text = run.Text;
-    block.FontName = run.FontName;
-    block.MatrixKey = matrixKey;
-    block.Colour = run.Colour;
+    block.FontName = g.FontName;
+    block.MatrixKey = g.MatrixKey;
+    block.Colour = g.Colour;
     block.Size = run.Size;
+    FTextBytes += run.Text.size();
     FBlocks.push_back(std::move(block));
     const std::size_t added = FBlocks.size() - 1;
-    index.Places.push_back({group, kFarCell});
-    index.Groups[group].All.push_back(added);
+    index.GroupOfBlock.push_back(group);
+    index.Groups[group]->All.push_back(added);
     index.Insert(added, lowerRight);
 }
 

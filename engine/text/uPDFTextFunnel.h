@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "text/uPDFMatrix.h"
@@ -37,10 +38,12 @@ struct TPDFTextFunnelBlock {
     TPDFPoint UpperRight; // end and top of the last run
     TPDFPoint UpperLeft;  // start and top of the first run
     std::string Text;
-    std::string FontName;  // from the first run
-    std::string MatrixKey; // a, b, c, d of the first run's matrix, 4 decimals each, unseparated
-    std::string Colour;    // from the first run
-    double Size = 0;       // from the first run
+    // From the first run. The texts are kept once per funnel (blocks of one font, orientation
+    // and colour share them) and stay valid until Clear or the funnel's end.
+    std::string_view FontName;
+    std::string_view MatrixKey; // a, b, c, d of the first run's matrix, 4 decimals, unseparated
+    std::string_view Colour;
+    double Size = 0;
 };
 
 // The matrix key of a run: runs in the same orientation and scale have equal keys.
@@ -48,6 +51,16 @@ std::string TextMatrixKey(const TPDFMatrix& matrix);
 
 class TPDFTextFunnel {
 public:
+    // A page of more blocks than this is hostile (real pages have a few thousand): a run that
+    // would begin a further block is dropped; runs still join the blocks there are.
+    static constexpr std::size_t kMaxBlocks = 500000;
+    // Bytes of text all blocks together hold at most; text past it is dropped.
+    static constexpr std::size_t kMaxText = std::size_t{256} << 20;
+    // Block ends a page's join searches look at, all runs together. Real pages look at a few
+    // per run; content made to pile thousands of block ends around every run start stops
+    // joining once this is spent, instead of costing time with the square of its runs.
+    static constexpr std::uint64_t kSearchBudget = std::uint64_t{64} << 20;
+
     TPDFTextFunnel();
     ~TPDFTextFunnel();
     TPDFTextFunnel(const TPDFTextFunnel&) = delete;
@@ -79,12 +92,18 @@ public:
     void WriteRecords(std::string& text) const;
 
     const std::vector<TPDFTextFunnelBlock>& Blocks() const { return FBlocks; }
+    // Runs dropped at kMaxBlocks and kMaxText, block ends examined (for tests and measures).
+    std::uint64_t DroppedRuns() const { return FDroppedRuns; }
+    std::uint64_t Examined() const { return FExamined; }
 
 private:
     struct TIndex;
 
     std::vector<TPDFTextFunnelBlock> FBlocks;
     bool FJoinAllowed = true;
+    std::size_t FTextBytes = 0;
+    std::uint64_t FDroppedRuns = 0;
+    std::uint64_t FExamined = 0;
     // Finds the same block as a scan of all blocks in order, without looking at all of them.
     std::unique_ptr<TIndex> FIndex;
 };

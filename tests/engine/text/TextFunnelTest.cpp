@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -230,6 +232,7 @@ namespace {
 // The join rule as a scan of every block in order, twice at most.
 struct PlainFunnel {
     std::vector<TPDFTextFunnelBlock> blocks;
+    std::set<std::string> texts; // what the blocks' font, key and colour view
     bool joinAllowed = true;
 
     void addRun(const TextRun& run) {
@@ -266,7 +269,11 @@ struct PlainFunnel {
             target->UpperRight = ur;
             return;
         }
-        blocks.push_back({ll, lr, ur, ul, run.Text, run.FontName, key, run.Colour, run.Size});
+        const auto keep = [this](const std::string& text) -> std::string_view {
+            return *texts.insert(text).first;
+        };
+        blocks.push_back({ll, lr, ur, ul, run.Text, keep(run.FontName), keep(key),
+                          keep(run.Colour), run.Size});
     }
 };
 
