@@ -991,8 +991,13 @@ void TPDFRenderer::TInterpretation::ShowText() {
     matrix = MatrixMultiply(
         {State.FontSize * State.HorizontalScale / 100 / unit, 0, 0, State.FontSize / unit, 0, 0},
         matrix);
-    const TPDFPoint origin = TransformPoint(matrix, 0, 0);
-    const TPDFPoint up = TransformPoint(matrix, 0, unit);
+    // The size on the page is that of one text-space unit upward. (Measured in glyph space,
+    // a Type 3 font's size would shrink by its font matrix: 0.012 for a 12-point font.)
+    const TPDFMatrix textSpace = MatrixMultiply(
+        {State.FontSize * State.HorizontalScale / 100, 0, 0, State.FontSize, 0, 0},
+        MatrixMultiply(State.TextMatrix, R.Ctm));
+    const TPDFPoint origin = TransformPoint(textSpace, 0, 0);
+    const TPDFPoint up = TransformPoint(textSpace, 0, 1);
 
     TextRun run;
     run.Matrix = matrix;
@@ -1071,7 +1076,10 @@ void TPDFRenderer::TInterpretation::ShowText() {
         funnel.SetJoinAllowed(true);
         addRun(words ? FPendingWord : stringText, start, advance - start);
     }
-    State.TextMatrix = MatrixMultiply(translation(size * advance / unit, 0), State.TextMatrix);
+    // The advance is not scaled horizontally. A Type 3 advance is in glyph space, which its
+    // font matrix takes to text space.
+    const double textAdvance = type3 ? advance * type3->FontMatrix[0] : advance / unit;
+    State.TextMatrix = MatrixMultiply(translation(size * textAdvance, 0), State.TextMatrix);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1141,10 +1149,13 @@ void TPDFRenderer::Interpret(TPDFObject* object) {
     if (content.size() > kContentBudget)
         content.resize(kContentBudget);
     FInterpreted += content.size() + kInterpretationCharge;
+    const TPDFMatrix start = Ctm;
     {
         TInterpretation run(*this, resources, content, FStructure);
         run.Run();
     }
+    // Appearances are placed in the page's space, whatever matrix the content left behind.
+    Ctm = start;
     InterpretAnnotations(page);
 }
 
