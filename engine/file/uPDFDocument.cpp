@@ -667,9 +667,17 @@ void TPDFDocument::LoadObject(TPDFIndObj* slot) {
                 const std::string_view rest = t.substr(i);
                 value = FStore->Parse(rest);
                 if (TPDFDictionary* dict = AsDictionary(value)) {
-                    std::string data;
-                    if (FindStreamData(rest, dict, data))
-                        value = FStore->CreateStream(dict, std::move(data));
+                    std::string_view data;
+                    if (FindStreamData(rest, dict, data)) {
+                        // Data inside the file is read in place: the file's bytes live as
+                        // long as the store. Text made elsewhere (an object stream's) is copied.
+                        const char* file = FFileData.data();
+                        if (data.data() >= file && data.data() + data.size() <= file + FFileData.size()) {
+                            value = FStore->CreateStreamView(dict, data);
+                        } else {
+                            value = FStore->CreateStream(dict, std::string(data));
+                        }
+                    }
                 }
             }
         }
@@ -683,7 +691,7 @@ void TPDFDocument::LoadObject(TPDFIndObj* slot) {
 }
 
 bool TPDFDocument::FindStreamData(std::string_view text, const TPDFDictionary* dict,
-                                  std::string& data) {
+                                  std::string_view& data) {
     if (text.find("stream") == std::string_view::npos ||
         text.find("endstream") == std::string_view::npos)
         return false;
@@ -714,7 +722,7 @@ bool TPDFDocument::FindStreamData(std::string_view text, const TPDFDictionary* d
         return false;
     const auto available = static_cast<std::int64_t>(text.size() - start);
     const std::int64_t count = std::clamp<std::int64_t>(number->IntValue(), 0, available);
-    data.assign(text.substr(start, static_cast<std::size_t>(count)));
+    data = text.substr(start, static_cast<std::size_t>(count));
     return true;
 }
 

@@ -140,7 +140,7 @@ private:
     // The slot recorded for these numbers, without making a slot for a null entry.
     TPDFIndObj* IndexedSlot(std::int32_t objNum, std::int32_t genNum) const;
     // The stream data of a dictionary parsed from an object's text, when the text holds one.
-    bool FindStreamData(std::string_view text, const TPDFDictionary* dict, std::string& data);
+    bool FindStreamData(std::string_view text, const TPDFDictionary* dict, std::string_view& data);
     // The value of another slot met while loading one (an indirect `Length`, an object
     // stream): nullptr once the nesting bound is reached.
     TPDFObject* NestedObject(TPDFIndObj* slot);

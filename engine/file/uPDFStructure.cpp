@@ -676,10 +676,22 @@ TPDFStream::TPDFStream(TPDFStructure* owner, TPDFDictionary* dictionary, std::st
 
 void TPDFStream::SetRawData(std::string data) {
     FRawData = std::move(data);
+    FRawView.reset();
     ++FDataVersion;
+    SetLengthEntry();
+}
+
+void TPDFStream::SetRawView(std::string_view data) {
+    std::string().swap(FRawData);
+    FRawView = data;
+    ++FDataVersion;
+    SetLengthEntry();
+}
+
+void TPDFStream::SetLengthEntry() {
     if (!FDictionary)
         return;
-    const double length = static_cast<double>(FRawData.size());
+    const double length = static_cast<double>(RawData().size());
     if (TPDFNumeric* number = Cast<TPDFNumeric>(FDictionary->Get("Length", false)))
         number->SetValue(length);
     else if (Owner)
@@ -718,7 +730,7 @@ bool TPDFStream::HoldsDirectly(const TPDFObject* value) const {
 void TPDFStream::WriteText(std::string& out, int depth) const {
     WriteChild(FDictionary, out, depth);
     out += "stream\n";
-    out += FRawData;
+    out += RawData();
     out += "\nendstream";
 }
 
@@ -1297,6 +1309,12 @@ TPDFStream* TPDFStructure::CreateStream(TPDFDictionary* dictionary, std::string 
         return CreateStream(std::move(data));
     TPDFStream* stream = Make<TPDFStream>(std::move(dictionary), std::string());
     stream->SetRawData(std::move(data));
+    return stream;
+}
+
+TPDFStream* TPDFStructure::CreateStreamView(TPDFDictionary* dictionary, std::string_view data) {
+    TPDFStream* stream = CreateStream(dictionary, std::string());
+    stream->SetRawView(data);
     return stream;
 }
 

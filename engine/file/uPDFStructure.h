@@ -13,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -263,14 +264,18 @@ public:
     TPDFStream(TPDFStructure* owner, TPDFDictionary* dictionary, std::string rawData);
 
     TPDFDictionary* Dictionary() const { return FDictionary; }
-    const std::string& RawData() const { return FRawData; }
+    // The raw bytes: the stream's own, or a view of bytes that outlive it (a loaded file's).
+    std::string_view RawData() const { return FRawView ? *FRawView : std::string_view(FRawData); }
     // Stores the bytes and sets `Length` to their count.
     void SetRawData(std::string data);
     // Replaces raw data without touching `Length` (decryption in place).
     void ReplaceRawData(std::string data) {
         FRawData = std::move(data);
+        FRawView.reset();
         ++FDataVersion;
     }
+    // SetRawData for bytes read in place: the caller keeps them alive as long as the stream.
+    void SetRawView(std::string_view data);
     // Force-releases the current dictionary and takes the given one.
     void SetDictionary(TPDFDictionary* dictionary);
     // The raw data run through the stream's filter chain.
@@ -286,8 +291,11 @@ protected:
     void WriteText(std::string& out, int depth) const override;
 
 private:
+    void SetLengthEntry();
+
     TPDFDictionary* FDictionary;
     std::string FRawData;
+    std::optional<std::string_view> FRawView;
     std::uint64_t FDataVersion = 0;
 };
 
@@ -370,6 +378,8 @@ public:
     TPDFStream* CreateStream(std::string data);
     // A stream over a dictionary of this store (which it takes as its own); `Length` is set.
     TPDFStream* CreateStream(TPDFDictionary* dictionary, std::string data);
+    // The same over bytes that outlive the store (a loaded file's), read in place.
+    TPDFStream* CreateStreamView(TPDFDictionary* dictionary, std::string_view data);
     TPDFIndRef* CreateRef(std::int32_t objNum, std::int32_t genNum);
 
     // A name on the common-name list reuses the first owned name of that value; any other text

@@ -64,7 +64,7 @@ std::string show(TPDFDocument& doc, int num) {
     if (!value)
         return "none";
     if (const TPDFStream* stream = AsStream(value))
-        return stream->RawData();
+        return std::string(stream->RawData());
     if (const auto* text = Cast<TPDFString>(value))
         return "(" + text->Value + ")";
     if (const TPDFArray* array = AsArray(value))

@@ -337,7 +337,7 @@ TEST(Security, NothingIsDecryptedBeforeAPasswordNorTwice) {
     TPDFSecurityHandler& s = doc->Security();
     ASSERT_FALSE(s.PasswordApplied());
     TPDFIndObj* slot = doc->FindIndirect(4, 0);
-    const std::string raw = AsStream(doc->ObjectOf(slot))->RawData();
+    const std::string raw(AsStream(doc->ObjectOf(slot))->RawData());
     s.DecryptObject(slot);
     s.DecryptGraph(3, 0);
     EXPECT_FALSE(slot->Decrypted);
