@@ -1,6 +1,7 @@
 // Fuzzes loading a whole document and walking its pages: page count, selection, sizes,
 // resources, every content stream's decoded data, the page text in content order (plain and as
-// records, in both text encodings), the security answers and the empty password.
+// records, in both text encodings), the positioned text of the page interpreter (options 3
+// and 4), the security answers and the empty password.
 // Nothing is caught: anything that escapes is a finding.
 #include <algorithm>
 #include <string>
@@ -31,6 +32,7 @@ int tolvane_fuzz::FuzzDocument(const std::uint8_t* data, std::size_t size) {
                                         : korvel::TTextEncoding::Utf8);
         korvel.GetPageText(0);
         korvel.GetPageText(2);
+        korvel.GetPageText(page % 2 ? 3 : 4);
     }
     for (int item = 0; item <= 10; ++item)
         korvel.SecurityInfo(item);

@@ -196,8 +196,11 @@ private:
     }
     // The mapped text of the bytes: the text of each code in turn.
     void AppendMapped(std::string_view bytes) {
-        for (const char ch : bytes)
+        for (const char ch : bytes) {
+            if (FOut.size() >= kMaxText)
+                return;
             FOut += CodeText[static_cast<unsigned char>(ch)];
+        }
     }
     void Record(double x, std::string_view bytes, bool doubleBackslashes) {
         FOut += NumberToText(0, 2, x);
@@ -210,8 +213,11 @@ private:
         FOut += ",\"";
         FOut += BaseFontName;
         FOut += "\",\"";
-        for (const char ch : bytes)
+        for (const char ch : bytes) {
+            if (FOut.size() >= kMaxText)
+                break;
             appendEscaped(FOut, CodeText[static_cast<unsigned char>(ch)], doubleBackslashes);
+        }
         FOut += "\"\r\n";
     }
     // The line tests of Td, TD and Tm after their horizontal test: one line end for a move of
@@ -285,7 +291,7 @@ const std::array<TPDFExtractor::TRun::TOperator, 19> TPDFExtractor::TRun::kOpera
 void TPDFExtractor::TRun::Execute() {
     for (;;) {
         FToken = FLexer.Next();
-        if (FToken.empty())
+        if (FToken.empty() || FOut.size() >= kMaxText)
             break;
         try {
             if (FToken.front() == '(')

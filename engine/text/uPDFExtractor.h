@@ -43,6 +43,10 @@ void CleanUpExtractedText(std::string& text);
 
 class TPDFExtractor {
 public:
+    // The text of one page is cut here: a font whose codes each stand for many characters
+    // could otherwise turn a page of content into gigabytes.
+    static constexpr std::size_t kMaxText = std::size_t{256} << 20;
+
     // resources: the page's resource dictionary, may be nullptr. Neither is owned.
     TPDFExtractor(const TPDFDictionary* resources, TPDFFontCollection& fonts);
     ~TPDFExtractor();

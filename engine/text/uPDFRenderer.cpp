@@ -1036,15 +1036,18 @@ void TPDFRenderer::TInterpretation::ShowText() {
         FPendingWord.clear();
         stringText.clear();
         const auto takeCode = [&](std::string_view text, double width) {
+            // A string's text cannot outgrow what the funnel keeps at most, however many
+            // bytes a code's text has.
+            const bool room = FPendingWord.size() + stringText.size() < TPDFTextFunnel::kMaxText;
             if (words) {
                 if (text == " " && !FPendingWord.empty()) {
                     addRun(FPendingWord, start, advance - start);
                     funnel.SetJoinAllowed(false);
                     start = advance + width;
-                } else {
+                } else if (room) {
                     FPendingWord += text;
                 }
-            } else {
+            } else if (room) {
                 stringText += text;
             }
             advance += width;
