@@ -2,10 +2,13 @@
 // window's questions answered by the test and its log recorded.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <fstream>
+#include <stdexcept>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -302,6 +305,25 @@ TEST_F(ExtractionTest, AFailedRunLeavesTheEarlierFileAsItWas) {
     ASSERT_EQ(Errors.size(), 1u);
     EXPECT_EQ(Errors[0].rfind("Can not write file: " + Output->toStdString(), 0), 0u);
     EXPECT_TRUE(Questions.empty());
+}
+
+TEST_F(ExtractionTest, AnErrorDuringTheRunWritesNothing) {
+    const QString pdf = Write("three.pdf", pagesPdf(3));
+    Output = Path("three.txt");
+    writeBytes(*Output, "earlier text");
+    Hooks.ShowProgress = [](int page) {
+        if (page == 2)
+            throw std::runtime_error("text production failed");
+    };
+    TExtraction& failing = Make();
+    const std::int32_t blank = failing.Engine().SelectedDocument();
+    ASSERT_EQ(failing.OpenPdfFile(pdf), TOpenResult::Opened);
+    EXPECT_EQ(failing.aExtractExecute(), TRunResult::Failed);
+    EXPECT_EQ(Errors, std::vector<std::string>{"text production failed"});
+    EXPECT_EQ(readBytes(*Output), "earlier text") << "page 1 was not committed";
+    EXPECT_EQ(failing.Engine().SelectedDocument(), blank);
+    EXPECT_FALSE(failing.Running());
+    EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files).size(), 2) << "no temporary file is left";
 }
 
 TEST_F(ExtractionTest, APasswordThatNoLongerOpensTheFileWritesNothing) {
