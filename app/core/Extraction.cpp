@@ -206,7 +206,8 @@ TOpenResult TExtraction::OpenPdfFile(const QString& path) {
                     return TOpenResult::Cancelled;
                 }
                 FPassword = *typed;
-                const int result = FEngine->SetPassword(EncodeText(FPassword, korvel::TTextEncoding::Cp1252));
+                const int result =
+                    FEngine->SetPassword(EncodeText(FPassword, korvel::TTextEncoding::Cp1252));
                 if (result == 1 || result == 2 || result == 3 || result == 5)
                     break;
             }
@@ -222,8 +223,9 @@ TOpenResult TExtraction::OpenPdfFile(const QString& path) {
     }
 
     const int pageCount = FEngine->PageCount();
-    AddLog(QStringLiteral("Current file is: %1\r\n Pages: %2\r\n Press Extract button to extract text")
-               .arg(path, QString::number(pageCount)));
+    AddLog(
+        QStringLiteral("Current file is: %1\r\n Pages: %2\r\n Press Extract button to extract text")
+            .arg(path, QString::number(pageCount)));
     FOpenedPageCount = pageCount;
     SetCurrentFile(path);
     FSettings.ResetRange(FOpenedPageCount);
@@ -282,14 +284,15 @@ TRunResult TExtraction::aExtractExecute() {
 TRunResult TExtraction::RunPages(TOutput& output, const QString& outputPath) {
     // The password of the opening (or the empty one). A file that needs a password which no
     // longer opens it has changed since it was opened: its text would come out undecrypted.
-    const int passwordResult = FEngine->SetPassword(EncodeText(FPassword, korvel::TTextEncoding::Cp1252));
+    const int passwordResult =
+        FEngine->SetPassword(EncodeText(FPassword, korvel::TTextEncoding::Cp1252));
     const int encrypted = FEngine->Encrypted();
     if (encrypted == 2) {
         AddLog(QStringLiteral("Unknown Encryption."));
         return TRunResult::Failed;
     }
-    if (encrypted == 1 && FEngine->SecurityInfo(1) == 3 &&
-        passwordResult != 1 && passwordResult != 2 && passwordResult != 5) {
+    if (encrypted == 1 && FEngine->SecurityInfo(1) == 3 && passwordResult != 1 &&
+        passwordResult != 2 && passwordResult != 5) {
         AddLog(QStringLiteral("The password no longer opens %1: the file has changed since it was "
                               "opened. Open it again.")
                    .arg(FCurrentFile));
@@ -313,16 +316,15 @@ TRunResult TExtraction::RunPages(TOutput& output, const QString& outputPath) {
     AddLog(QStringLiteral("Begin to extract from %1 to %2\r\n Page from %3 to %4")
                .arg(FCurrentFile, outputPath, QString::number(first), QString::number(last)));
     if (!output.Open()) {
-        throw std::runtime_error(
-            EncodeText(QStringLiteral("Can not write file: %1. %2").arg(outputPath, output.ErrorString()),
-                       korvel::TTextEncoding::Utf8));
+        throw std::runtime_error(EncodeText(
+            QStringLiteral("Can not write file: %1. %2").arg(outputPath, output.ErrorString()),
+            korvel::TTextEncoding::Utf8));
     }
 
     // Only worth a walk over the whole tree when a long range could run past its leaves.
     std::int64_t reach = -1;
     if (last - first + 1 > kUnlocatableTail)
-        reach = korvel::LocatablePageBound(
-            FEngine->SelectedDocumentObject().PageTree().RootNode());
+        reach = korvel::LocatablePageBound(FEngine->SelectedDocumentObject().PageTree().RootNode());
 
     const TLayoutLocale locale = TLayoutLocale::System(FEngine->TextEncoding());
     const QString date = ShortDateToday();
@@ -337,7 +339,8 @@ TRunResult TExtraction::RunPages(TOutput& output, const QString& outputPath) {
                        .arg(QString::number(p), QString::number(last)));
             break;
         }
-        const bool taken = filter == 1 || (filter == 2 && p % 2 == 1) || (filter == 3 && p % 2 == 0);
+        const bool taken =
+            filter == 1 || (filter == 2 && p % 2 == 1) || (filter == 3 && p % 2 == 0);
         if (!taken)
             continue;
         const int page = static_cast<int>(p);

@@ -59,7 +59,15 @@ struct TExtractionHooks {
     std::function<std::unique_ptr<TOutput>(const QString& path)> MakeOutput;
 };
 
-enum class TOpenResult { Opened, AlreadyOpen, Busy, LoadFailed, UnknownEncryption, Cancelled, Failed };
+enum class TOpenResult {
+    Opened,
+    AlreadyOpen,
+    Busy,
+    LoadFailed,
+    UnknownEncryption,
+    Cancelled,
+    Failed
+};
 enum class TRunResult {
     Cancelled,        // no output chosen, or nothing to run
     Finished,         // "Extraction finished"

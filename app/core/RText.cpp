@@ -20,7 +20,8 @@ QString textToQString(std::string_view text, korvel::TTextEncoding encoding) {
     QString result;
     result.reserve(static_cast<qsizetype>(text.size()));
     for (const char c : text)
-        result.append(QChar(static_cast<char16_t>(korvel::Cp1252ToUnicode(static_cast<unsigned char>(c)))));
+        result.append(
+            QChar(static_cast<char16_t>(korvel::Cp1252ToUnicode(static_cast<unsigned char>(c)))));
     return result;
 }
 
@@ -37,8 +38,8 @@ std::string qstringToText(const QString& text, korvel::TTextEncoding encoding) {
 // The value "%.2f" shows, read back: what the rows are sorted and joined by.
 double rounded2(double value) {
     char buffer[400];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                         std::chars_format::fixed, 2);
+    const auto [end, ec] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2);
     if (ec != std::errc())
         return value;
     double result = value;
@@ -145,8 +146,8 @@ TLayoutLocale TLayoutLocale::System(korvel::TTextEncoding encoding) {
 
 std::string FormatFixed2(double value, std::string_view separator, int width) {
     char buffer[400];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                         std::chars_format::fixed, 2);
+    const auto [end, ec] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2);
     std::string number(buffer, ec == std::errc() ? end : buffer);
     if (const auto point = number.find('.'); point != std::string::npos)
         number.replace(point, 1, separator);
@@ -168,8 +169,8 @@ std::string SmartLayout(std::string_view records, double pageHeight, const TLayo
     TRowSnapper rows;
     forEachRecord(records, [&](TRecord record) {
         const double y = rows.SnapToRow(record.Y);
-        lines.push_back(TLine{rounded2(pageHeight - y), rounded2(record.X), std::move(record.Text),
-                              QString()});
+        lines.push_back(
+            TLine{rounded2(pageHeight - y), rounded2(record.X), std::move(record.Text), QString()});
     });
     for (TLine& line : lines)
         line.Collated = textToQString(line.Text, locale.Encoding);

@@ -41,7 +41,8 @@ void TSettings::Load(QSettings& store) {
     FLastPage = readInteger(store, QStringLiteral("To"), FLastPage);
     FFooter = readText(store, QStringLiteral("Footer"), FFooter);
     FHeader = readText(store, QStringLiteral("Header"), FHeader);
-    FTextType = static_cast<std::uint8_t>(readInteger(store, QStringLiteral("TextType"), FTextType) & 0xFF);
+    FTextType =
+        static_cast<std::uint8_t>(readInteger(store, QStringLiteral("TextType"), FTextType) & 0xFF);
     store.endGroup();
 }
 

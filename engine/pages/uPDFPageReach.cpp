@@ -48,8 +48,8 @@ public:
                 ++passed;
             } else if (type == "Pages") {
                 const TPDFNumeric* countValue = Cast<TPDFNumeric>(node->Get("Count", true));
-                const std::int64_t count = std::max<std::int64_t>(
-                    countValue ? countValue->IntValue() : 0, 0);
+                const std::int64_t count =
+                    std::max<std::int64_t>(countValue ? countValue->IntValue() : 0, 0);
                 if (TPDFArray* sub = AsArray(node->Get("Kids", true)))
                     best = std::max(best, passed + std::min(count, Reach(sub, depth + 1)));
                 passed += count;

@@ -43,8 +43,7 @@ int main(int argc, char** argv) {
     w.TrailerExtra = "/Info 8 0 R";
     w.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
     w.Set(2, "<< /Type /Pages /Kids [3 0 R 5 0 R 9 0 R 11 0 R] /Count 4 >>");
-    const std::string resources =
-        " /Resources << /Font << /F1 7 0 R /F2 13 0 R >> >>";
+    const std::string resources = " /Resources << /Font << /F1 7 0 R /F2 13 0 R >> >>";
     const auto page = [&](int num, int contents) {
         w.Set(num, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents " +
                        std::to_string(contents) + " 0 R" + resources + " >>");
@@ -66,8 +65,8 @@ int main(int argc, char** argv) {
 
     // Two columns: the content shows the whole left column first, then the right one, so the
     // content order and the row order differ.
-    const char* left[] = {"The left column starts", "here and runs down the",
-                          "page for four short", "lines of text."};
+    const char* left[] = {"The left column starts", "here and runs down the", "page for four short",
+                          "lines of text."};
     const char* right[] = {"The right column sits", "beside it, level with",
                            "the left one, and ends", "on the same line."};
     std::string columns = "BT /F2 16 Tf 72 720 Td (Two columns) Tj ET\n";
@@ -98,8 +97,8 @@ int main(int argc, char** argv) {
             if (!*cells[row][col])
                 continue;
             table += std::string("BT /") + (row == 0 ? "F2" : "F1") + " 11 Tf " +
-                     std::to_string(xs[col] + 6) + " " + std::to_string(682 - row * 20) +
-                     " Td (" + cells[row][col] + ") Tj ET\n";
+                     std::to_string(xs[col] + 6) + " " + std::to_string(682 - row * 20) + " Td (" +
+                     cells[row][col] + ") Tj ET\n";
         }
     page(11, 12);
     w.SetStream(12, " /Filter /FlateDecode", tolvane_test::Deflate(table));

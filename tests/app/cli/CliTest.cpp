@@ -245,10 +245,13 @@ TEST(CliExtract, WritesTheTextFileNextToThePdfAndLogsTheRun) {
     const RunResult r = run({"extract", pdf, "--layout", "order"});
     EXPECT_EQ(r.ExitCode, 0);
     EXPECT_EQ(r.Out, "");
-    EXPECT_EQ(r.Err, "Current file is: " + pdf + "\n Pages: 3\n Press Extract button to extract text\n"
-                     "Begin to extract from " + pdf + " to " + txt + "\n Page from 1 to 3\n"
-                     "Extracting page 3. Press Stop button to terminate\n"
-                     "Extraction finished\n");
+    EXPECT_EQ(r.Err, "Current file is: " + pdf +
+                         "\n Pages: 3\n Press Extract button to extract text\n"
+                         "Begin to extract from " +
+                         pdf + " to " + txt +
+                         "\n Page from 1 to 3\n"
+                         "Extracting page 3. Press Stop button to terminate\n"
+                         "Extraction finished\n");
     EXPECT_EQ(readFile(txt), "One\r\n = Page 1 =\r\n"
                              "Second page\r\n = Page 2 =\r\n"
                              "Three \r\nand more\r\n = Page 3 =\r\n");
@@ -257,9 +260,9 @@ TEST(CliExtract, WritesTheTextFileNextToThePdfAndLogsTheRun) {
 TEST(CliExtract, RangeFilterHeaderAndEncodingToStdout) {
     TempDir dir;
     const std::string pdf = dir.Write("three.pdf", threePages());
-    const RunResult utf8 = run({"extract", pdf, "-o", "-", "--layout", "order", "--range", "2-9",
-                                "--filter", "even", "--header", "Caf\xc3\xa9 &P/&a &n",
-                                "--footer", "", "--encoding", "utf-8"});
+    const RunResult utf8 =
+        run({"extract", pdf, "-o", "-", "--layout", "order", "--range", "2-9", "--filter", "even",
+             "--header", "Caf\xc3\xa9 &P/&a &n", "--footer", "", "--encoding", "utf-8"});
     EXPECT_EQ(utf8.ExitCode, 0);
     EXPECT_EQ(utf8.Out, "Caf\xc3\xa9 2/3 three.pdf\r\nSecond page\r\n");
     EXPECT_NE(utf8.Err.find("Begin to extract from " + pdf + " to -\n Page from 2 to 3\n"),
@@ -271,8 +274,8 @@ TEST(CliExtract, RangeFilterHeaderAndEncodingToStdout) {
                                   "--header", "\xe2\x82\xac", "--footer", "&p"});
     EXPECT_EQ(cp1252.Out, "\x80\r\nThree \r\nand more\r\n3\r\n");
 
-    const RunResult outFile = run({"extract", pdf, "-o", (dir.Path / "x.out").string(),
-                                   "--layout", "smart", "--range", "1-1"});
+    const RunResult outFile = run({"extract", pdf, "-o", (dir.Path / "x.out").string(), "--layout",
+                                   "smart", "--range", "1-1"});
     EXPECT_EQ(outFile.ExitCode, 0);
     EXPECT_TRUE(std::filesystem::exists(dir.Path / "x.out"));
 }
@@ -318,13 +321,12 @@ TEST(CliExtract, ExitCodesForLoadEncryptionAndPasswords) {
 TEST(CliExtract, UsageErrorsAndHelp) {
     TempDir dir;
     const std::string pdf = dir.Write("three.pdf", threePages());
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"extract"},
-          {"extract", pdf, "--range", "2-x"},
-          {"extract", pdf, "--range", "-3"},
-          {"extract", pdf, "--layout", "columns"},
-          {"extract", pdf, "--filter", "third"},
-          {"extract", pdf, "--encoding", "latin1"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"extract"},
+                                                 {"extract", pdf, "--range", "2-x"},
+                                                 {"extract", pdf, "--range", "-3"},
+                                                 {"extract", pdf, "--layout", "columns"},
+                                                 {"extract", pdf, "--filter", "third"},
+                                                 {"extract", pdf, "--encoding", "latin1"}}) {
         const RunResult r = run(args);
         EXPECT_EQ(r.ExitCode, 1) << ::testing::PrintToString(args);
         EXPECT_FALSE(r.Err.empty());

@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <fstream>
-#include <stdexcept>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -121,8 +121,9 @@ TEST_F(ExtractionTest, OpeningLogsThePagesAndUnloadsTheFile) {
     Settings.SetFirstPage(3);
     Settings.SetLastPage(4);
     EXPECT_EQ(run.OpenPdfFile(pdf), TOpenResult::Opened);
-    EXPECT_EQ(Log, std::vector<std::string>{"Current file is: " + pdf.toStdString() +
-                                             "\r\n Pages: 12\r\n Press Extract button to extract text"});
+    EXPECT_EQ(Log,
+              std::vector<std::string>{"Current file is: " + pdf.toStdString() +
+                                       "\r\n Pages: 12\r\n Press Extract button to extract text"});
     EXPECT_EQ(run.CurrentFile(), pdf);
     EXPECT_EQ(run.OpenedPageCount(), 12);
     EXPECT_EQ(Settings.FirstPage(), 1);
@@ -176,7 +177,8 @@ TEST_F(ExtractionTest, WrongPasswordAsksAgainAndCancelOpensNothing) {
     const std::int32_t blank = run.Engine().SelectedDocument();
     Passwords = {"wrong", "secret"};
     EXPECT_EQ(run.OpenPdfFile(pdf), TOpenResult::Opened);
-    EXPECT_EQ(Prompts, std::vector<std::string>(2, "\"locked.pdf\" needs password to open:|Password"));
+    EXPECT_EQ(Prompts,
+              std::vector<std::string>(2, "\"locked.pdf\" needs password to open:|Password"));
 
     const QString other = Write("locked2.pdf", encryptedPdf("secret"));
     Passwords = {"nope"};
@@ -295,7 +297,7 @@ TEST_F(ExtractionTest, AFailedRunLeavesTheEarlierFileAsItWas) {
     Log.clear();
     EXPECT_EQ(run.aExtractExecute(), TRunResult::LoadFailed);
     EXPECT_EQ(Log, std::vector<std::string>{"Can not load file: " + pdf.toStdString() +
-                                             ". It is may be not a valid PDF file."});
+                                            ". It is may be not a valid PDF file."});
     EXPECT_EQ(readBytes(*Output), "earlier text");
 
     Output = FDir.path() + "/no/such/folder/out.txt";

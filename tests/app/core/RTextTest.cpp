@@ -18,8 +18,8 @@ namespace {
 // One record as the engine writes it: font, colour, size, four corners, text.
 std::string rec(double x, double y, const std::string& text) {
     char corners[200];
-    std::snprintf(corners, sizeof corners, "%.4f,%.4f,%.4f,%.4f,%.4f,%.4f,%.4f,%.4f", x, y,
-                  x + 10, y, x + 10, y + 10, x, y + 10);
+    std::snprintf(corners, sizeof corners, "%.4f,%.4f,%.4f,%.4f,%.4f,%.4f,%.4f,%.4f", x, y, x + 10,
+                  y, x + 10, y + 10, x, y + 10);
     return "\"Helvetica\",#000000,12.00," + std::string(corners) + ",\"" + text + "\"\r\n";
 }
 
@@ -110,8 +110,7 @@ TEST(SmartLayout, RowsTopDownThenLeftToRight) {
     EXPECT_EQ(SmartLayout(rec(300, 701.8, "right") + rec(72, 700.5, "left") + rec(72, 680, "below"),
                           792, locale),
               "left  right\r\nbelow");
-    EXPECT_EQ(SmartLayout(rec(72, 700, "low") + rec(72, 702.5, "high"), 792, locale),
-              "high\r\nlow")
+    EXPECT_EQ(SmartLayout(rec(72, 700, "low") + rec(72, 702.5, "high"), 792, locale), "high\r\nlow")
         << "2.5 apart: two rows, the higher first";
     EXPECT_EQ(SmartLayout(rec(72, 700, "a") + rec(90, 702, "b"), 792, locale), "a  b");
     EXPECT_EQ(SmartLayout("", 792, locale), "");
@@ -120,8 +119,8 @@ TEST(SmartLayout, RowsTopDownThenLeftToRight) {
 
 TEST(SmartLayout, SameSpotSortsByTextIgnoringCase) {
     const TLayoutLocale locale = pointLocale();
-    EXPECT_EQ(SmartLayout(rec(72, 700, "beta") + rec(72, 700, "Alpha") + rec(72, 700, "alps"),
-                          792, locale),
+    EXPECT_EQ(SmartLayout(rec(72, 700, "beta") + rec(72, 700, "Alpha") + rec(72, 700, "alps"), 792,
+                          locale),
               "Alpha  alps  beta");
 }
 
@@ -166,7 +165,8 @@ TEST(SmartLayout, TwentyThousandRecordsTakeWellUnderASecond) {
 
 TEST(PositionLayout, OneLinePerTextWithRoundedCoordinates) {
     const TLayoutLocale locale = pointLocale();
-    EXPECT_EQ(PositionLayout(rec(72.004, 700, "Hello"), locale), "@X=72.00,Y=700.00@Hello@ENDTEXT@");
+    EXPECT_EQ(PositionLayout(rec(72.004, 700, "Hello"), locale),
+              "@X=72.00,Y=700.00@Hello@ENDTEXT@");
     EXPECT_EQ(PositionLayout(rec(1, 2, "a") + rec(3, 4, "") + rec(5.555, -6, " b "), locale),
               "@X=1.00,Y=2.00@a@ENDTEXT@\r\n@X=5.55,Y=-6.00@ b @ENDTEXT@")
         << "empty texts add no line; the last CR LF is trimmed";

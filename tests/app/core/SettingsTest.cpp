@@ -62,8 +62,8 @@ TEST_F(SettingsTest, SevenValuesRoundTripWithTheirTypes) {
 
     const QString text = ReadStoreFile();
     EXPECT_TRUE(text.startsWith("[Setting]")) << text.toStdString();
-    for (const char* line : {"Range=2\n", "Page=3\n", "From=4\n", "To=12\n", "TextType=2\n",
-                             "Footer=\n"})
+    for (const char* line :
+         {"Range=2\n", "Page=3\n", "From=4\n", "To=12\n", "TextType=2\n", "Footer=\n"})
         EXPECT_TRUE(text.contains(line)) << line << " in\n" << text.toStdString();
 
     TSettings loaded;

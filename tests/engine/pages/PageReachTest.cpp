@@ -70,7 +70,8 @@ TEST(PageReach, NoPageTheWalkFindsLiesBeyondTheReach) {
                 if (depth > 3 || kind < 3) {
                     nodes[num - 3] = kLeaf;
                 } else if (kind == 5) {
-                    nodes[num - 3] = "<< /Type /Pages /Count " + std::to_string(random() % 5) + " >>";
+                    nodes[num - 3] =
+                        "<< /Type /Pages /Count " + std::to_string(random() % 5) + " >>";
                 } else {
                     const int count = static_cast<int>(random() % 9) - 2;
                     const std::string sub = makeKids(depth + 1);
