@@ -1,9 +1,10 @@
-# Thin wrapper: `make run` extracts the bundled sample, `make test` builds and runs every test
+# Thin wrapper: `make run` extracts the text of the bundled sample into samples/sample.txt, `make test` builds and runs every test
 # (normal build, then an AddressSanitizer + UndefinedBehaviorSanitizer build).
 JOBS ?= $(shell nproc)
 DEBS := cmake g++ make zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
-        libfontconfig-dev pkg-config fonts-liberation2 fonts-urw-base35
+        libfontconfig-dev pkg-config fonts-liberation2 fonts-urw-base35 qt6-base-dev
 SAMPLE := samples/sample.pdf
+SAMPLE_TEXT := $(SAMPLE:.pdf=.txt)
 
 .PHONY: deps build build-asan run test test-normal test-asan fuzz bench clean
 
@@ -25,8 +26,9 @@ build-asan: deps
 	cmake --build build-asan -j $(JOBS)
 
 run: build
-	./build/bin/tolvane-text info $(SAMPLE)
-	./build/bin/tolvane-text page-text $(SAMPLE) --page 1 --page 2 --option 0 --encoding utf-8
+	./build/bin/tolvane-text extract $(SAMPLE) --layout smart --encoding utf-8 -o $(SAMPLE_TEXT)
+	@echo "Text written to $(SAMPLE_TEXT); its first lines:"
+	@head -n 20 $(SAMPLE_TEXT)
 
 test-normal: build
 	cd build && ctest --output-on-failure -j $(JOBS)

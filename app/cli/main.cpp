@@ -2,18 +2,30 @@
 //
 //   tolvane-text info FILE [--password PW]
 //   tolvane-text page-text FILE --page N --option K [--password PW] [--encoding cp1252|utf-8]
-//   tolvane-text extract FILE [-o OUT] [--layout ...] [--range A-B] [--filter ...] ...
+//   tolvane-text extract FILE [-o OUT|-] [--layout order|smart|position] [--range A-B]
+//                        [--filter all|odd|even] [--header TEXT] [--footer TEXT] [--password PW]
+//                        [--encoding cp1252|utf-8]
 //
-// Output is bytes with LF line ends; numbers are written without the process locale.
+// info and page-text write bytes with LF line ends; numbers are written without the process
+// locale. extract is the application's opening and run (app/core) with its log on stderr.
 
 #include <CLI/CLI.hpp>
 
+#include <QString>
+
+#include <termios.h>
+#include <unistd.h>
+
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "Extraction.h"
+#include "Settings.h"
 #include "facade/uKorvel.h"
 #include "file/uPDFExtra.h"
 
@@ -22,6 +34,10 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;
 constexpr int kExitLoad = 2;
+constexpr int kExitPassword = 3;
+constexpr int kExitRunFailed = 4;
+constexpr int kExitStopped = 130; // ended by Ctrl-C after the page it was on
+constexpr int kPasswordAttempts = 3;
 
 void writeBytes(std::FILE* out, const std::string& bytes) {
     if (!bytes.empty())
@@ -106,9 +122,208 @@ int runPageText(const std::string& fileName, const std::string* password,
     return kExitOk;
 }
 
-int notAvailable(const char* command) {
-    std::fprintf(stderr, "tolvane-text: %s is not available yet\n", command);
-    return kExitUsage;
+// "A-B" or a single page "N"; numbers of 32 bits, not negative.
+std::optional<std::pair<int, int>> parseRange(const std::string& text) {
+    const auto readNumber = [](std::string_view digits, int& value) {
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos)
+            return false;
+        const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        return ec == std::errc() && end == digits.data() + digits.size();
+    };
+    const std::string_view view(text);
+    const std::size_t dash = view.find('-');
+    int first = 0;
+    int last = 0;
+    if (dash == std::string_view::npos) {
+        if (!readNumber(view, first))
+            return std::nullopt;
+        return std::make_pair(first, first);
+    }
+    if (!readNumber(view.substr(0, dash), first) || !readNumber(view.substr(dash + 1), last))
+        return std::nullopt;
+    return std::make_pair(first, last);
+}
+
+// The log on stderr: each message on its own lines (its CR LF written as LF). The progress
+// line counts in place on a terminal; elsewhere only its last state is written, once, before
+// the next message.
+class TStderrLog {
+public:
+    TStderrLog() : FTerminal(isatty(2) == 1) {}
+    void Add(const QString& message) {
+        EndProgress();
+        QString text = message;
+        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        writeBytes(stderr, text.toStdString() + "\n");
+        std::fflush(stderr);
+    }
+    void Progress(int page) {
+        FProgress = "Extracting page " + std::to_string(page) + ". Press Stop button to terminate";
+        if (FTerminal) {
+            writeBytes(stderr, "\r" + FProgress);
+            std::fflush(stderr);
+        }
+    }
+    void EndProgress() {
+        if (FProgress.empty())
+            return;
+        writeBytes(stderr, FTerminal ? std::string("\n") : FProgress + "\n");
+        FProgress.clear();
+    }
+
+private:
+    bool FTerminal;
+    std::string FProgress;
+};
+
+// The text kept in memory and written to stdout when the run commits it: a failed run writes
+// nothing there either.
+class TStdoutOutput final : public tolvane::TOutput {
+public:
+    bool Open() override { return true; }
+    bool Write(std::string_view bytes) override {
+        FText.append(bytes);
+        return true;
+    }
+    bool Commit() override {
+        writeBytes(stdout, FText);
+        return std::fflush(stdout) == 0 && !std::ferror(stdout);
+    }
+    QString ErrorString() const override { return QStringLiteral("Can not write to stdout"); }
+
+private:
+    std::string FText;
+};
+
+// Reads a line from the terminal on stdin with echo off; nullopt at end of input.
+std::optional<std::string> readHidden(const QString& prompt) {
+    writeBytes(stderr, prompt.toStdString() + " ");
+    std::fflush(stderr);
+    termios saved{};
+    const bool haveTerminal = tcgetattr(0, &saved) == 0;
+    if (haveTerminal) {
+        termios hidden = saved;
+        hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(0, TCSAFLUSH, &hidden);
+    }
+    std::string line;
+    bool got = false;
+    for (int c = std::fgetc(stdin); c != EOF; c = std::fgetc(stdin)) {
+        got = true;
+        if (c == '\n')
+            break;
+        line += static_cast<char>(c);
+    }
+    if (haveTerminal)
+        tcsetattr(0, TCSAFLUSH, &saved);
+    writeBytes(stderr, "\n");
+    if (!got)
+        return std::nullopt;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
+tolvane::TExtraction* gRunning = nullptr;
+
+extern "C" void stopOnInterrupt(int) {
+    if (gRunning)
+        gRunning->aStopExecute(); // an atomic store
+}
+
+struct TExtractOptions {
+    std::string File;
+    std::string Out;
+    std::string Layout = "smart";
+    std::string Range;
+    std::string Filter = "all";
+    std::string Header;
+    std::string Footer = " = Page &p =";
+    std::optional<std::string> Password;
+    korvel::TTextEncoding Encoding = korvel::TTextEncoding::Cp1252;
+};
+
+int runExtract(const TExtractOptions& options) {
+    std::optional<std::pair<int, int>> range;
+    if (!options.Range.empty()) {
+        range = parseRange(options.Range);
+        if (!range) {
+            std::fprintf(stderr, "--range: expected A-B or N (page numbers), not %s\n",
+                         options.Range.c_str());
+            return kExitUsage;
+        }
+    }
+    // Defaults are the settings' defaults; the stored settings are neither read nor written.
+    tolvane::TSettings settings;
+    settings.SetTextType(options.Layout == "order" ? 0 : options.Layout == "position" ? 2 : 1);
+    settings.SetPageFilter(options.Filter == "odd" ? 2 : options.Filter == "even" ? 3 : 1);
+    settings.SetHeader(QString::fromStdString(options.Header));
+    settings.SetFooter(QString::fromStdString(options.Footer));
+
+    TStderrLog log;
+    int asked = 0;
+    bool failedRun = false;
+    tolvane::TExtractionHooks hooks;
+    hooks.AddLog = [&log](const QString& message) { log.Add(message); };
+    hooks.ShowProgress = [&log](int page) { log.Progress(page); };
+    hooks.ShowError = [&log, &failedRun](const QString& message) {
+        failedRun = true;
+        log.Add(message);
+    };
+    hooks.AskYesNo = [](const QString&) { return false; };
+    hooks.AskPassword = [&](const QString& prompt, const QString&) -> std::optional<QString> {
+        ++asked;
+        if (options.Password) // given once: a wrong one is not asked again
+            return asked == 1 ? std::optional<QString>(QString::fromStdString(*options.Password))
+                              : std::nullopt;
+        if (asked > kPasswordAttempts || isatty(0) != 1)
+            return std::nullopt;
+        const std::optional<std::string> typed = readHidden(prompt);
+        return typed ? std::optional<QString>(QString::fromStdString(*typed)) : std::nullopt;
+    };
+    const QString outPath = QString::fromStdString(options.Out);
+    hooks.AskSaveFile = [&outPath](const QString& suggested) -> std::optional<QString> {
+        return outPath.isEmpty() ? suggested : outPath;
+    };
+    if (options.Out == "-")
+        hooks.MakeOutput = [](const QString&) -> std::unique_ptr<tolvane::TOutput> {
+            return std::make_unique<TStdoutOutput>();
+        };
+
+    tolvane::TExtraction extraction(settings, std::move(hooks));
+    extraction.SetTextEncoding(options.Encoding);
+    switch (extraction.OpenPdfFile(QString::fromStdString(options.File))) {
+    case tolvane::TOpenResult::Opened:
+        break;
+    case tolvane::TOpenResult::Cancelled:
+        return kExitPassword;
+    case tolvane::TOpenResult::Failed:
+        return kExitRunFailed;
+    default:
+        return kExitLoad;
+    }
+    if (range) { // the opening reset the range to the whole file
+        settings.SetRangeKind(2);
+        settings.SetFirstPage(range->first);
+        settings.SetLastPage(range->second);
+    }
+    gRunning = &extraction;
+    std::signal(SIGINT, stopOnInterrupt);
+    const tolvane::TRunResult result = extraction.aExtractExecute();
+    std::signal(SIGINT, SIG_DFL);
+    gRunning = nullptr;
+    switch (result) {
+    case tolvane::TRunResult::Finished:
+        return kExitOk;
+    case tolvane::TRunResult::Stopped:
+        return kExitStopped;
+    case tolvane::TRunResult::LoadFailed:
+        return kExitLoad;
+    case tolvane::TRunResult::PasswordRejected:
+        return kExitPassword;
+    default:
+        return failedRun ? kExitRunFailed : kExitLoad;
+    }
 }
 
 } // namespace
@@ -136,18 +351,32 @@ int main(int argc, char** argv) {
     pageText->add_option("--encoding", encoding, "Text encoding: cp1252 (default) or utf-8")
         ->check(CLI::IsMember({"cp1252", "utf-8"}));
 
-    CLI::App* extract = app.add_subcommand("extract", "The extraction run, headless");
-    std::string out, layout, range, filter, header, footer;
-    extract->add_option("FILE", file, "PDF file")->required();
-    extract->add_option("-o", out, "Output file (default: FILE with .txt)");
-    extract->add_option("--layout", layout, "order, smart or position")
-        ->check(CLI::IsMember({"order", "smart", "position"}));
-    extract->add_option("--range", range, "Pages A-B");
-    extract->add_option("--filter", filter, "all, odd or even")
-        ->check(CLI::IsMember({"all", "odd", "even"}));
-    extract->add_option("--header", header, "Header line");
-    extract->add_option("--footer", footer, "Footer line");
-    extract->add_option("--password", password, "Password to apply");
+    CLI::App* extract = app.add_subcommand(
+        "extract", "The extraction run: the text of the chosen pages into one text file. Log on "
+                   "stderr; exit 0 finished, 2 file not loaded or encryption unsupported, 3 "
+                   "password missing or wrong, 4 the run failed (nothing written), 130 stopped "
+                   "by Ctrl-C (the pages done are written)");
+    TExtractOptions ex;
+    std::string extractEncoding = "cp1252";
+    extract->add_option("FILE", ex.File, "PDF file")->required();
+    extract->add_option("-o", ex.Out, "Output file, - for stdout (default: FILE with .txt)");
+    extract->add_option("--layout", ex.Layout, "order (content order), smart (rows) or position")
+        ->check(CLI::IsMember({"order", "smart", "position"}))
+        ->capture_default_str();
+    extract->add_option("--range", ex.Range, "Pages A-B or N (default: all pages)");
+    extract->add_option("--filter", ex.Filter, "all, odd or even pages (by page number)")
+        ->check(CLI::IsMember({"all", "odd", "even"}))
+        ->capture_default_str();
+    extract->add_option("--header", ex.Header,
+                        "Header line (UTF-8; &p page, &a page count, &f path, &n name, &d date; "
+                        "default: none)");
+    extract->add_option("--footer", ex.Footer, "Footer line, same placeholders; \"\" for none")
+        ->capture_default_str();
+    CLI::Option* extractPassword = extract->add_option(
+        "--password", password, "Password (default: asked on a terminal, without echo)");
+    extract->add_option("--encoding", extractEncoding, "Text encoding: cp1252 or utf-8")
+        ->check(CLI::IsMember({"cp1252", "utf-8"}))
+        ->capture_default_str();
 
     try {
         app.parse(argc, argv);
@@ -170,5 +399,9 @@ int main(int argc, char** argv) {
             return kExitUsage;
         }
     }
-    return notAvailable("extract");
+    if (extractPassword->count() > 0)
+        ex.Password = password;
+    ex.Encoding =
+        extractEncoding == "utf-8" ? korvel::TTextEncoding::Utf8 : korvel::TTextEncoding::Cp1252;
+    return runExtract(ex);
 }

@@ -66,6 +66,8 @@ RunResult run(const std::vector<std::string>& args) {
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (out < 0 || err < 0)
             _exit(127);
+        const int in = open("/dev/null", O_RDONLY); // never a terminal: no password prompt
+        dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
         std::vector<char*> raw;
@@ -229,8 +231,113 @@ TEST(Cli, PageTextWritesEachAskedPageInOrderAndNothingElse) {
     EXPECT_EQ(missing.ExitCode, 2);
 }
 
-TEST(Cli, CommandsNotBuiltYetSaySoAndExitOne) {
-    RunResult r = run({"extract", "a.pdf", "--layout", "smart"});
-    EXPECT_EQ(r.ExitCode, 1);
-    EXPECT_EQ(r.Err, "tolvane-text: extract is not available yet\n");
+namespace {
+
+std::string threePages() {
+    return MakeSimplePdf({"BT /F1 12 Tf 72 720 Td (One) Tj ET",
+                          "BT /F1 12 Tf 72 720 Td (Second page) Tj ET",
+                          "BT /F1 12 Tf 72 720 Td (Three) Tj 0 -14 Td (and more) Tj ET"});
+}
+
+} // namespace
+
+TEST(CliExtract, WritesTheTextFileNextToThePdfAndLogsTheRun) {
+    TempDir dir;
+    const std::string pdf = dir.Write("three.pdf", threePages());
+    const std::string txt = (dir.Path / "three.txt").string();
+    const RunResult r = run({"extract", pdf, "--layout", "order"});
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, "Current file is: " + pdf +
+                         "\n Pages: 3\n Press Extract button to extract text\n"
+                         "Begin to extract from " +
+                         pdf + " to " + txt +
+                         "\n Page from 1 to 3\n"
+                         "Extracting page 3. Press Stop button to terminate\n"
+                         "Extraction finished\n");
+    EXPECT_EQ(readFile(txt), "One\r\n = Page 1 =\r\n"
+                             "Second page\r\n = Page 2 =\r\n"
+                             "Three \r\nand more\r\n = Page 3 =\r\n");
+}
+
+TEST(CliExtract, RangeFilterHeaderAndEncodingToStdout) {
+    TempDir dir;
+    const std::string pdf = dir.Write("three.pdf", threePages());
+    const RunResult utf8 =
+        run({"extract", pdf, "-o", "-", "--layout", "order", "--range", "2-9", "--filter", "even",
+             "--header", "Caf\xc3\xa9 &P/&a &n", "--footer", "", "--encoding", "utf-8"});
+    EXPECT_EQ(utf8.ExitCode, 0);
+    EXPECT_EQ(utf8.Out, "Caf\xc3\xa9 2/3 three.pdf\r\nSecond page\r\n");
+    EXPECT_NE(utf8.Err.find("Begin to extract from " + pdf + " to -\n Page from 2 to 3\n"),
+              std::string::npos)
+        << utf8.Err;
+    EXPECT_FALSE(std::filesystem::exists(dir.Path / "three.txt"));
+
+    const RunResult cp1252 = run({"extract", pdf, "-o", "-", "--layout", "order", "--range", "3",
+                                  "--header", "\xe2\x82\xac", "--footer", "&p"});
+    EXPECT_EQ(cp1252.Out, "\x80\r\nThree \r\nand more\r\n3\r\n");
+
+    const RunResult outFile = run({"extract", pdf, "-o", (dir.Path / "x.out").string(), "--layout",
+                                   "smart", "--range", "1-1"});
+    EXPECT_EQ(outFile.ExitCode, 0);
+    EXPECT_TRUE(std::filesystem::exists(dir.Path / "x.out"));
+}
+
+TEST(CliExtract, ExitCodesForLoadEncryptionAndPasswords) {
+    TempDir dir;
+    const std::string junk = dir.Write("junk.pdf", "junk");
+    const RunResult missing = run({"extract", junk});
+    EXPECT_EQ(missing.ExitCode, 2);
+    EXPECT_EQ(missing.Err, "Can not load file: " + junk + ". It is may be not a valid PDF file.\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.Path / "junk.txt"));
+
+    tolvane_test::PdfWriter w;
+    w.RootObj = 1;
+    w.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    w.Set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    w.Set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>");
+    w.Set(4, "<< /Filter /SomeoneElsesHandler >>");
+    w.TrailerExtra = "/Encrypt 4 0 R";
+    const RunResult unknown = run({"extract", dir.Write("other.pdf", w.Finish())});
+    EXPECT_EQ(unknown.ExitCode, 2);
+    EXPECT_EQ(unknown.Err, "Unknown Encryption.\n");
+
+    SimpleDocOptions options;
+    options.Encrypted = true;
+    options.Encryption.UserPassword = "s3cret";
+    const std::string locked =
+        dir.Write("locked.pdf", MakeSimplePdf({"BT /F1 12 Tf 72 720 Td (Hidden) Tj ET"}, options));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"extract", locked}, {"extract", locked, "--password", "nope"}}) {
+        const RunResult r = run(args);
+        EXPECT_EQ(r.ExitCode, 3);
+        EXPECT_EQ(r.Err, "");
+        EXPECT_FALSE(std::filesystem::exists(dir.Path / "locked.txt"));
+    }
+    const RunResult opened =
+        run({"extract", locked, "--password", "s3cret", "--layout", "order", "-o", "-"});
+    EXPECT_EQ(opened.ExitCode, 0);
+    EXPECT_EQ(opened.Out, "Hidden\r\n = Page 1 =\r\n");
+    EXPECT_EQ(opened.Err.find("s3cret"), std::string::npos) << "the password is never logged";
+}
+
+TEST(CliExtract, UsageErrorsAndHelp) {
+    TempDir dir;
+    const std::string pdf = dir.Write("three.pdf", threePages());
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"extract"},
+                                                 {"extract", pdf, "--range", "2-x"},
+                                                 {"extract", pdf, "--range", "-3"},
+                                                 {"extract", pdf, "--layout", "columns"},
+                                                 {"extract", pdf, "--filter", "third"},
+                                                 {"extract", pdf, "--encoding", "latin1"}}) {
+        const RunResult r = run(args);
+        EXPECT_EQ(r.ExitCode, 1) << ::testing::PrintToString(args);
+        EXPECT_FALSE(r.Err.empty());
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.Path / "three.txt"));
+    const RunResult help = run({"extract", "--help"});
+    EXPECT_EQ(help.ExitCode, 0);
+    for (const char* text : {"-o", "--layout", "smart", "--range", "--filter", "all", "--header",
+                             "--footer", " = Page &p =", "--password", "--encoding", "cp1252"})
+        EXPECT_NE(help.Out.find(text), std::string::npos) << text << " in\n" << help.Out;
 }

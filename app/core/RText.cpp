@@ -1,0 +1,243 @@
+#include "RText.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "facade/uKorvel.h"
+#include "file/uPDFExtra.h"
+
+namespace tolvane {
+
+namespace {
+
+constexpr std::size_t kRecordFields = 12;
+constexpr double kRowReach = 2; // y values this close (or closer) belong to one row
+
+QString textToQString(std::string_view text, korvel::TTextEncoding encoding) {
+    if (encoding == korvel::TTextEncoding::Utf8)
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    QString result;
+    result.reserve(static_cast<qsizetype>(text.size()));
+    for (const char c : text)
+        result.append(
+            QChar(static_cast<char16_t>(korvel::Cp1252ToUnicode(static_cast<unsigned char>(c)))));
+    return result;
+}
+
+std::string qstringToText(const QString& text, korvel::TTextEncoding encoding) {
+    if (encoding == korvel::TTextEncoding::Utf8)
+        return text.toStdString();
+    std::string result;
+    result.reserve(static_cast<std::size_t>(text.size()));
+    for (const QChar c : text)
+        result += korvel::Utf16UnitToCp1252(c.unicode());
+    return result;
+}
+
+// The value "%.2f" shows, read back: what the rows are sorted and joined by.
+double rounded2(double value) {
+    char buffer[400];
+    const auto [end, ec] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2);
+    if (ec != std::errc())
+        return value;
+    double result = value;
+    std::from_chars(buffer, end, result);
+    return result;
+}
+
+// Both record numbers with the text of field 11, from a line of at least twelve fields.
+struct TRecord {
+    double X = 0;
+    double Y = 0;
+    std::string Text;
+};
+
+template <class Visit> void forEachRecord(std::string_view records, Visit visit) {
+    std::vector<std::string> fields;
+    for (const std::string& line : SplitRecordLines(records)) {
+        SplitFields(line, ",", fields);
+        if (fields.size() < kRecordFields)
+            continue; // not a whole record (a block text cut by a line break, say)
+        visit(TRecord{korvel::NumberFromText(fields[3]), korvel::NumberFromText(fields[4]),
+                      std::move(fields[11])});
+    }
+}
+
+} // namespace
+
+std::vector<std::string> SplitRecordLines(std::string_view text) {
+    std::vector<std::string> lines;
+    std::string line;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i++];
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i < text.size() && text[i] == '\n')
+                ++i;
+            lines.push_back(std::move(line));
+            line.clear();
+        } else {
+            line += c == '\0' ? ' ' : c;
+        }
+    }
+    if (!line.empty())
+        lines.push_back(std::move(line));
+    return lines;
+}
+
+void SplitFields(std::string_view line, std::string_view separator,
+                 std::vector<std::string>& fields, char escape, std::string_view quotes) {
+    fields.clear();
+    std::string field;
+    bool quoted = false;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        const char c = line[i];
+        if (c == escape) {
+            if (i + 1 < line.size())
+                field += line[i + 1];
+            i += 2;
+        } else if (quotes.find(c) != std::string_view::npos) {
+            quoted = !quoted;
+            ++i;
+        } else if (!quoted && !separator.empty() && line.substr(i, separator.size()) == separator) {
+            fields.push_back(std::move(field));
+            field.clear();
+            i += separator.size();
+        } else {
+            field += c;
+            ++i;
+        }
+    }
+    fields.push_back(std::move(field));
+}
+
+double TRowSnapper::SnapToRow(double y) {
+    // Rows are pairwise more than kRowReach apart, so only the rows around y can be in reach.
+    auto it = FRows.lower_bound(y - kRowReach);
+    const std::map<double, std::size_t>::iterator none = FRows.end();
+    auto first = none;
+    for (; it != FRows.end() && it->first <= y + kRowReach; ++it) {
+        if (std::fabs(it->first - y) <= kRowReach && (first == none || it->second < first->second))
+            first = it;
+    }
+    if (first != none)
+        return first->first;
+    FRows.emplace(y, FRows.size());
+    return y;
+}
+
+TLayoutLocale TLayoutLocale::For(const QLocale& locale, korvel::TTextEncoding encoding) {
+    TLayoutLocale result;
+    result.Encoding = encoding;
+    result.DecimalSeparator = qstringToText(locale.decimalPoint(), encoding);
+    if (result.DecimalSeparator.empty())
+        result.DecimalSeparator = ".";
+    result.Collator = QCollator(locale);
+    result.Collator.setCaseSensitivity(Qt::CaseInsensitive);
+    return result;
+}
+
+TLayoutLocale TLayoutLocale::System(korvel::TTextEncoding encoding) {
+    return For(QLocale::system(), encoding);
+}
+
+std::string FormatFixed2(double value, std::string_view separator, int width) {
+    char buffer[400];
+    const auto [end, ec] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2);
+    std::string number(buffer, ec == std::errc() ? end : buffer);
+    if (const auto point = number.find('.'); point != std::string::npos)
+        number.replace(point, 1, separator);
+    // Width counts characters: a separator of several bytes (UTF-8) is one.
+    const int shown = static_cast<int>(number.size() - separator.size()) + 1;
+    if (shown < width)
+        number.insert(0, static_cast<std::size_t>(width - shown), ' ');
+    return number;
+}
+
+std::string SmartLayout(std::string_view records, double pageHeight, const TLayoutLocale& locale) {
+    struct TLine {
+        double Row;    // page height minus the row's y, as written (two decimals)
+        double Column; // x, as written
+        std::string Text;
+        QString Collated;
+    };
+    std::vector<TLine> lines;
+    TRowSnapper rows;
+    forEachRecord(records, [&](TRecord record) {
+        const double y = rows.SnapToRow(record.Y);
+        lines.push_back(
+            TLine{rounded2(pageHeight - y), rounded2(record.X), std::move(record.Text), QString()});
+    });
+    for (TLine& line : lines)
+        line.Collated = textToQString(line.Text, locale.Encoding);
+
+    // Lines written "%10.2f%10.2f%s" and compared whole by collation order the same as these
+    // keys while both numbers fit their ten characters and are not negative; the keys also
+    // keep that order (top to bottom, then left to right) for text above or left of the page
+    // and for numbers too wide for their columns.
+    std::stable_sort(lines.begin(), lines.end(), [&](const TLine& a, const TLine& b) {
+        if (a.Row != b.Row)
+            return a.Row < b.Row;
+        if (a.Column != b.Column)
+            return a.Column < b.Column;
+        return locale.Collator.compare(a.Collated, b.Collated) < 0;
+    });
+
+    std::string result;
+    double currentRow = 0;
+    for (const TLine& line : lines) {
+        if (result.empty()) {
+            result = line.Text;
+            currentRow = line.Row;
+        } else if (std::llround((line.Row - currentRow) * 100) >= 200) {
+            result += "\r\n";
+            result += line.Text;
+            currentRow = line.Row;
+        } else {
+            result += "  ";
+            result += line.Text;
+        }
+    }
+    return result;
+}
+
+std::string PositionLayout(std::string_view records, const TLayoutLocale& locale) {
+    std::string result;
+    forEachRecord(records, [&](const TRecord& record) {
+        if (record.Text.empty())
+            return;
+        result += "@X=";
+        result += FormatFixed2(record.X, locale.DecimalSeparator);
+        result += ",Y=";
+        result += FormatFixed2(record.Y, locale.DecimalSeparator);
+        result += '@';
+        result += record.Text;
+        result += "@ENDTEXT@\r\n";
+    });
+    // Trimmed of control bytes and blanks at both ends (the last CR LF among them).
+    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    const auto first = std::find_if_not(result.begin(), result.end(), blank);
+    const auto last = std::find_if_not(result.rbegin(), result.rend(), blank).base();
+    return first < last ? std::string(first, last) : std::string();
+}
+
+std::string PageTextByLayout(korvel::TKorvel& engine, int layout, const TLayoutLocale& locale) {
+    switch (layout) {
+    case kLayoutOrder:
+        return engine.GetPageText(0);
+    case kLayoutPosition:
+        return PositionLayout(engine.GetPageText(3), locale);
+    default: // a stored layout outside 0 to 2 runs the default, smart rows
+        return SmartLayout(engine.GetPageText(3), engine.PageHeight(), locale);
+    }
+}
+
+std::string PageTextByLayout(korvel::TKorvel& engine, int layout) {
+    return PageTextByLayout(engine, layout, TLayoutLocale::System(engine.TextEncoding()));
+}
+
+} // namespace tolvane

@@ -1,0 +1,57 @@
+#pragma once
+// The extraction settings: which pages a run takes, the header and footer framing each page,
+// and the text layout. Stored per user with QSettings("Tolvane", "TextExtractor") in the group
+// "Setting" (the registry on Windows, an INI file under the XDG config folder elsewhere): the
+// integers "Range", "Page", "From", "To", "TextType" and the strings "Footer", "Header".
+// Values outside their ranges are kept as they are; the run decides what they mean.
+
+#include <QString>
+
+#include <cstdint>
+
+class QSettings;
+
+namespace tolvane {
+
+class TSettings {
+public:
+    // Reads every value that exists, else keeps its default. TextType keeps the low 8 bits.
+    void Load();
+    void Load(QSettings& store);
+    // Writes all seven values (the key is made when missing).
+    void Save() const;
+    void Save(QSettings& store) const;
+    // The range becomes the whole opened file: pages 1 to openedPageCount. Not saved.
+    void ResetRange(std::int32_t openedPageCount);
+
+    // 1 all pages, 2 the range FirstPage to LastPage.
+    std::int32_t RangeKind() const { return FRangeKind; }
+    // 1 all pages, 2 odd pages, 3 even pages (by page number in the document).
+    std::int32_t PageFilter() const { return FPageFilter; }
+    std::int32_t FirstPage() const { return FFirstPage; }
+    std::int32_t LastPage() const { return FLastPage; }
+    // Header and footer lines with placeholders; empty means no line.
+    const QString& Footer() const { return FFooter; }
+    const QString& Header() const { return FHeader; }
+    // 0 in content order, 1 smart rows, 2 with positions.
+    std::uint8_t TextType() const { return FTextType; }
+
+    void SetRangeKind(std::int32_t value) { FRangeKind = value; }
+    void SetPageFilter(std::int32_t value) { FPageFilter = value; }
+    void SetFirstPage(std::int32_t value) { FFirstPage = value; }
+    void SetLastPage(std::int32_t value) { FLastPage = value; }
+    void SetFooter(const QString& value) { FFooter = value; }
+    void SetHeader(const QString& value) { FHeader = value; }
+    void SetTextType(std::uint8_t value) { FTextType = value; }
+
+private:
+    std::int32_t FRangeKind = 1;
+    std::int32_t FPageFilter = 1;
+    std::int32_t FFirstPage = 1;
+    std::int32_t FLastPage = 1;
+    QString FFooter = QStringLiteral(" = Page &p =");
+    QString FHeader;
+    std::uint8_t FTextType = 1;
+};
+
+} // namespace tolvane
