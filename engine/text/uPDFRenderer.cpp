@@ -34,11 +34,7 @@ bool isWhite(char c) {
     return kBytes.White[static_cast<unsigned char>(c)];
 }
 
-// A token as a place in the content: entries of the operand stack are kept this small.
-struct TToken {
-    std::uint32_t Pos = 0;
-    std::uint32_t Len = 0;
-};
+using TToken = TContentToken;
 
 // Cuts interpreter content into tokens: strings with nesting, `<...>` up to the first `>`,
 // one-byte `[`, `]` and `'`, and everything else up to white space or one of `(/<[]` (so
@@ -385,6 +381,65 @@ private:
 };
 const TOperatorTable kOperatorTable;
 
+// The tokens of content as an interpretation reads them: the operators named, array elements
+// named as none, inline images already stepped over. A form drawn again reads this list
+// instead of cutting its content anew.
+std::vector<TToken> Tokenize(std::string_view data) {
+    std::vector<TToken> tokens;
+    TContentLexer lexer(data);
+    TToken token;
+    bool inArray = false;
+    while (lexer.Next(token)) {
+        const std::string_view view = lexer.View(token);
+        if (inArray) {
+            token.Op = static_cast<std::uint8_t>(TOp::None);
+            inArray = view != "]";
+            tokens.push_back(token);
+            continue;
+        }
+        const TOp op = kOperatorTable.Find(view);
+        token.Op = static_cast<std::uint8_t>(op);
+        tokens.push_back(token);
+        if (op == TOp::Array)
+            inArray = true;
+        else if (op == TOp::InlineImage)
+            lexer.SkipInlineImage();
+    }
+    tokens.shrink_to_fit();
+    return tokens;
+}
+
+// Tokens cut from the content as they are read, or read from a list Tokenize made.
+class TTokenSource {
+public:
+    TTokenSource(std::string_view data, const std::vector<TToken>* tokens)
+        : FLexer(data), FTokens(tokens) {}
+
+    bool Next(TToken& token) {
+        if (FTokens) {
+            if (FIndex >= FTokens->size())
+                return false;
+            token = (*FTokens)[FIndex++];
+            return true;
+        }
+        if (!FLexer.Next(token))
+            return false;
+        token.Op = static_cast<std::uint8_t>(kOperatorTable.Find(FLexer.View(token)));
+        return true;
+    }
+    // A list has its images stepped over already.
+    void SkipInlineImage() {
+        if (!FTokens)
+            FLexer.SkipInlineImage();
+    }
+    std::string_view View(TToken token) const { return FLexer.View(token); }
+
+private:
+    TContentLexer FLexer;
+    const std::vector<TToken>* FTokens;
+    std::size_t FIndex = 0;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Values
 
@@ -496,8 +551,8 @@ std::string_view ColourSpaceName(TPDFColourSpace space) {
 class TPDFRenderer::TInterpretation {
 public:
     TInterpretation(TPDFRenderer& renderer, TPDFDictionary* resources, std::string_view content,
-                    TPDFStructure* store)
-        : R(renderer), FResources(resources), FStore(store), FLexer(content) {
+                    TPDFStructure* store, const std::vector<TToken>* tokens = nullptr)
+        : R(renderer), FResources(resources), FStore(store), FLexer(content, tokens) {
         FWidths.fill(0);
         State.CtmCopy = R.Ctm;
         if (R.FSavedStates < kMaxSavedStates) {
@@ -578,7 +633,7 @@ private:
     TPDFRenderer& R;
     TPDFDictionary* FResources;
     TPDFStructure* FStore;
-    TContentLexer FLexer;
+    TTokenSource FLexer;
     std::vector<TPDFGraphicsState> FStack;
     std::size_t FOverflow = 0; // saves beyond the cap, each matched by a Q that only uncounts
     std::vector<TToken> FOperands;
@@ -599,7 +654,7 @@ private:
 void TPDFRenderer::TInterpretation::Run() {
     TToken token;
     while (FLexer.Next(token)) {
-        const TOp op = kOperatorTable.Find(FLexer.View(token));
+        const auto op = static_cast<TOp>(token.Op);
         if (op == TOp::None)
             Push(token);
         else
@@ -1117,6 +1172,7 @@ void TPDFRenderer::RunPage() {
     FInterpreted = 0;
     FSkippedForms = 0;
     FDecoded.clear();
+    FTokenBytes = 0;
     Interpret(PageObject);
 }
 
@@ -1172,14 +1228,15 @@ bool TPDFRenderer::MayEnter(const TPDFStream* stream) {
     return true;
 }
 
-const std::string& TPDFRenderer::DecodedContent(const TPDFStream* stream) {
+TPDFRenderer::TContent& TPDFRenderer::DecodedContent(const TPDFStream* stream) {
     auto it = FDecoded.find(stream);
     if (it == FDecoded.end()) {
-        std::string data = stream->DecodedData();
+        TContent content;
+        content.Data = stream->DecodedData();
         // Offsets into content are 32-bit; nothing real comes near.
-        if (data.size() > kContentBudget)
-            data.resize(kContentBudget);
-        it = FDecoded.emplace(stream, std::move(data)).first;
+        if (content.Data.size() > kContentBudget)
+            content.Data.resize(kContentBudget);
+        it = FDecoded.emplace(stream, std::move(content)).first;
     }
     return it->second;
 }
@@ -1192,14 +1249,19 @@ void TPDFRenderer::InterpretStream(TPDFStream* stream) {
     if (!resources && dict && dict->GetTypeName() == "XObject")
         resources = FFormResources;
     FStructure = stream->Owner;
-    const std::string& content = DecodedContent(stream);
-    FInterpreted += content.size() + kInterpretationCharge;
+    TContent& content = DecodedContent(stream);
+    FInterpreted += content.Data.size() + kInterpretationCharge;
+    // A form drawn a second time keeps its tokens for the rest of the page.
+    if (++content.Uses == 2 && FTokenBytes < kTokenBudget) {
+        content.Tokens = std::make_unique<std::vector<TToken>>(Tokenize(content.Data));
+        FTokenBytes += content.Tokens->size() * sizeof(TToken);
+    }
     FChain.push_back(stream);
     struct TPop {
         std::vector<const TPDFStream*>& Chain;
         ~TPop() { Chain.pop_back(); }
     } pop{FChain};
-    TInterpretation run(*this, resources, content, FStructure);
+    TInterpretation run(*this, resources, content.Data, FStructure, content.Tokens.get());
     run.Run();
 }
 

@@ -37,6 +37,14 @@ class TPDFStructure;
 class TPDFTextFunnel;
 struct TPDFFontCollectionData;
 
+// A token as a place in the content the interpreter reads, with the operator it names:
+// operand-stack entries and kept token lists are this small.
+struct TContentToken {
+    std::uint32_t Pos = 0;
+    std::uint32_t Len = 0;
+    std::uint8_t Op = 0;
+};
+
 // Colour spaces as far as text colours need them. Separation colours read as black: tint
 // transforms are not evaluated.
 enum class TPDFColourSpace : std::uint8_t { DeviceGray, DeviceRGB, DeviceCMYK, Separation, Other };
@@ -125,8 +133,18 @@ private:
     class TInterpretation;
     friend class TInterpretation;
 
-    // Decoded data of a form or appearance, decoded once per run.
-    const std::string& DecodedContent(const TPDFStream* stream);
+    // A form's or appearance's content, decoded once per run, with its tokens once it is drawn
+    // a second time.
+    struct TContent {
+        std::string Data;
+        std::unique_ptr<std::vector<TContentToken>> Tokens;
+        int Uses = 0;
+    };
+    // Token lists of one run take at most this much memory; forms past it are cut into tokens
+    // at every drawing.
+    static constexpr std::size_t kTokenBudget = std::size_t{64} << 20;
+
+    TContent& DecodedContent(const TPDFStream* stream);
     // A reference read from text ("12 0 R") in a store, made once per run and per text.
     const TPDFIndRef* ReferenceFromText(TPDFStructure* store, std::string_view text);
     // Whether another form or appearance may be interpreted now; counts the skips.
@@ -145,7 +163,8 @@ private:
     std::uint64_t FSkippedForms = 0;
     std::size_t FSavedStates = 0;
     std::size_t FOperands = 0;
-    std::unordered_map<const TPDFStream*, std::string> FDecoded;
+    std::unordered_map<const TPDFStream*, TContent> FDecoded;
+    std::size_t FTokenBytes = 0;
     std::unordered_map<std::string, std::unique_ptr<TPDFIndRef>> FTextReferences;
     TPDFStructure* FTextReferenceStore = nullptr;
 };

@@ -180,6 +180,20 @@ TEST_F(Renderer, AFormDrawnTwiceGivesTwoRuns) {
     EXPECT_EQ(texts(Run("/Fm1 Do /Fm1 Do")), "abc|abc");
 }
 
+TEST_F(Renderer, AFormDrawnAgainReadsItsKeptTokensAsItsContent) {
+    // From the second drawing on a form reads the tokens it kept: arrays, an inline image with
+    // BI and EI in its data, and a BI inside an array must read as at the first drawing.
+    XObjects = "/Fm1 21 0 R";
+    W.SetStream(21, form(""),
+                "BT /F1 12 Tf 100 700 Td [(a) BI (b)] TJ ET\n"
+                "BI /W 2 /H 1 /CS /G /BPC 8 ID \nEI EI BT /F1 12 Tf 100 600 Td (c) Tj ET\n");
+    const std::string once = texts(Run("/Fm1 Do"));
+    EXPECT_EQ(once, "ab|c");
+    const std::string down = " 1 0 0 1 0 -200 cm ";
+    EXPECT_EQ(texts(Run("/Fm1 Do" + down + "/Fm1 Do" + down + "/Fm1 Do")),
+              once + "|" + once + "|" + once);
+}
+
 TEST_F(Renderer, FormsThatDrawThemselvesEnd) {
     XObjects = "/Self 21 0 R /Ping 22 0 R /Pong 23 0 R";
     W.SetStream(21, form(""), "BT /F1 12 Tf 100 700 Td (S) Tj ET /Self Do");
