@@ -272,7 +272,6 @@ std::string highestNumber(int pages) {
     return w.Finish();
 }
 
-
 // Fonts are selected through references only: every document of these kinds has its
 // Helvetica as object kFontObj.
 constexpr int kFontObj = 999;
@@ -368,11 +367,10 @@ std::string formFan(std::int64_t levels, int fanout = 10) {
         for (int i = 0; i < fanout; ++i)
             content += last ? "BT /F1 12 Tf 72 720 Td (leaf) Tj ET\n" : "/X Do\n";
         const std::string resources =
-            last ? kHelveticaResources
-                 : "<< /XObject << /X " + num(obj + 1) + " 0 R >> >>";
+            last ? kHelveticaResources : "<< /XObject << /X " + num(obj + 1) + " 0 R >> >>";
         extra.push_back("<< /Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources " +
-                        resources + " /Length " + num(content.size()) + " >>\nstream\n" +
-                        content + "\nendstream");
+                        resources + " /Length " + num(content.size()) + " >>\nstream\n" + content +
+                        "\nendstream");
     }
     return onePage("/X Do\n", "<< /XObject << /X 5 0 R >> >>", extra);
 }
@@ -386,8 +384,8 @@ std::string selfDrawing(std::int64_t) {
         // 5: draws itself (as /Me) and 6 (as /Other)
         "<< /Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << /Font << /F1 999 0 R "
         ">> /XObject << /Me 5 0 R /Other 6 "
-        "0 R >> >> /Length " + num(selfContent.size()) + " >>\nstream\n" + selfContent +
-            "\nendstream",
+        "0 R >> >> /Length " +
+            num(selfContent.size()) + " >>\nstream\n" + selfContent + "\nendstream",
         // 6: draws 5
         "<< /Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << /XObject << /Me 5 0 "
         "R >> >> /Length 7 >>\nstream\n/Me Do\n\nendstream",
@@ -439,20 +437,19 @@ std::string lyingFonts(std::int64_t ranges) {
         "/DescendantFonts [5 0 R] >>",
         "<< /Length " + num(sfnt.size()) + " >>\nstream\n" + sfnt + "\nendstream", // 6
         "<< /Type /Font /Subtype /TrueType /BaseFont /Liar /FirstChar 32 /LastChar 126 "
-        "/FontDescriptor 8 0 R >>", // 7
+        "/FontDescriptor 8 0 R >>",                                               // 7
         "<< /Type /FontDescriptor /FontName /Liar /Flags 32 /FontFile2 6 0 R >>", // 8
         "<< /Length " + num(cff.size()) + " /Subtype /Type1C >>\nstream\n" + cff +
-            "\nendstream", // 9
+            "\nendstream",                                                             // 9
         "<< /Type /Font /Subtype /Type1 /BaseFont /CffLiar /FontDescriptor 11 0 R >>", // 10
         "<< /Type /FontDescriptor /FontName /CffLiar /Flags 32 /FontFile3 9 0 R >>",   // 11
-        "<< /Length " + num(cmap.size()) + " >>\nstream\n" + cmap + "\nendstream",  // 12
+        "<< /Length " + num(cmap.size()) + " >>\nstream\n" + cmap + "\nendstream",     // 12
         "<< /Type /Font /Subtype /Type0 /BaseFont /Mapped /Encoding /Identity-H "
         "/DescendantFonts [14 0 R] /ToUnicode 12 0 R >>", // 13
         "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /Mapped /CIDSystemInfo << /Registry "
         "(Adobe) /Ordering (Identity) /Supplement 0 >> /DW 500 >>", // 14
     };
-    return onePage(content,
-                   "<< /Font << /T0 5 0 R /TT 7 0 R /C1 10 0 R /U 13 0 R >> >>", extra);
+    return onePage(content, "<< /Font << /T0 5 0 R /TT 7 0 R /C1 10 0 R /U 13 0 R >> >>", extra);
 }
 
 // A long book: pages of 46 lines of kerned text in two fonts, with a running header.
@@ -466,10 +463,9 @@ std::string book(int pages) {
                          "/WinAnsiEncoding >>");
     w.Set(5 + 2 * pages, "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Bold /Encoding "
                          "/WinAnsiEncoding >>");
-    static const char* const kWords[] = {"the",    "quick", "brown",  "fox",   "jumps",
-                                         "over",   "lazy",  "dog",    "while", "reading",
-                                         "portable", "document", "text", "extraction", "of",
-                                         "pages",  "and",   "lines"};
+    static const char* const kWords[] = {
+        "the",     "quick",    "brown",    "fox",  "jumps",      "over", "lazy",  "dog", "while",
+        "reading", "portable", "document", "text", "extraction", "of",   "pages", "and", "lines"};
     std::string kids;
     std::uint32_t seed = 12345;
     const auto nextWord = [&] {
@@ -493,7 +489,8 @@ std::string book(int pages) {
         }
         content += "ET\n";
         w.Set(page, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources 3 0 R "
-                    "/Contents " + num(page + 1) + " 0 R >>");
+                    "/Contents " +
+                        num(page + 1) + " 0 R >>");
         w.SetStream(page + 1, "/Filter /FlateDecode", Deflate(content));
     }
     w.Set(2, "<< /Type /Pages /Kids [" + kids + "] /Count " + num(pages) + " >>");

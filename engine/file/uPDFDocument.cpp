@@ -672,7 +672,8 @@ void TPDFDocument::LoadObject(TPDFIndObj* slot) {
                         // Data inside the file is read in place: the file's bytes live as
                         // long as the store. Text made elsewhere (an object stream's) is copied.
                         const char* file = FFileData.data();
-                        if (data.data() >= file && data.data() + data.size() <= file + FFileData.size()) {
+                        if (data.data() >= file &&
+                            data.data() + data.size() <= file + FFileData.size()) {
                             value = FStore->CreateStreamView(dict, data);
                         } else {
                             value = FStore->CreateStream(dict, std::string(data));

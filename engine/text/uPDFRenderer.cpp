@@ -102,9 +102,9 @@ private:
 
 std::string_view expandedImageName(std::string_view name) {
     static const std::pair<std::string_view, std::string_view> kNames[] = {
-        {"/G", "/DeviceGray"},       {"/RGB", "/DeviceRGB"},   {"/CMYK", "/DeviceCMYK"},
+        {"/G", "/DeviceGray"},       {"/RGB", "/DeviceRGB"},      {"/CMYK", "/DeviceCMYK"},
         {"/I", "/Indexed"},          {"/AHx", "/ASCIIHexDecode"}, {"/A85", "/ASCII85Decode"},
-        {"/LZW", "/LZWDecode"},      {"/Fl", "/FlateDecode"},  {"/RL", "/RunLengthDecode"},
+        {"/LZW", "/LZWDecode"},      {"/Fl", "/FlateDecode"},     {"/RL", "/RunLengthDecode"},
         {"/CCF", "/CCITTFaxDecode"}, {"/DCT", "/DCTDecode"},
     };
     for (const auto& [abbreviation, full] : kNames)
@@ -202,8 +202,8 @@ std::size_t TContentLexer::WalkJpeg(std::size_t from) const {
     // Entropy-coded data runs to the next marker: 255 followed by neither 0 (a stuffed byte)
     // nor a restart marker.
     const auto skipScan = [&](std::size_t p) {
-        while (p + 1 < n && !(byte(p) == 0xFF && byte(p + 1) != 0 &&
-                              (byte(p + 1) < 0xD0 || byte(p + 1) > 0xD7)))
+        while (p + 1 < n &&
+               !(byte(p) == 0xFF && byte(p + 1) != 0 && (byte(p + 1) < 0xD0 || byte(p + 1) > 0xD7)))
             ++p;
         return p;
     };
@@ -578,7 +578,8 @@ private:
             const std::size_t drop = (FOperands.size() + 1) / 2;
             if (drop == 0)
                 return;
-            FOperands.erase(FOperands.begin(), FOperands.begin() + static_cast<std::ptrdiff_t>(drop));
+            FOperands.erase(FOperands.begin(),
+                            FOperands.begin() + static_cast<std::ptrdiff_t>(drop));
             R.FOperands -= drop;
         }
         FOperands.push_back(token);
@@ -880,18 +881,18 @@ void TPDFRenderer::TInterpretation::DrawXObject(std::string_view name) {
         }
     } release{R, counted};
 
-    const TPDFDictionary* xobjects = FResources ? AsDictionary(FResources->Get("XObject")) : nullptr;
+    const TPDFDictionary* xobjects =
+        FResources ? AsDictionary(FResources->Get("XObject")) : nullptr;
     if (xobjects && !name.empty() && name.front() == '/') {
         TPDFStream* stream = AsStream(xobjects->Get(name.substr(1)));
-        const TPDFName* subtype = stream && stream->Dictionary()
-                                      ? AsName(stream->Dictionary()->Get("Subtype"))
-                                      : nullptr;
+        const TPDFName* subtype =
+            stream && stream->Dictionary() ? AsName(stream->Dictionary()->Get("Subtype")) : nullptr;
         if (subtype && subtype->Value() == "Form") {
             if (const TPDFArray* matrix = numberArray(stream->Dictionary()->Get("Matrix"), 6))
-                R.Ctm = MatrixMultiply({numberAt(matrix, 0), numberAt(matrix, 1),
-                                        numberAt(matrix, 2), numberAt(matrix, 3),
-                                        numberAt(matrix, 4), numberAt(matrix, 5)},
-                                       R.Ctm);
+                R.Ctm =
+                    MatrixMultiply({numberAt(matrix, 0), numberAt(matrix, 1), numberAt(matrix, 2),
+                                    numberAt(matrix, 3), numberAt(matrix, 4), numberAt(matrix, 5)},
+                                   R.Ctm);
             R.FFormResources = FResources;
             R.InterpretStream(stream);
         }
@@ -900,7 +901,7 @@ void TPDFRenderer::TInterpretation::DrawXObject(std::string_view name) {
 }
 
 std::int32_t TPDFRenderer::TInterpretation::TakeColour(TPDFColourSpace space,
-                                                        std::int32_t current) {
+                                                       std::int32_t current) {
     switch (space) {
     case TPDFColourSpace::DeviceRGB: {
         const double b = TakeNumber();
@@ -1048,9 +1049,9 @@ void TPDFRenderer::TInterpretation::ShowText() {
         matrix);
     // The size on the page is that of one text-space unit upward. (Measured in glyph space,
     // a Type 3 font's size would shrink by its font matrix: 0.012 for a 12-point font.)
-    const TPDFMatrix textSpace = MatrixMultiply(
-        {State.FontSize * State.HorizontalScale / 100, 0, 0, State.FontSize, 0, 0},
-        MatrixMultiply(State.TextMatrix, R.Ctm));
+    const TPDFMatrix textSpace =
+        MatrixMultiply({State.FontSize * State.HorizontalScale / 100, 0, 0, State.FontSize, 0, 0},
+                       MatrixMultiply(State.TextMatrix, R.Ctm));
     const TPDFPoint origin = TransformPoint(textSpace, 0, 0);
     const TPDFPoint up = TransformPoint(textSpace, 0, 1);
 
@@ -1109,12 +1110,11 @@ void TPDFRenderer::TInterpretation::ShowText() {
         };
         if (font.IsTwoByte) {
             for (std::size_t k = 0; k + 1 < bytes.size(); k += 2) {
-                const auto code = static_cast<std::uint16_t>(
-                    (static_cast<unsigned char>(bytes[k]) << 8) |
-                    static_cast<unsigned char>(bytes[k + 1]));
-                const double width = fonts.CIDWidthListed(code)
-                                         ? fonts.CIDWidth(code) + charSpacing
-                                         : fonts.CIDWidth(code);
+                const auto code =
+                    static_cast<std::uint16_t>((static_cast<unsigned char>(bytes[k]) << 8) |
+                                               static_cast<unsigned char>(bytes[k + 1]));
+                const double width = fonts.CIDWidthListed(code) ? fonts.CIDWidth(code) + charSpacing
+                                                                : fonts.CIDWidth(code);
                 if (words && code < 256) {
                     takeCode(font.Text[code], width);
                 } else {

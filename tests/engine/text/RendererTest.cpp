@@ -40,7 +40,9 @@ const std::string kResources =
     "/Cal [/ICCBased 33 0 R] /Spot [/Separation /Gold /DeviceCMYK 34 0 R] /Dev /DeviceGray >>";
 const std::string kText = "BT /F1 12 Tf 100 700 Td ";
 
-double width(const TPDFTextFunnelBlock& b) { return b.LowerRight.x - b.LowerLeft.x; }
+double width(const TPDFTextFunnelBlock& b) {
+    return b.LowerRight.x - b.LowerLeft.x;
+}
 
 std::string texts(const std::vector<TPDFTextFunnelBlock>& blocks) {
     std::string all;
@@ -76,12 +78,14 @@ protected:
         W.Set(3, "<< /Type /Page /Parent 2 0 R /Contents " + contents + "] " +
                      (ResourcesOnParent ? "" : "/Resources 4 0 R ") + PageEntries + " >>");
         W.Set(4, "<< " + kResources + " >>");
-        W.Set(10, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+        W.Set(10,
+              "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
         W.Set(11, "<< /Type /Font /Subtype /Type0 /BaseFont /CJK /Encoding /Identity-H "
                   "/DescendantFonts [12 0 R] /ToUnicode 13 0 R >>");
         W.Set(12, "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /CJK /W [65 [500]] /DW 1000 >>");
-        W.SetStream(13, "", "begincmap\n1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n"
-                            "1 beginbfrange\n<0041> <0041> <0041>\nendbfrange\nendcmap\n");
+        W.SetStream(13, "",
+                    "begincmap\n1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n"
+                    "1 beginbfrange\n<0041> <0041> <0041>\nendbfrange\nendcmap\n");
         W.Set(14, "<< " + kType3 + "/FontMatrix [0.001 0 0 0.001 0 0] >>");
         W.Set(15, "<< " + kType3 + "/FontMatrix [0.01 0 0 0.01 0 0] >>");
         W.SetStream(16, "", "500 0 d0");
@@ -95,7 +99,8 @@ protected:
         return W.Finish();
     }
 
-    std::vector<TPDFTextFunnelBlock> Run(const std::vector<std::string>& streams, bool words = false) {
+    std::vector<TPDFTextFunnelBlock> Run(const std::vector<std::string>& streams,
+                                         bool words = false) {
         TPDFDocument doc;
         EXPECT_TRUE(doc.LoadFromBytes(Pdf(streams)));
         TPDFFontCollection fonts;
@@ -129,7 +134,8 @@ protected:
 // Interpreter state
 
 TEST_F(Renderer, TextAfterQIsPlacedWithTheMatrixFromBeforeTheSave) {
-    EXPECT_DOUBLE_EQ(One("1 0 0 1 5 0 cm q 2 0 0 2 0 0 cm Q " + kText + "(A) Tj ET").LowerLeft.x, 105);
+    EXPECT_DOUBLE_EQ(One("1 0 0 1 5 0 cm q 2 0 0 2 0 0 cm Q " + kText + "(A) Tj ET").LowerLeft.x,
+                     105);
     EXPECT_NEAR(width(One("q 2 0 0 2 0 0 cm Q " + kText + "(A) Tj ET")), 8.004, 1e-9);
 }
 
@@ -206,8 +212,9 @@ TEST_F(Renderer, FormsThatDrawThemselvesEnd) {
 TEST_F(Renderer, ChainsDeeperThanTheFormDepthAreCut) {
     for (int i = 0; i < 40; ++i) {
         XObjects += "/L" + std::to_string(i) + " " + std::to_string(50 + i) + " 0 R ";
-        W.SetStream(50 + i, form(""), "BT /F1 12 Tf 100 " + std::to_string(700 - 14 * i) +
-                                          " Td (x) Tj ET /L" + std::to_string(i + 1) + " Do");
+        W.SetStream(50 + i, form(""),
+                    "BT /F1 12 Tf 100 " + std::to_string(700 - 14 * i) + " Td (x) Tj ET /L" +
+                        std::to_string(i + 1) + " Do");
     }
     EXPECT_EQ(Run("/L0 Do").size(), std::size_t(TPDFRenderer::kMaxFormDepth));
 }

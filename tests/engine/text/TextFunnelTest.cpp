@@ -272,8 +272,8 @@ struct PlainFunnel {
         const auto keep = [this](const std::string& text) -> std::string_view {
             return *texts.insert(text).first;
         };
-        blocks.push_back({ll, lr, ur, ul, run.Text, keep(run.FontName), keep(key),
-                          keep(run.Colour), run.Size});
+        blocks.push_back(
+            {ll, lr, ur, ul, run.Text, keep(run.FontName), keep(key), keep(run.Colour), run.Size});
     }
 };
 
