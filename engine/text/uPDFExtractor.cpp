@@ -18,9 +18,19 @@ namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
 
-bool isStopByte(unsigned char c) {
-    return IsWhiteSpace(c) || c == '(' || c == '<' || c == '[' || c == ']';
-}
+// The bytes that end a plain token, for each syntax.
+struct TStopTables {
+    bool RawOrder[256] = {};
+    bool Interpreter[256] = {};
+    TStopTables() {
+        for (int c = 0; c < 256; ++c) {
+            const auto b = static_cast<unsigned char>(c);
+            RawOrder[c] = IsWhiteSpace(b) || b == '(' || b == '<' || b == '[' || b == ']';
+            Interpreter[c] = RawOrder[c] || b == '/';
+        }
+    }
+};
+const TStopTables kStops;
 
 bool endsWith(const std::string& text, std::string_view tail) {
     return text.size() >= tail.size() &&
@@ -113,6 +123,10 @@ void CleanUpExtractedText(std::string& text) {
     text.erase(0, first);
 }
 
+TPDFRawLexer::TPDFRawLexer(std::string_view content, TSyntax syntax)
+    : FData(content), FStops(syntax == TSyntax::Interpreter ? kStops.Interpreter : kStops.RawOrder),
+      FQuoteIsToken(syntax == TSyntax::Interpreter) {}
+
 std::string_view TPDFRawLexer::Next() {
     const std::size_t n = FData.size();
     while (FPos < n && IsWhiteSpace(static_cast<unsigned char>(FData[FPos])))
@@ -136,8 +150,8 @@ std::string_view TPDFRawLexer::Next() {
     } else if (first == '<') {
         const std::size_t close = FData.find('>', FPos);
         FPos = close == std::string_view::npos ? n : close + 1;
-    } else if (first != '[' && first != ']') {
-        while (FPos < n && !isStopByte(static_cast<unsigned char>(FData[FPos])))
+    } else if (first != '[' && first != ']' && !(first == '\'' && FQuoteIsToken)) {
+        while (FPos < n && !FStops[static_cast<unsigned char>(FData[FPos])])
             ++FPos;
     }
     return FData.substr(start, FPos - start);

@@ -22,18 +22,27 @@ namespace korvel {
 class TPDFDictionary;
 class TPDFFontCollection;
 
-// Cuts raw-order content into tokens: strings with nesting, `<...>` up to the first `>` (so
-// `<<` is no token of its own), one-byte `[` and `]`, everything else up to white space or one
-// of `(<[]`. There are no comments. At the end of the content it yields the empty token, again
-// and again. Every byte is looked at once.
+// Cuts content into tokens: strings with nesting, `<...>` up to the first `>` (so `<<` is no
+// token of its own), one-byte `[` and `]`, everything else up to white space or one of `(<[]`.
+// The page interpreter's syntax differs in two rules: `'` is a one-byte token too, and plain
+// tokens also end before `/` (so `/F1/F2` is two tokens). There are no comments. At the end of
+// the content it yields the empty token, again and again. Every byte is looked at once.
 class TPDFRawLexer {
 public:
-    explicit TPDFRawLexer(std::string_view content) : FData(content) {}
+    enum class TSyntax : std::uint8_t { RawOrder, Interpreter };
+
+    explicit TPDFRawLexer(std::string_view content, TSyntax syntax = TSyntax::RawOrder);
     std::string_view Next();
+
+    std::string_view Data() const { return FData; }
+    std::size_t Position() const { return FPos; }
+    void SetPosition(std::size_t position) { FPos = position; }
 
 private:
     std::string_view FData;
     std::size_t FPos = 0;
+    const bool* FStops; // 256 entries: the bytes that end a plain token
+    bool FQuoteIsToken;
 };
 
 // The clean-up of extracted text, in this order: CR LF, space, CR LF becomes CR LF and three

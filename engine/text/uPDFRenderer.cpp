@@ -9,6 +9,7 @@
 #include "file/uPDFExtra.h"
 #include "file/uPDFStructure.h"
 #include "fonts/uPDFFontRasterizer.h"
+#include "text/uPDFExtractor.h"
 #include "text/uPDFTextFunnel.h"
 
 namespace korvel {
@@ -18,59 +19,24 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // Tokens
 
-struct TByteClasses {
-    bool White[256] = {};
-    bool Stop[256] = {}; // ends a plain token
-    TByteClasses() {
-        for (const unsigned char c : {0, 9, 10, 12, 13, 32})
-            White[c] = Stop[c] = true;
-        for (const unsigned char c : {'(', '/', '<', '[', ']'})
-            Stop[c] = true;
-    }
-};
-const TByteClasses kBytes;
-
 bool isWhite(char c) {
-    return kBytes.White[static_cast<unsigned char>(c)];
+    return IsWhiteSpace(static_cast<unsigned char>(c));
 }
 
 using TToken = TContentToken;
 
-// Cuts interpreter content into tokens: strings with nesting, `<...>` up to the first `>`,
-// one-byte `[`, `]` and `'`, and everything else up to white space or one of `(/<[]` (so
-// `/F1/F2` is two tokens). There are no comments. Inline images are stepped over on request.
+// The interpreter's tokens as places in the content, and the stepping over inline images.
 class TContentLexer {
 public:
-    explicit TContentLexer(std::string_view data) : FData(data) {}
+    explicit TContentLexer(std::string_view data)
+        : FData(data), FLexer(data, TPDFRawLexer::TSyntax::Interpreter) {}
 
     bool Next(TToken& token) {
-        const std::size_t n = FData.size();
-        while (FPos < n && isWhite(FData[FPos]))
-            ++FPos;
-        if (FPos >= n)
+        const std::string_view view = FLexer.Next();
+        if (view.empty())
             return false;
-        const std::size_t start = FPos;
-        const char first = FData[FPos++];
-        if (first == '(') {
-            std::int64_t depth = 1;
-            while (FPos < n && depth > 0) {
-                const char c = FData[FPos++];
-                if (c == '\\')
-                    FPos += FPos < n ? 1 : 0;
-                else if (c == '(')
-                    ++depth;
-                else if (c == ')')
-                    --depth;
-            }
-        } else if (first == '<') {
-            const std::size_t close = FData.find('>', FPos);
-            FPos = close == std::string_view::npos ? n : close + 1;
-        } else if (first != '[' && first != ']' && first != '\'') {
-            while (FPos < n && !kBytes.Stop[static_cast<unsigned char>(FData[FPos])])
-                ++FPos;
-        }
-        token.Pos = static_cast<std::uint32_t>(start);
-        token.Len = static_cast<std::uint32_t>(FPos - start);
+        token.Pos = static_cast<std::uint32_t>(view.data() - FData.data());
+        token.Len = static_cast<std::uint32_t>(view.size());
         return true;
     }
 
@@ -97,7 +63,7 @@ private:
     void ReadImageDictionary(TImage& image, bool& sawId);
 
     std::string_view FData;
-    std::size_t FPos = 0;
+    TPDFRawLexer FLexer;
 };
 
 std::string_view expandedImageName(std::string_view name) {
@@ -238,11 +204,11 @@ void TContentLexer::SkipInlineImage() {
     ReadImageDictionary(image, sawId);
     const std::size_t n = FData.size();
     if (!sawId) {
-        FPos = n;
+        FLexer.SetPosition(n);
         return;
     }
     // The data begins after the one white-space byte that follows `ID`.
-    const std::size_t dataStart = std::min(FPos + 1, n);
+    const std::size_t dataStart = std::min(FLexer.Position() + 1, n);
     std::size_t ei = std::string_view::npos;
     bool searched = false;
     if (!image.Filtered) {
@@ -264,20 +230,20 @@ void TContentLexer::SkipInlineImage() {
     } else if (image.Dct) {
         const std::size_t end = WalkJpeg(dataStart);
         if (end != std::string_view::npos) {
-            FPos = end;
+            FLexer.SetPosition(end);
             TToken token;
             while (Next(token))
                 if (View(token) == "EI") {
-                    FPos = token.Pos;
+                    FLexer.SetPosition(token.Pos);
                     return;
                 }
-            FPos = n;
+            FLexer.SetPosition(n);
             return;
         }
     }
     if (!searched)
         ei = FindEI(dataStart, true);
-    FPos = ei == std::string_view::npos ? n : ei;
+    FLexer.SetPosition(ei == std::string_view::npos ? n : ei);
 }
 
 // ---------------------------------------------------------------------------------------------
