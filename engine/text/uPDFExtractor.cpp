@@ -97,7 +97,7 @@ void collapse(std::string& text, std::string_view pattern, std::size_t drop) {
     std::size_t w = 0;
     for (std::size_t r = 0; r < text.size(); ++r) {
         text[w++] = text[r];
-        if (w >= pattern.size() &&
+        if (text[r] == pattern.back() && w >= pattern.size() &&
             std::string_view(text).substr(w - pattern.size(), pattern.size()) == pattern)
             w -= drop;
     }
@@ -180,6 +180,19 @@ private:
     };
     // Rows are tried in this order; the quote operators turn into `Tj` and reach its row too.
     static const std::array<TOperator, 19> kOperators;
+    // The row of an operator name, -1 for other tokens; one lookup instead of a compare per row.
+    static int RowOf(std::string_view token) {
+        static const auto rows = [] {
+            std::unordered_map<std::string_view, int> map;
+            for (std::size_t i = 0; i < kOperators.size(); ++i)
+                map.emplace(kOperators[i].Name, static_cast<int>(i));
+            return map;
+        }();
+        if (token.empty() || token.size() > 2)
+            return -1;
+        const auto it = rows.find(token);
+        return it == rows.end() ? -1 : it->second;
+    }
 
     // The operand window: the last six tokens in a ring, newest at FNewest. Entries view the
     // content; `Tm` rewrites its operands into the ring's own texts.
@@ -244,6 +257,17 @@ private:
             FOut += kCrLf;
     }
 
+    // Copies a selected font's tables, unless they are the ones already in use: selecting
+    // the same font again gives the same tables (and the same space mark below).
+    void UseTables(const TPDFFontCollectionData* record) {
+        if (!record || (record == FTablesFrom && record->ObjNum == FTablesObjNum))
+            return;
+        CodeText = record->CodeText;
+        Widths = record->Widths;
+        FTablesFrom = record;
+        FTablesObjNum = record->ObjNum;
+    }
+
     void OpArray();
     void OpRg() { FOwner.FColour = colourText(Number(3), Number(2), Number(1)); }
     void OpG() { FOwner.FColour = colourText(Number(1), Number(1), Number(1)); }
@@ -288,6 +312,8 @@ private:
     double SpaceWidth = 280;
     TPDFWidths Widths;
     TPDFTextVector CodeText;
+    const TPDFFontCollectionData* FTablesFrom = nullptr;
+    std::int32_t FTablesObjNum = 0;
     std::string BaseFontName;
     TPDFMatrix Ctm, SavedCtm;
     std::string PendingString;
@@ -312,9 +338,12 @@ void TPDFExtractor::TRun::Execute() {
                 PendingString = ParseLiteralToken(FToken);
             else if (FToken.front() == '<')
                 PendingString = ParseHexToken(FToken);
-            for (const TOperator& op : kOperators)
-                if (FToken == op.Name)
-                    (this->*op.Handler)();
+            // A handler may turn the token into a later row's (a quote into `Tj`).
+            for (int row = RowOf(FToken); row >= 0;) {
+                (this->*kOperators[static_cast<std::size_t>(row)].Handler)();
+                const int next = RowOf(FToken);
+                row = next > row ? next : -1;
+            }
         } catch (const std::bad_alloc&) {
             throw;
         } catch (const std::exception&) {
@@ -370,7 +399,7 @@ void TPDFExtractor::TRun::OpTf() {
     // of the font before.
     if (FontResources)
         if (const auto* ref = Cast<TPDFIndRef>(FontResources->Get(name, false)))
-            FOwner.FFonts.SelectFont(ref, Widths, CodeText);
+            UseTables(FOwner.FFonts.Select(ref));
     FontSize = IsNumberText(Operand(1)) ? Number(1) : 12;
 
     if (CodeText[32] == " ") {
