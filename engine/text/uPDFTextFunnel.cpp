@@ -206,7 +206,8 @@ struct TPDFTextFunnel::TIndex {
         }
         TGroup& group = *Groups[index];
         if (group.Cell <= 0 && usableCellSize(run.Size)) {
-            group.Cell = run.Size;
+            // Cells twice the size: a search for a run of that size reads two cells a side.
+            group.Cell = 2 * run.Size;
             std::vector<TPoint*> far;
             far.swap(group.Far);
             for (TPoint* point : far)
@@ -285,12 +286,14 @@ void TPDFTextFunnel::AddRun(const TextRun& run) {
         bool gridded = g.Cell > 0;
         double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
         if (gridded) {
-            // One cell more on each side than the radius needs absorbs rounding in the
-            // divisions; the distance test below decides.
-            x0 = std::floor((lowerLeft.x - r) / g.Cell) - 1;
-            x1 = std::floor((lowerLeft.x + r) / g.Cell) + 1;
-            y0 = std::floor((lowerLeft.y - r) / g.Cell) - 1;
-            y1 = std::floor((lowerLeft.y + r) / g.Cell) + 1;
+            // A slack far above the rounding of the subtractions and divisions keeps every
+            // corner the distance test could accept inside the cells read.
+            const double sx = (std::fabs(lowerLeft.x) + r) * 1e-9 + 1e-9;
+            const double sy = (std::fabs(lowerLeft.y) + r) * 1e-9 + 1e-9;
+            x0 = std::floor((lowerLeft.x - r - sx) / g.Cell);
+            x1 = std::floor((lowerLeft.x + r + sx) / g.Cell);
+            y0 = std::floor((lowerLeft.y - r - sy) / g.Cell);
+            y1 = std::floor((lowerLeft.y + r + sy) / g.Cell);
             const double cells = (x1 - x0 + 1) * (y1 - y0 + 1);
             gridded = inGrid(x0) && inGrid(x1) && inGrid(y0) && inGrid(y1) &&
                       cells <= kMaxSearchCells && cells <= static_cast<double>(g.All.size());

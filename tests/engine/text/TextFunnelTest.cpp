@@ -341,6 +341,14 @@ TEST(TextFunnel, IndexedSearchJoinsExactlyAsAPlainScanOnRandomPages) {
                 const TPDFPoint end = plain.blocks[pick(plain.blocks.size())].LowerRight;
                 x = end.x + uniform(-15, 15);
                 y = end.y + (pick(3) == 0 ? 0 : uniform(-15, 15));
+                if (pick(3) == 0 && std::isfinite(run.Size)) {
+                    // just inside or outside a join distance, along one axis
+                    const double r = run.Size * (pick(2) ? 1 : 0.2);
+                    const double offsets[] = {r, -r, r * (1 - 1e-12), -r * (1 + 1e-12)};
+                    const double d = offsets[pick(4)];
+                    x = end.x + (pick(2) ? d : 0);
+                    y = end.y + (x == end.x ? d : 0);
+                }
             }
             const std::size_t odd = pick(200);
             if (odd == 0)
