@@ -2,11 +2,12 @@
 # (normal build, then an AddressSanitizer + UndefinedBehaviorSanitizer build).
 JOBS ?= $(shell nproc)
 DEBS := cmake g++ make zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
-        libfontconfig-dev pkg-config fonts-liberation2 fonts-urw-base35 qt6-base-dev
+        libfontconfig-dev pkg-config fonts-liberation2 fonts-urw-base35 qt6-base-dev \
+        help2man dpkg-dev file lintian
 SAMPLE := samples/sample.pdf
 SAMPLE_TEXT := $(SAMPLE:.pdf=.txt)
 
-.PHONY: deps build build-asan run test test-normal test-asan fuzz bench clean
+.PHONY: deps build build-asan run test test-normal test-asan fuzz bench package install clean
 
 deps:
 	@missing=""; for p in $(DEBS); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -45,6 +46,15 @@ fuzz: deps
 
 bench: build
 	./build/bin/bench_file
+
+# Debian packages build/tolvane-text_<version>_amd64.deb and build/tolvane-text-dev_...deb.
+package: build
+	cd build && cpack -B .
+
+# Installs into PREFIX (default /usr/local; DESTDIR is honoured).
+PREFIX ?= /usr/local
+install: build
+	cmake --install build --prefix $(PREFIX)
 
 clean:
 	rm -rf build build-asan build-fuzz

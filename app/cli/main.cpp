@@ -331,6 +331,8 @@ int runExtract(const TExtractOptions& options) {
 int main(int argc, char** argv) {
     CLI::App app{"Tolvane Text Extractor: PDF text on the command line", "tolvane-text"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("tolvane-text ") + TOLVANE_VERSION);
+    app.set_help_all_flag("--help-all", "Print the help of every command and exit");
 
     std::string file;
     std::string password;

@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "facade/KorvelExport.h"
 #include "platform/uCodePage.h"
 
 namespace korvel {
 
 class TPDFDocument;
 
-class TKorvel {
+class KORVEL_EXPORT TKorvel {
 public:
     TKorvel();
     ~TKorvel();
