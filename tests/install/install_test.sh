@@ -26,13 +26,19 @@ cmake -S "$src/tests/install" -B "$root/consumer-build" -DCMAKE_PREFIX_PATH="$ro
 cmake --build "$root/consumer-build" > /dev/null
 expect_output "$root/consumer-build/consumer"
 # The program uses the shared library and sees only the facade.
-ldd "$root/consumer-build/consumer" | grep -q 'libkorvel.so.0'
-if nm -D --defined-only "$libdir/libkorvel.so.0" | grep -q 'TPDFDocument'; then
+# (Outputs are read whole before they are searched: `grep -q` may stop reading early, and the
+# writer's broken pipe would fail the script.)
+linked=$(ldd "$root/consumer-build/consumer")
+grep -q 'libkorvel.so.0' <<< "$linked" || { echo "not linked to the shared library"; exit 1; }
+symbols=$(nm -D --defined-only "$libdir/libkorvel.so.0")
+if grep -q 'TPDFDocument' <<< "$symbols"; then
   echo "internal symbols are exported"; exit 1
 fi
 
-"$root/usr/bin/tolvane-text" info "$sample" | grep -qx 'PageCount: 4'
-"$root/usr/bin/tolvane-text" --version | grep -qx "tolvane-text [0-9.]*"
+info=$("$root/usr/bin/tolvane-text" info "$sample")
+grep -qx 'PageCount: 4' <<< "$info" || { echo "installed CLI: $info"; exit 1; }
+version=$("$root/usr/bin/tolvane-text" --version)
+grep -qx "tolvane-text [0-9.]*" <<< "$version" || { echo "version: $version"; exit 1; }
 
 # Every option of every command in --help-all is in the installed man page.
 man=$(zcat "$root/usr/share/man/man1/tolvane-text.1.gz")
