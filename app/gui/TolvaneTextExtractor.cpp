@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         tolvane::TfrmMain window(settings);
-        return takeScreenshot(window, screenshot, QFileInfo(arguments[0]).absoluteFilePath());
+        return takeScreenshot(window, screenshot, arguments[0]); // the path as given, for the log
     }
 
     settings.Load();

@@ -194,7 +194,11 @@ void TfrmMain::ShowError(const QString& message) {
 }
 
 void TfrmMain::OpenPdfFile(const QString& path) {
-    FExtraction->OpenPdfFile(path);
+    try {
+        FExtraction->OpenPdfFile(path);
+    } catch (const std::exception& e) { // e.g. out of memory on a huge file: the window stays
+        ShowError(QString::fromLocal8Bit(e.what()));
+    }
 }
 
 void TfrmMain::aOpenFileExecute() {

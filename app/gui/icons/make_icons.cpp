@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <numbers>
 
 namespace {
 
@@ -86,7 +87,7 @@ void drawExtract(QPainter& p) {
 void drawStop(QPainter& p) {
     QPolygonF octagon;
     for (int i = 0; i < 8; ++i) {
-        const double angle = (22.5 + 45 * i) * M_PI / 180;
+        const double angle = (22.5 + 45 * i) * std::numbers::pi / 180;
         octagon << QPointF(16 + 13 * std::cos(angle), 16 + 13 * std::sin(angle));
     }
     p.setPen(QPen(kRed.darker(140), 1.2));
