@@ -53,8 +53,7 @@ TMainDialogs defaultDialogs(TfrmMain& window, TSettings& settings) {
     dialogs.AskOpenFile = [&window]() -> std::optional<QString> {
         // "All File" is "*": on Linux "*.*" would hide files without an extension.
         const QString path = QFileDialog::getOpenFileName(
-            &window, QString(), QString(),
-            QStringLiteral("PDF File (*.pdf);;All File (*)"));
+            &window, QString(), QString(), QStringLiteral("PDF File (*.pdf);;All File (*)"));
         if (path.isEmpty())
             return std::nullopt;
         return path;
@@ -63,7 +62,8 @@ TMainDialogs defaultDialogs(TfrmMain& window, TSettings& settings) {
         QFileDialog dialog(&window);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
-        dialog.setNameFilters({QStringLiteral("Text File (*.txt)"), QStringLiteral("All File (*)")});
+        dialog.setNameFilters(
+            {QStringLiteral("Text File (*.txt)"), QStringLiteral("All File (*)")});
         dialog.setDefaultSuffix(QStringLiteral("txt"));
         dialog.setDirectory(QFileInfo(suggested).absolutePath());
         dialog.selectFile(QFileInfo(suggested).fileName());
@@ -154,7 +154,9 @@ TfrmMain::TfrmMain(TSettings& settings, QWidget* parent)
     hooks.AskPassword = [this](const QString& prompt, const QString& caption) {
         return FDialogs.AskPassword(prompt, caption);
     };
-    hooks.AskSaveFile = [this](const QString& suggested) { return FDialogs.AskSaveFile(suggested); };
+    hooks.AskSaveFile = [this](const QString& suggested) {
+        return FDialogs.AskSaveFile(suggested);
+    };
     hooks.AddLog = [this](const QString& message) { AddLog(message); };
     hooks.ShowProgress = [this](int page) { ShowProgress(page); };
     hooks.AskYesNo = [this](const QString& question) { return FDialogs.AskYesNo(question); };

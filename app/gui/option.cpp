@@ -102,14 +102,13 @@ TfrmOption::TfrmOption(TSettings& settings, QWidget* parent)
 
     label(QStringLiteral("Extract Type:"), this, 8, 249);
     cbTextType = new QComboBox(this); // a drop-down list: choosing only, no typing
-    cbTextType->setGeometry(80, 245, 145, 22);
+    cbTextType->setGeometry(86, 245, 145, 22);
     cbTextType->addItems({QStringLiteral("In PDF Order"), QStringLiteral("Smart Rearrange"),
                           QStringLiteral("With Position")});
 
     const QList<QAbstractButton*> filterItems = rgExtractItems->buttons();
-    QWidget* order[] = {rbPRAll,        rbPRRange,      eBegin,  eEnd,    filterItems[0],
-                        filterItems[1], filterItems[2], eFooter, eHeader, bOK,
-                        bCancel,        cbTextType};
+    QWidget* order[] = {rbPRAll,        rbPRRange, eBegin,  eEnd, filterItems[0], filterItems[1],
+                        filterItems[2], eFooter,   eHeader, bOK,  bCancel,        cbTextType};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
 

@@ -6,8 +6,8 @@
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QFile>
 #include <QDragEnterEvent>
+#include <QFile>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -154,8 +154,8 @@ TEST_F(MainTest, ToolBarHoldsTheCommandsWithCaptionsUnderIcons) {
         EXPECT_EQ(button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
         EXPECT_FALSE(action->icon().isNull()) << action->text().toStdString();
     }
-    EXPECT_EQ(captions, (QStringList{"&Open ...", "O&ption", "&Extract text", "&Stop", "|",
-                                     "&Help", "More Tools"}));
+    EXPECT_EQ(captions, (QStringList{"&Open ...", "O&ption", "&Extract text", "&Stop", "|", "&Help",
+                                     "More Tools"}));
     EXPECT_EQ(Window->ToolBar1->iconSize(), QSize(32, 32));
     EXPECT_EQ(Window->ToolBar1->height(), 54);
 }
@@ -180,9 +180,9 @@ TEST_F(MainTest, AFileThatDoesNotLoadLeavesExtractDisabled) {
     const QString bad = Write("bad.pdf", "not a PDF");
     Window->OpenPdfFile(bad);
     EXPECT_EQ(states(*Window), "1100");
-    EXPECT_EQ(LogLines().mid(4),
-              (QStringList{"Can not load file: " + bad + ". It is may be not a valid PDF file.",
-                           ""}));
+    EXPECT_EQ(
+        LogLines().mid(4),
+        (QStringList{"Can not load file: " + bad + ". It is may be not a valid PDF file.", ""}));
 }
 
 TEST_F(MainTest, PasswordIsAskedWithTheFileNameAndCancelLeavesNoFile) {
@@ -224,9 +224,9 @@ TEST_F(MainTest, RunDisablesCommandsRefusesClosingAndStopsOnStop) {
     EXPECT_TRUE(Questions.empty()) << "a stopped run asks nothing";
     const QStringList log = LogLines();
     ASSERT_GE(log.size(), 3);
-    EXPECT_EQ(log.mid(log.size() - 3),
-              (QStringList{"Extracting page 1. Press Stop button to terminate", "User teminate",
-                           ""}));
+    EXPECT_EQ(
+        log.mid(log.size() - 3),
+        (QStringList{"Extracting page 1. Press Stop button to terminate", "User teminate", ""}));
     EXPECT_EQ(readBytes(*Output), "Page 1\r\n");
     EXPECT_TRUE(Window->close()) << "idle again: closing is allowed";
 }
