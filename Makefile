@@ -7,7 +7,7 @@ DEBS := cmake g++ make zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev lib
 SAMPLE := samples/sample.pdf
 SAMPLE_TEXT := $(SAMPLE:.pdf=.txt)
 
-.PHONY: deps build build-asan run test test-normal test-asan fuzz bench package install clean
+.PHONY: deps build build-asan run test test-normal test-asan fuzz bench package install screenshot clean
 
 deps:
 	@missing=""; for p in $(DEBS); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -55,6 +55,10 @@ package: build
 PREFIX ?= /usr/local
 install: build
 	cmake --install build --prefix $(PREFIX)
+
+# The README's picture of the window after a run over the sample, made without a display.
+screenshot: build
+	QT_QPA_PLATFORM=offscreen ./build/bin/tolvane-text-extractor --screenshot docs/screenshot.png $(SAMPLE)
 
 clean:
 	rm -rf build build-asan build-fuzz

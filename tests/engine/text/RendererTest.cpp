@@ -105,7 +105,8 @@ protected:
         EXPECT_TRUE(doc.LoadFromBytes(Pdf(streams)));
         TPDFFontCollection fonts;
         fonts.LoadPrograms = true;
-        TPDFTextFunnel funnel;
+        Funnel = std::make_unique<TPDFTextFunnel>(); // its blocks point into it
+        TPDFTextFunnel& funnel = *Funnel;
         funnel.WordMode = words;
         TPDFRenderer renderer(fonts);
         renderer.PageObject = doc.PageTree().CurrentPage();
@@ -126,6 +127,7 @@ protected:
 
     NoInstalledFonts Installed;
     std::uint64_t Skipped = 0;
+    std::unique_ptr<TPDFTextFunnel> Funnel;
 };
 
 } // namespace
