@@ -5,7 +5,15 @@
 
 set(KORVEL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/korvel)
 
-install(TARGETS tolvane-text RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+install(TARGETS tolvane-text tolvane-text-extractor
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+# The window in the desktop's menus and "Open with" for PDF files; its README is its help.
+install(FILES app/gui/tolvane-text-extractor.desktop
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications COMPONENT runtime)
+install(FILES app/gui/icons/tolvane-text-extractor.png
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/128x128/apps COMPONENT runtime)
+install(FILES README.md docs/screenshot.png
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tolvane-text-extractor COMPONENT runtime)
 set_target_properties(korvel_shared PROPERTIES EXPORT_NAME korvel)
 set_target_properties(korvel PROPERTIES EXPORT_NAME korvel_static)
 install(TARGETS korvel_shared EXPORT korvelTargets
@@ -36,12 +44,12 @@ install(FILES ${CMAKE_BINARY_DIR}/korvel.pc
 find_program(HELP2MAN help2man REQUIRED)
 find_program(GZIP gzip REQUIRED)
 set(TOLVANE_MAN_DIR ${CMAKE_BINARY_DIR}/man)
-function(tolvane_man_page program name)
+function(tolvane_man_page program help name)
   set(page ${TOLVANE_MAN_DIR}/${program}.1)
   add_custom_command(OUTPUT ${page} ${page}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${TOLVANE_MAN_DIR}
     COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
-            ${HELP2MAN} --no-info --no-discard-stderr --help-option=--help-all
+            ${HELP2MAN} --no-info --help-option=${help}
             --version-option=--version --name=${name}
             --include=${PROJECT_SOURCE_DIR}/docs/${program}.h2m --output=${page}
             $<TARGET_FILE:${program}>
@@ -52,7 +60,8 @@ function(tolvane_man_page program name)
   add_custom_target(man-${program} ALL DEPENDS ${page})
   install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
 endfunction()
-tolvane_man_page(tolvane-text "extract the text of PDF files")
+tolvane_man_page(tolvane-text --help-all "extract the text of PDF files")
+tolvane_man_page(tolvane-text-extractor --help "extract the text of PDF files, with a window")
 
 # Each package's licence and changelog, where Debian keeps them.
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz

@@ -12,6 +12,8 @@
 // and quits. Meant for QT_QPA_PLATFORM=offscreen; it makes docs/screenshot.png.
 
 #include <QApplication>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
@@ -71,12 +73,25 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("tolvane-text-extractor"));
     QApplication::setOrganizationName(QStringLiteral("Tolvane"));
 
-    QStringList arguments = QApplication::arguments().mid(1);
-    QString screenshot;
-    if (arguments.size() >= 2 && arguments[0] == QLatin1String("--screenshot")) {
-        screenshot = arguments[1];
-        arguments = arguments.mid(2);
-    }
+    QApplication::setApplicationVersion(QStringLiteral(TOLVANE_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Tolvane Text Extractor: the text of the chosen pages of a PDF file into a plain text "
+        "file, in content order, in rows or with positions, from a window."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
+                                        QStringLiteral("Picture of the window after a run."),
+                                        QStringLiteral("PNG"));
+    screenshotOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(screenshotOption);
+    parser.addPositionalArgument(QStringLiteral("FILE"),
+                                 QStringLiteral("PDF file to open: the last one that exists."),
+                                 QStringLiteral("[FILE...]"));
+    parser.process(application);
+    QStringList arguments = parser.positionalArguments();
+    const QString screenshot = parser.value(screenshotOption);
 
     tolvane::TSettings settings;
     if (!screenshot.isEmpty()) {

@@ -40,6 +40,8 @@ info=$("$root/usr/bin/tolvane-text" info "$sample")
 grep -qx 'PageCount: 4' <<< "$info" || { echo "installed CLI: $info"; exit 1; }
 version=$("$root/usr/bin/tolvane-text" --version)
 grep -qx "tolvane-text [0-9.]*" <<< "$version" || { echo "version: $version"; exit 1; }
+window=$(QT_QPA_PLATFORM=offscreen "$root/usr/bin/tolvane-text-extractor" --version 2>/dev/null)
+[ "$window" = "${version/tolvane-text/tolvane-text-extractor}" ] || { echo "window: $window"; exit 1; }
 
 # Every option of every command in --help-all is in the installed man page.
 man=$(zcat "$root/usr/share/man/man1/tolvane-text.1.gz")

@@ -9,7 +9,10 @@ runtime=$(ls "$out"/tolvane-text_*_amd64.deb)
 dev=$(ls "$out"/tolvane-text-dev_*_amd64.deb)
 contents=$(dpkg-deb --contents "$runtime")
 for path in ./usr/bin/tolvane-text ./usr/share/man/man1/tolvane-text.1.gz \
-            ./usr/share/doc/tolvane-text/copyright; do
+            ./usr/share/doc/tolvane-text/copyright ./usr/bin/tolvane-text-extractor \
+            ./usr/share/man/man1/tolvane-text-extractor.1.gz \
+            ./usr/share/applications/tolvane-text-extractor.desktop \
+            ./usr/share/icons/hicolor/128x128/apps/tolvane-text-extractor.png; do
   grep -q " $path\$" <<< "$contents" || { echo "$runtime lacks $path"; exit 1; }
 done
 grep -q 'libkorvel.so.0' <<< "$contents" || { echo "$runtime lacks the shared library"; exit 1; }
