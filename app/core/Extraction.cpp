@@ -207,7 +207,7 @@ TOpenResult TExtraction::OpenPdfFile(const QString& path) {
                 }
                 FPassword = *typed;
                 const int result =
-                    FEngine->SetPassword(EncodeText(FPassword, korvel::TTextEncoding::Cp1252));
+                    FEngine->SetPassword(EncodeText(FPassword, korvel::TTextEncoding::Utf8));
                 if (result == 1 || result == 2 || result == 3 || result == 5)
                     break;
             }
@@ -285,7 +285,7 @@ TRunResult TExtraction::RunPages(TOutput& output, const QString& outputPath) {
     // The password of the opening (or the empty one). A file that needs a password which no
     // longer opens it has changed since it was opened: its text would come out undecrypted.
     const int passwordResult =
-        FEngine->SetPassword(EncodeText(FPassword, korvel::TTextEncoding::Cp1252));
+        FEngine->SetPassword(EncodeText(FPassword, korvel::TTextEncoding::Utf8));
     const int encrypted = FEngine->Encrypted();
     if (encrypted == 2) {
         AddLog(QStringLiteral("Unknown Encryption."));

@@ -180,14 +180,15 @@ int TKorvel::SecurityInfo(int item) {
         return allowed(has(16));
     case 6:
         return allowed(has(32));
+    // AES-256 keys count as 128 bits here; item 10 tells them apart (12).
     case 7:
-        return allowed(keyBits == 128 && has(256));
+        return allowed(keyBits >= 128 && has(256));
     case 8:
-        return allowed(keyBits == 128 && has(512));
+        return allowed(keyBits >= 128 && has(512));
     case 9:
-        return allowed(keyBits == 128 && has(1024));
+        return allowed(keyBits >= 128 && has(1024));
     case 10:
-        return keyBits == 128 ? 8 : keyBits == 40 ? 7 : 11;
+        return keyBits == 256 ? 12 : keyBits == 128 ? 8 : keyBits == 40 ? 7 : 11;
     default:
         return 11;
     }

@@ -32,7 +32,8 @@ public:
 
     // 0 not encrypted, 1 standard handler, 2 any other handler.
     int Encrypted();
-    // Codes 1 to 11 for items 0 to 10 (encrypted, passwords, permissions, key length).
+    // Codes 1 to 12 for items 0 to 10 (encrypted, passwords, permissions, key length: 7 for
+    // 40 bits, 8 for 128, 12 for 256).
     int SecurityInfo(int item);
     // 3 not encrypted, 4 unsupported handler, 5 user and owner, 1 user, 2 owner, 0 neither.
     // A password that passes becomes the applied one; when objects were already read out of
