@@ -129,7 +129,10 @@ QString ExpandPlaceholders(const QString& text, int page, std::int32_t pageCount
 }
 
 TExtraction::TExtraction(TSettings& settings, TExtractionHooks hooks)
-    : FSettings(settings), FHooks(std::move(hooks)), FEngine(std::make_unique<korvel::TKorvel>()) {}
+    : FSettings(settings), FHooks(std::move(hooks)), FEngine(std::make_unique<korvel::TKorvel>()) {
+    // The extraction reads what it can: damaged files are reconstructed (and said so).
+    FEngine->SetLenientReading(true);
+}
 
 TExtraction::~TExtraction() = default;
 
@@ -189,6 +192,8 @@ TOpenResult TExtraction::OpenPdfFile(const QString& path) {
         std::int32_t ID;
         ~TUnload() { Engine.RemoveDocument(ID); }
     } unload{*FEngine, id};
+    if (FEngine->Reconstructed() == 1)
+        AddLog(QStringLiteral("The file is damaged; its objects were recovered by scanning it."));
 
     switch (FEngine->Encrypted()) {
     case 0:

@@ -91,6 +91,7 @@ int TKorvel::LoadFromStream(std::istream& stream) {
     FLastError = 0;
     try {
         auto document = std::make_unique<TPDFDocument>();
+        document->SetLenient(FLenient);
         if (!document->LoadFromStream(stream))
             return 0;
         return AddAndSelect(std::move(document));
@@ -104,6 +105,7 @@ int TKorvel::LoadFromBytes(std::string bytes) {
     FLastError = 0;
     try {
         auto document = std::make_unique<TPDFDocument>();
+        document->SetLenient(FLenient);
         if (!document->LoadFromBytes(std::move(bytes)))
             return 0;
         return AddAndSelect(std::move(document));
@@ -137,6 +139,10 @@ int TKorvel::RemoveDocument(std::int32_t id) {
     FDocuments.erase(FDocuments.begin() + static_cast<std::ptrdiff_t>(index));
     SelectDocument(selectedID);
     return 1;
+}
+
+int TKorvel::Reconstructed() {
+    return SelectedDocumentObject().Reconstructed() ? 1 : 0;
 }
 
 int TKorvel::Encrypted() {

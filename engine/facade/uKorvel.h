@@ -26,6 +26,12 @@ public:
     int LoadFromStream(std::istream& stream);
     // Loads bytes already in memory, as LoadFromStream.
     int LoadFromBytes(std::string bytes);
+    // Lenient reading for the files loaded from now on: a damaged file is reconstructed by
+    // scanning it, and stream lengths are mended at `endstream`. Off by default.
+    void SetLenientReading(bool lenient) { FLenient = lenient; }
+    bool LenientReading() const { return FLenient; }
+    // 1 when the selected document's objects were recovered by scanning the file.
+    int Reconstructed();
     std::int32_t SelectedDocument() const;
     int SelectDocument(std::int32_t id);
     int RemoveDocument(std::int32_t id);
@@ -76,6 +82,7 @@ private:
     std::int32_t FLastError = 0;
     std::int32_t FNextID = 1; // IDs are never reused while the process lives
     TTextEncoding FTextEncoding = TTextEncoding::Cp1252;
+    bool FLenient = false;
 };
 
 } // namespace korvel
