@@ -41,7 +41,7 @@ test: test-normal test-asan
 
 fuzz: deps
 	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DTOLVANE_FUZZ=ON -DTOLVANE_BENCH=OFF
-	cmake --build build-fuzz -j $(JOBS) --target fuzz_parse fuzz_decode fuzz_document fuzz_fonts
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_parse fuzz_decode fuzz_document fuzz_document_repair fuzz_fonts
 
 bench: build
 	./build/bin/bench_file
