@@ -1075,17 +1075,43 @@ bool TPDFDocument::NeedsReconstruction(bool readOk) {
 bool TPDFDocument::Reconstruct() {
     ResetObjects();
     const std::string_view data(FFileData);
-    struct TFound {
-        std::int32_t ObjNum;
-        std::int32_t GenNum;
-        std::int64_t Offset;
+    // One entry per object number, the last definition met; its bytes run up to the next
+    // header or trailer, whatever number that header has. Only the winners are kept, so a
+    // file of millions of headers of one number costs one entry.
+    struct TWinner {
+        std::int32_t GenNum = 0;
+        std::int64_t Offset = 0;
+        std::int64_t End = 0;
     };
-    std::vector<TFound> found;
-    std::vector<std::int64_t> boundaries;
+    std::unordered_map<std::int32_t, TWinner> winners;
+    std::int32_t previousNum = 0;
+    std::int64_t previousOffset = -1;
+    auto closePrevious = [&](std::int64_t at) {
+        if (previousOffset < 0)
+            return;
+        const auto it = winners.find(previousNum);
+        if (it != winners.end() && it->second.Offset == previousOffset)
+            it->second.End = at;
+        previousOffset = -1;
+    };
+    // The newest trailers only: older ones are never tried.
     std::vector<std::int64_t> trailers;
-    // One pass for `obj` keywords, one for `trailer`: each keyword costs a bounded look back.
-    for (std::size_t pos = data.find("obj"); pos != std::string_view::npos;
-         pos = data.find("obj", pos + 3)) {
+    const auto fileSize = static_cast<std::int64_t>(data.size());
+
+    // `obj` and `trailer` keywords in file order; each costs a bounded look back.
+    std::size_t objAt = data.find("obj");
+    std::size_t trailerAt = data.find("trailer");
+    while (objAt != std::string_view::npos || trailerAt != std::string_view::npos) {
+        if (trailerAt < objAt) {
+            closePrevious(static_cast<std::int64_t>(trailerAt));
+            trailers.push_back(static_cast<std::int64_t>(trailerAt + 7));
+            if (trailers.size() > 2 * static_cast<std::size_t>(kMaxTrailerTries))
+                trailers.erase(trailers.begin(), trailers.begin() + kMaxTrailerTries);
+            trailerAt = data.find("trailer", trailerAt + 7);
+            continue;
+        }
+        const std::size_t pos = objAt;
+        objAt = data.find("obj", pos + 3);
         if (pos + 3 < data.size() && isRegular(static_cast<unsigned char>(data[pos + 3])))
             continue;
         std::size_t genEnd = pos - std::min(pos, whiteBefore(data, pos));
@@ -1104,49 +1130,44 @@ bool TPDFDocument::Reconstruct() {
             continue;
         if (*num < 1 || *num > std::numeric_limits<std::int32_t>::max() || *gen > 65535)
             continue;
-        found.push_back(TFound{static_cast<std::int32_t>(*num), static_cast<std::int32_t>(*gen),
-                               static_cast<std::int64_t>(numStart)});
-        boundaries.push_back(static_cast<std::int64_t>(numStart));
+        const auto offset = static_cast<std::int64_t>(numStart);
+        closePrevious(offset);
+        const auto objNum = static_cast<std::int32_t>(*num);
+        winners[objNum] = TWinner{static_cast<std::int32_t>(*gen), offset, fileSize};
+        previousNum = objNum;
+        previousOffset = offset;
     }
-    for (std::size_t pos = data.find("trailer"); pos != std::string_view::npos;
-         pos = data.find("trailer", pos + 7)) {
-        trailers.push_back(static_cast<std::int64_t>(pos + 7));
-        boundaries.push_back(static_cast<std::int64_t>(pos));
-    }
-    if (found.empty())
+    if (winners.empty())
         return false;
 
-    // The last definition of a number wins.
-    std::unordered_map<std::int32_t, std::size_t> last;
-    last.reserve(found.size());
-    for (std::size_t i = 0; i < found.size(); ++i)
-        last[found[i].ObjNum] = i;
+    // Slots in file order.
+    std::vector<std::pair<std::int64_t, std::int32_t>> order;
+    order.reserve(winners.size());
+    for (const auto& [num, w] : winners)
+        order.emplace_back(w.Offset, num);
+    std::sort(order.begin(), order.end());
     std::vector<std::int32_t> containers;
     std::vector<std::int32_t> xrefStreams;
     std::vector<std::int32_t> catalogs;
-    FXRefEntries.reserve(last.size());
-    for (std::size_t i = 0; i < found.size(); ++i) {
-        const TFound& f = found[i];
-        if (last[f.ObjNum] != i)
-            continue;
-        TPDFXRefEntry entry;
-        entry.ObjNum = f.ObjNum;
-        entry.GenNum = f.GenNum;
-        entry.Offset = f.Offset;
-        entry.InUse = true;
-        FXRefEntries.push_back(entry);
-        FHighestNamed = std::max(FHighestNamed, f.ObjNum);
-        const std::string_view head = data.substr(static_cast<std::size_t>(f.Offset), kKindWindow);
+    for (const auto& [offset, num] : order) {
+        const TWinner& w = winners[num];
+        auto slot = std::make_unique<TPDFIndObj>();
+        slot->ObjNum = num;
+        slot->GenNum = w.GenNum;
+        slot->Offset = w.Offset;
+        slot->Extent = w.End - w.Offset;
+        AddSlot(std::move(slot));
+        FHighestNamed = std::max(FHighestNamed, num);
+        const std::string_view head = data.substr(static_cast<std::size_t>(offset), kKindWindow);
         if (head.find("/ObjStm") != std::string_view::npos)
-            containers.push_back(f.ObjNum);
+            containers.push_back(num);
         if (head.find("/XRef") != std::string_view::npos)
-            xrefStreams.push_back(f.ObjNum);
+            xrefStreams.push_back(num);
         if (head.find("/Catalog") != std::string_view::npos)
-            catalogs.push_back(f.ObjNum);
+            catalogs.push_back(num);
     }
-    std::sort(boundaries.begin(), boundaries.end());
-    boundaries.erase(std::unique(boundaries.begin(), boundaries.end()), boundaries.end());
-    BuildSlots(boundaries);
+    std::unordered_map<std::int32_t, TWinner>().swap(winners);
+    std::vector<std::pair<std::int64_t, std::int32_t>>().swap(order);
     FHighestObjNum = std::max(FHighestObjNum, FHighestNamed);
     FReconstructed = true;
 
@@ -1275,8 +1296,7 @@ void TPDFDocument::AddObjectStreamMembers(const std::vector<std::int32_t>& conta
                 continue; // defined again in the file after this object stream
             if (slot && (slot->Loaded || slot == container))
                 continue; // already read (a container, the catalog): keep it
-            if (slot && slot->Compressed)
-                continue; // an earlier object stream... the later one is met later: take it
+            // A member of an earlier object stream gives way: containers come in file order.
             if (!slot) {
                 auto made = std::make_unique<TPDFIndObj>();
                 made->ObjNum = objNum;

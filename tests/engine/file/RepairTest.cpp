@@ -173,3 +173,23 @@ TEST(Repair, HostileFilesAreScannedInLinearTime) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(seconds, 60.0);
 }
+
+TEST(Repair, AMemberOfALaterObjectStreamWinsOverAnEarlierOne) {
+    tolvane_test::PdfWriter base;
+    base.RootObj = 1;
+    base.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    base.Set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    base.Set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] >>");
+    base.Compress(3, 10);
+    const std::string first = base.Finish();
+    tolvane_test::PdfWriter update;
+    update.Set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] >>");
+    update.Compress(3, 20);
+    const std::string file = "%" + std::string(300, 'x') + "\n" + update.FinishUpdate(first);
+    TKorvel korvel;
+    korvel.SetLenientReading(true);
+    ASSERT_EQ(korvel.LoadFromBytes(file), 1);
+    EXPECT_EQ(korvel.Reconstructed(), 1);
+    korvel.SelectPage(1);
+    EXPECT_EQ(korvel.PageWidth(), 300);
+}
