@@ -2,7 +2,7 @@
 # Damaged copies of clean corpus files: the cross-reference information cut off, every offset
 # shifted (bytes before the header), `startxref` dropped, the last 10 % truncated. Counts the
 # copies that load without and with --repair, and whether the --repair text (option 0, every
-# page) equals the undamaged file's; for truncated copies the pages the copy still has are
+# page) equals the undamaged file's, read with --repair as well (mended stream lengths); for truncated copies the pages the copy still has are
 # compared one by one (a page whose content was cut reads differently).
 # Usage: bench/compare_damaged.sh [BUILD_DIR] [MAX_BYTES]
 set -u
@@ -46,14 +46,14 @@ for f in "$corpus"/*.pdf; do
       # pages of the truncated copy that read as before, of those the clean file has
       for ((p = 1; p <= m && p <= n; p++)); do
         truncPages=$((truncPages + 1))
-        [ "$(page_text "$d" "$p" --repair)" = "$(page_text "$f" "$p" "")" ] && truncSame=$((truncSame + 1))
+        [ "$(page_text "$d" "$p" --repair)" = "$(page_text "$f" "$p" --repair)" ] && truncSame=$((truncSame + 1))
       done
       continue
     fi
     ok=1
     [ "$m" -ne "$n" ] && ok=0
     for ((p = 1; p <= n && ok; p++)); do
-      [ "$(page_text "$d" "$p" --repair)" = "$(page_text "$f" "$p" "")" ] || ok=0
+      [ "$(page_text "$d" "$p" --repair)" = "$(page_text "$f" "$p" --repair)" ] || ok=0
     done
     if [ $ok = 1 ]; then sameText[$k]=$((sameText[$k] + 1)); else echo "DIFFER $k $(basename "$f")"; fi
   done
