@@ -2,8 +2,8 @@
 # (normal build, then an AddressSanitizer + UndefinedBehaviorSanitizer build).
 JOBS ?= $(shell nproc)
 DEBS := cmake g++ make zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
-        libfontconfig-dev pkg-config fonts-liberation2 fonts-urw-base35 qt6-base-dev \
-        help2man dpkg-dev file lintian
+        libfontconfig-dev libssl-dev libidn-dev pkg-config fonts-liberation2 fonts-urw-base35 \
+        qt6-base-dev help2man dpkg-dev file lintian
 SAMPLE := samples/sample.pdf
 SAMPLE_TEXT := $(SAMPLE:.pdf=.txt)
 
@@ -42,7 +42,7 @@ test: test-normal test-asan
 
 fuzz: deps
 	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DTOLVANE_FUZZ=ON -DTOLVANE_BENCH=OFF
-	cmake --build build-fuzz -j $(JOBS) --target fuzz_parse fuzz_decode fuzz_document fuzz_fonts
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_parse fuzz_decode fuzz_document fuzz_document_repair fuzz_fonts
 
 bench: build
 	./build/bin/bench_file

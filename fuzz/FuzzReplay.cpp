@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
     const Target targets[] = {{"parse", tolvane_fuzz::FuzzParse},
                               {"decode", tolvane_fuzz::FuzzDecode},
                               {"document", tolvane_fuzz::FuzzDocument},
+                              {"document_repair", tolvane_fuzz::FuzzDocumentRepair},
                               {"fonts", tolvane_fuzz::FuzzFonts}};
     int files = 0;
     for (const Target& t : targets) {

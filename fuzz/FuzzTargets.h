@@ -8,6 +8,7 @@ namespace tolvane_fuzz {
 int FuzzParse(const std::uint8_t* data, std::size_t size);
 int FuzzDecode(const std::uint8_t* data, std::size_t size);
 int FuzzDocument(const std::uint8_t* data, std::size_t size);
+int FuzzDocumentRepair(const std::uint8_t* data, std::size_t size);
 int FuzzFonts(const std::uint8_t* data, std::size_t size);
 } // namespace tolvane_fuzz
 

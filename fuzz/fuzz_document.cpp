@@ -1,7 +1,7 @@
 // Fuzzes loading a whole document and walking its pages: page count, selection, sizes,
 // resources, every content stream's decoded data, the page text in content order (plain and as
 // records, in both text encodings), the positioned text of the page interpreter (options 3
-// and 4), the security answers and the empty password.
+// and 4), the security answers and the empty password; fuzz_document_repair reads leniently.
 // Nothing is caught: anything that escapes is a finding.
 #include <algorithm>
 #include <string>
@@ -11,8 +11,11 @@
 #include "file/uPDFDocument.h"
 #include "pages/uPDFPageTree.h"
 
-int tolvane_fuzz::FuzzDocument(const std::uint8_t* data, std::size_t size) {
+namespace {
+
+int walkDocument(const std::uint8_t* data, std::size_t size, bool lenient) {
     korvel::TKorvel korvel;
+    korvel.SetLenientReading(lenient);
     if (!korvel.LoadFromBytes(std::string(reinterpret_cast<const char*>(data), size)))
         return 0;
     korvel.Encrypted();
@@ -43,4 +46,19 @@ int tolvane_fuzz::FuzzDocument(const std::uint8_t* data, std::size_t size) {
     return 0;
 }
 
+} // namespace
+
+int tolvane_fuzz::FuzzDocument(const std::uint8_t* data, std::size_t size) {
+    return walkDocument(data, size, false);
+}
+
+// The same walk over the lenient reading: reconstruction and mended stream lengths.
+int tolvane_fuzz::FuzzDocumentRepair(const std::uint8_t* data, std::size_t size) {
+    return walkDocument(data, size, true);
+}
+
+#ifdef TOLVANE_FUZZ_DOCUMENT_REPAIR
+TOLVANE_FUZZ_ENTRY(FuzzDocumentRepair)
+#else
 TOLVANE_FUZZ_ENTRY(FuzzDocument)
+#endif

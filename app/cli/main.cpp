@@ -1,7 +1,8 @@
 // tolvane-text: the command line of the extractor, for scripts, batch work and tests.
 //
-//   tolvane-text info FILE [--password PW]
+//   tolvane-text info FILE [--password PW] [--repair]
 //   tolvane-text page-text FILE --page N --option K [--password PW] [--encoding cp1252|utf-8]
+//                          [--repair]
 //   tolvane-text extract FILE [-o OUT|-] [--layout order|smart|position] [--range A-B]
 //                        [--filter all|odd|even] [--header TEXT] [--footer TEXT] [--password PW]
 //                        [--encoding cp1252|utf-8]
@@ -59,8 +60,9 @@ bool loadOrReport(korvel::TKorvel& korvel, const std::string& fileName) {
     return false;
 }
 
-int runInfo(const std::string& fileName, const std::string* password) {
+int runInfo(const std::string& fileName, const std::string* password, bool repair) {
     korvel::TKorvel korvel;
+    korvel.SetLenientReading(repair);
     if (!loadOrReport(korvel, fileName))
         return kExitLoad;
 
@@ -107,8 +109,10 @@ int runInfo(const std::string& fileName, const std::string* password) {
 }
 
 int runPageText(const std::string& fileName, const std::string* password,
-                const std::vector<int>& pages, int option, korvel::TTextEncoding encoding) {
+                const std::vector<int>& pages, int option, korvel::TTextEncoding encoding,
+                bool repair) {
     korvel::TKorvel korvel;
+    korvel.SetLenientReading(repair);
     korvel.SetTextEncoding(encoding);
     if (!loadOrReport(korvel, fileName))
         return kExitLoad;
@@ -340,6 +344,9 @@ int main(int argc, char** argv) {
     CLI::App* info = app.add_subcommand("info", "Encryption, security answers and page sizes");
     info->add_option("FILE", file, "PDF file")->required();
     CLI::Option* infoPassword = info->add_option("--password", password, "Password to apply");
+    bool repair = false;
+    const char* repairHelp = "Read leniently: reconstruct a damaged file, mend stream lengths";
+    info->add_flag("--repair", repair, repairHelp);
 
     CLI::App* pageText = app.add_subcommand("page-text", "Text of pages for an extraction option");
     std::vector<int> pages;
@@ -352,6 +359,7 @@ int main(int argc, char** argv) {
     std::string encoding = "cp1252";
     pageText->add_option("--encoding", encoding, "Text encoding: cp1252 (default) or utf-8")
         ->check(CLI::IsMember({"cp1252", "utf-8"}));
+    pageText->add_flag("--repair", repair, repairHelp);
 
     CLI::App* extract = app.add_subcommand(
         "extract", "The extraction run: the text of the chosen pages into one text file. Log on "
@@ -389,12 +397,13 @@ int main(int argc, char** argv) {
     }
 
     if (info->parsed())
-        return runInfo(file, infoPassword->count() > 0 ? &password : nullptr);
+        return runInfo(file, infoPassword->count() > 0 ? &password : nullptr, repair);
     if (pageText->parsed()) {
         try {
             return runPageText(
                 file, pageTextPassword->count() > 0 ? &password : nullptr, pages, option,
-                encoding == "utf-8" ? korvel::TTextEncoding::Utf8 : korvel::TTextEncoding::Cp1252);
+                encoding == "utf-8" ? korvel::TTextEncoding::Utf8 : korvel::TTextEncoding::Cp1252,
+                repair);
         } catch (const std::exception& e) {
             std::fflush(stdout);
             std::fprintf(stderr, "tolvane-text: %s\n", e.what());

@@ -129,7 +129,10 @@ QString ExpandPlaceholders(const QString& text, int page, std::int32_t pageCount
 }
 
 TExtraction::TExtraction(TSettings& settings, TExtractionHooks hooks)
-    : FSettings(settings), FHooks(std::move(hooks)), FEngine(std::make_unique<korvel::TKorvel>()) {}
+    : FSettings(settings), FHooks(std::move(hooks)), FEngine(std::make_unique<korvel::TKorvel>()) {
+    // The extraction reads what it can: damaged files are reconstructed (and said so).
+    FEngine->SetLenientReading(true);
+}
 
 TExtraction::~TExtraction() = default;
 
@@ -189,6 +192,8 @@ TOpenResult TExtraction::OpenPdfFile(const QString& path) {
         std::int32_t ID;
         ~TUnload() { Engine.RemoveDocument(ID); }
     } unload{*FEngine, id};
+    if (FEngine->Reconstructed() == 1)
+        AddLog(QStringLiteral("The file is damaged; its objects were recovered by scanning it."));
 
     switch (FEngine->Encrypted()) {
     case 0:
@@ -207,7 +212,7 @@ TOpenResult TExtraction::OpenPdfFile(const QString& path) {
                 }
                 FPassword = *typed;
                 const int result =
-                    FEngine->SetPassword(EncodeText(FPassword, korvel::TTextEncoding::Cp1252));
+                    FEngine->SetPassword(EncodeText(FPassword, korvel::TTextEncoding::Utf8));
                 if (result == 1 || result == 2 || result == 3 || result == 5)
                     break;
             }
@@ -285,7 +290,7 @@ TRunResult TExtraction::RunPages(TOutput& output, const QString& outputPath) {
     // The password of the opening (or the empty one). A file that needs a password which no
     // longer opens it has changed since it was opened: its text would come out undecrypted.
     const int passwordResult =
-        FEngine->SetPassword(EncodeText(FPassword, korvel::TTextEncoding::Cp1252));
+        FEngine->SetPassword(EncodeText(FPassword, korvel::TTextEncoding::Utf8));
     const int encrypted = FEngine->Encrypted();
     if (encrypted == 2) {
         AddLog(QStringLiteral("Unknown Encryption."));

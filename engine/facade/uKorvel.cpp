@@ -91,6 +91,7 @@ int TKorvel::LoadFromStream(std::istream& stream) {
     FLastError = 0;
     try {
         auto document = std::make_unique<TPDFDocument>();
+        document->SetLenient(FLenient);
         if (!document->LoadFromStream(stream))
             return 0;
         return AddAndSelect(std::move(document));
@@ -104,6 +105,7 @@ int TKorvel::LoadFromBytes(std::string bytes) {
     FLastError = 0;
     try {
         auto document = std::make_unique<TPDFDocument>();
+        document->SetLenient(FLenient);
         if (!document->LoadFromBytes(std::move(bytes)))
             return 0;
         return AddAndSelect(std::move(document));
@@ -137,6 +139,10 @@ int TKorvel::RemoveDocument(std::int32_t id) {
     FDocuments.erase(FDocuments.begin() + static_cast<std::ptrdiff_t>(index));
     SelectDocument(selectedID);
     return 1;
+}
+
+int TKorvel::Reconstructed() {
+    return SelectedDocumentObject().Reconstructed() ? 1 : 0;
 }
 
 int TKorvel::Encrypted() {
@@ -180,14 +186,15 @@ int TKorvel::SecurityInfo(int item) {
         return allowed(has(16));
     case 6:
         return allowed(has(32));
+    // AES-256 keys count as 128 bits here; item 10 tells them apart (12).
     case 7:
-        return allowed(keyBits == 128 && has(256));
+        return allowed(keyBits >= 128 && has(256));
     case 8:
-        return allowed(keyBits == 128 && has(512));
+        return allowed(keyBits >= 128 && has(512));
     case 9:
-        return allowed(keyBits == 128 && has(1024));
+        return allowed(keyBits >= 128 && has(1024));
     case 10:
-        return keyBits == 128 ? 8 : keyBits == 40 ? 7 : 11;
+        return keyBits == 256 ? 12 : keyBits == 128 ? 8 : keyBits == 40 ? 7 : 11;
     default:
         return 11;
     }

@@ -27,13 +27,20 @@ public:
     int LoadFromStream(std::istream& stream);
     // Loads bytes already in memory, as LoadFromStream.
     int LoadFromBytes(std::string bytes);
+    // Lenient reading for the files loaded from now on: a damaged file is reconstructed by
+    // scanning it, and stream lengths are mended at `endstream`. Off by default.
+    void SetLenientReading(bool lenient) { FLenient = lenient; }
+    bool LenientReading() const { return FLenient; }
+    // 1 when the selected document's objects were recovered by scanning the file.
+    int Reconstructed();
     std::int32_t SelectedDocument() const;
     int SelectDocument(std::int32_t id);
     int RemoveDocument(std::int32_t id);
 
     // 0 not encrypted, 1 standard handler, 2 any other handler.
     int Encrypted();
-    // Codes 1 to 11 for items 0 to 10 (encrypted, passwords, permissions, key length).
+    // Codes 1 to 12 for items 0 to 10 (encrypted, passwords, permissions, key length: 7 for
+    // 40 bits, 8 for 128, 12 for 256).
     int SecurityInfo(int item);
     // 3 not encrypted, 4 unsupported handler, 5 user and owner, 1 user, 2 owner, 0 neither.
     // A password that passes becomes the applied one; when objects were already read out of
@@ -76,6 +83,7 @@ private:
     std::int32_t FLastError = 0;
     std::int32_t FNextID = 1; // IDs are never reused while the process lives
     TTextEncoding FTextEncoding = TTextEncoding::Cp1252;
+    bool FLenient = false;
 };
 
 } // namespace korvel

@@ -3,8 +3,11 @@
 // indirect-object slots that parse lazily (object streams included), the trailer and catalog,
 // the page tree, and the security state. Also the blank one-page document.
 //
-// The loader never repairs: a file loads when its header and its cross-reference chain can be
-// read; objects that cannot be read become nulls.
+// Exact reading (the default) never repairs: a file loads when its header and its
+// cross-reference chain can be read; objects that cannot be read become nulls. Lenient reading
+// also reconstructs a file whose cross-reference information cannot be read or points to the
+// wrong bytes, by scanning it for objects and trailers, and cuts streams whose `Length` is
+// missing or wrong at their `endstream`.
 
 #include <cstdint>
 #include <istream>
@@ -115,6 +118,12 @@ public:
     // then); a later password must reload the document to read them with the right key.
     bool ReadCompressedObjects() const { return FReadCompressed; }
 
+    // Lenient reading for the loads that follow (kept across Unload and Reload).
+    void SetLenient(bool lenient) { FLenient = lenient; }
+    bool Lenient() const { return FLenient; }
+    // The objects of the loaded file were found by scanning it (lenient reading only).
+    bool Reconstructed() const { return FReconstructed; }
+
     // Security operations, forwarded to the handler.
     int EncryptionKind();
     void DecryptObject(TPDFIndObj* slot);
@@ -131,6 +140,19 @@ private:
     bool LoadInternal();
     bool ReadHeader();
     bool ReadCrossReferences();
+    // The cross-reference information read cannot be trusted: a section failed, an entry
+    // points at other numbers, or the root is no dictionary.
+    bool NeedsReconstruction(bool readOk);
+    // Forgets slots, trailer and everything read from them; keeps the file's bytes.
+    void ResetObjects();
+    // Scans the whole file for `N G obj` headers (the last definition of a number wins),
+    // the members of object streams, and trailers; false when no root is found.
+    bool Reconstruct();
+    void ReconstructTrailer(const std::vector<std::int64_t>& trailers,
+                            const std::vector<std::int32_t>& xrefStreams);
+    void AddObjectStreamMembers(const std::vector<std::int32_t>& containers);
+    // The catalog found among all objects when no trailer names one; 0 when there is none.
+    std::int32_t FindCatalog(const std::vector<std::int32_t>& candidates);
     void BuildSlots(const std::vector<std::int64_t>& boundaries);
     void BuildPageTree();
     void ExamineLinearization();
@@ -162,6 +184,9 @@ private:
     std::vector<std::int32_t> FSectionOffsets;
     bool FLinearized = false;
     bool FReadCompressed = false;
+    bool FLenient = false;
+    bool FReconstructed = false;
+    int FMismatchedEntries = 0; // entries whose offset holds other numbers
     int FLoadDepth = 0;        // nesting of LoadObject through indirect `Length` and object streams
     std::string FLoadPassword; // the password of the load in progress
 

@@ -8,6 +8,7 @@
 #include "file/uPDFAscii85.h"
 #include "file/uPDFFlate.h"
 #include "file/uPDFLZW.h"
+#include "file/uPDFRunLength.h"
 #include "file/uPDFStructure.h"
 
 namespace korvel {
@@ -87,6 +88,10 @@ std::string DecodeStreamData(const TPDFDictionary* dict, std::string_view raw) {
                 next = UndoPredictor(std::move(next), predictorParams(step.Parms));
         } else if (name == "ASCII85Decode" || name == "A85") {
             next = Ascii85Decode(input(), DecodeLimit());
+        } else if (name == "ASCIIHexDecode" || name == "AHx") {
+            next = AsciiHexDecode(input(), DecodeLimit());
+        } else if (name == "RunLengthDecode" || name == "RL") {
+            next = RunLengthDecode(input(), DecodeLimit());
         } else if (name == "LZWDecode") {
             bool earlyChange = true;
             if (step.Parms)

@@ -12,8 +12,14 @@
 
 #include "file/uPDFDocument.h"
 #include "file/uPDFStructure.h"
+#include "platform/uCodePage.h"
+#include "security/uCrypto.h"
 #include "security/uMD5.h"
 #include "security/uRC4.h"
+
+#ifdef TOLVANE_HAVE_STRINGPREP
+#include <stringprep.h>
+#endif
 
 namespace korvel {
 
@@ -36,12 +42,14 @@ std::string paddedPassword(const std::string& password) {
     return out;
 }
 
-// MD5, then 50 more rounds of MD5 over the previous digest when rev3 is set; first n bytes.
-std::string hashKey(const std::string& data, bool rev3, std::size_t n) {
+// MD5, then 50 more rounds of MD5 when rev3 is set, each over the first `rounds` bytes of the
+// previous digest (the whole digest for the owner key, the key length for the file key); first
+// n bytes.
+std::string hashKey(const std::string& data, bool rev3, std::size_t n, std::size_t rounds) {
     std::string digest = MD5(data);
     if (rev3)
         for (int i = 0; i < 50; ++i)
-            digest = MD5(digest);
+            digest = MD5(digest.substr(0, rounds));
     return digest.substr(0, n);
 }
 
@@ -134,6 +142,93 @@ std::optional<std::int64_t> rawPermissionNumber(std::string_view text) {
     return std::nullopt;
 }
 
+// Passwords of revisions 5 and 6 are cut to this many bytes of UTF-8.
+constexpr std::size_t kMaxAES256Password = 127;
+
+// The next code point of UTF-8 text; nullopt on a malformed sequence (overlong forms and
+// surrogates included).
+std::optional<char32_t> nextCodePoint(std::string_view text, std::size_t& i) {
+    const auto lead = static_cast<unsigned char>(text[i++]);
+    if (lead < 0x80)
+        return lead;
+    int extra;
+    char32_t cp;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        extra = 1;
+        cp = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        extra = 2;
+        cp = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        extra = 3;
+        cp = lead & 0x07;
+    } else {
+        return std::nullopt;
+    }
+    for (int k = 0; k < extra; ++k) {
+        if (i >= text.size())
+            return std::nullopt;
+        const auto c = static_cast<unsigned char>(text[i++]);
+        if ((c & 0xC0) != 0x80)
+            return std::nullopt;
+        cp = (cp << 6) | (c & 0x3F);
+    }
+    static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return std::nullopt;
+    return cp;
+}
+
+std::optional<TCryptMethod> methodOfName(const std::string& cfm) {
+    if (cfm == "None")
+        return TCryptMethod::None;
+    if (cfm == "V2")
+        return TCryptMethod::RC4;
+    if (cfm == "AESV2")
+        return TCryptMethod::AESV2;
+    if (cfm == "AESV3")
+        return TCryptMethod::AESV3;
+    return std::nullopt;
+}
+
+// The crypt filter a stream names itself: `Crypt` first in `Filter`, its `Name` in the
+// parameters (Identity when there is none); nullopt for a stream without one.
+std::optional<std::string> ownCryptFilter(const TPDFDictionary* dict) {
+    if (!dict)
+        return std::nullopt;
+    TPDFObject* filter = dict->Get("Filter");
+    const TPDFDictionary* parms = nullptr;
+    TPDFObject* parmsValue = dict->Get("DecodeParms");
+    if (const auto* name = Cast<TPDFName>(filter)) {
+        if (name->Value() != "Crypt")
+            return std::nullopt;
+        parms = Cast<TPDFDictionary>(parmsValue);
+    } else if (const auto* list = Cast<TPDFArray>(filter)) {
+        const auto* first = Cast<TPDFName>(list->Item(0));
+        if (!first || first->Value() != "Crypt")
+            return std::nullopt;
+        if (const auto* parmList = Cast<TPDFArray>(parmsValue))
+            parms = Cast<TPDFDictionary>(parmList->Item(0));
+    } else {
+        return std::nullopt;
+    }
+    const auto* name = parms ? Cast<TPDFName>(parms->Get("Name")) : nullptr;
+    return name ? name->Value() : std::string("Identity");
+}
+
+std::string decryptBytes(TCryptMethod method, std::string_view key, std::string_view data) {
+    switch (method) {
+    case TCryptMethod::RC4:
+        return RC4(key, data);
+    case TCryptMethod::AESV2:
+    case TCryptMethod::AESV3:
+        return AESDecryptPadded(key, data);
+    case TCryptMethod::None:
+        break;
+    }
+    return std::string(data);
+}
+
 int intOf(const TPDFObject* value) {
     const auto* number = Cast<TPDFNumeric>(value);
     return number ? number->IntValue() : 0;
@@ -149,6 +244,95 @@ bool isOtherIndirect(const TPDFObject* root, const TPDFObject* value) {
 
 } // namespace
 
+std::optional<std::string> PasswordToCp1252(std::string_view password) {
+    std::string out;
+    out.reserve(password.size());
+    for (std::size_t i = 0; i < password.size();) {
+        const std::optional<char32_t> cp = nextCodePoint(password, i);
+        if (!cp)
+            return std::string(password); // not UTF-8: already the bytes
+        if (*cp < 0x80) {
+            out += static_cast<char>(*cp);
+            continue;
+        }
+        if (*cp > 0xFFFF)
+            return std::nullopt;
+        const char byte = Utf16UnitToCp1252(static_cast<std::uint16_t>(*cp));
+        if (byte == '?')
+            return std::nullopt; // the code page has no byte for it
+        out += byte;
+    }
+    return out;
+}
+
+std::string PasswordForAES256(std::string_view password) {
+    std::string out(password);
+#ifdef TOLVANE_HAVE_STRINGPREP
+    // SASLprep works on NUL-terminated text; a password holding NUL is used as it is.
+    if (out.find('\0') == std::string::npos) {
+        char* prepared = nullptr;
+        if (stringprep_profile(out.c_str(), &prepared, "SASLprep", STRINGPREP_NO_UNASSIGNED) ==
+                STRINGPREP_OK &&
+            prepared)
+            out = prepared;
+        free(prepared);
+    }
+#endif
+    if (out.size() > kMaxAES256Password) {
+        // Cut at a character boundary when the text is UTF-8.
+        std::size_t cut = kMaxAES256Password;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
+            --cut;
+        out.resize(cut > 0 ? cut : kMaxAES256Password);
+    }
+    return out;
+}
+
+std::string HashV5(std::string_view password, std::string_view salt, std::string_view userData,
+                   int revision) {
+    std::string input(password);
+    input += salt;
+    input += userData;
+    std::string k = Sha256(input);
+    if (revision < 6)
+        return k;
+    // At least 64 rounds, then on until the last byte of E is at most the rounds done - 32;
+    // that byte is below 256, so the loop ends by round 288.
+    std::string unit;
+    std::string k1;
+    for (int rounds = 0;;) {
+        unit.assign(password);
+        unit += k;
+        unit += userData;
+        k1.clear();
+        k1.reserve(unit.size() * 64);
+        for (int i = 0; i < 64; ++i)
+            k1 += unit;
+        const std::string e =
+            AESEncryptCBC(std::string_view(k).substr(0, 16), std::string_view(k).substr(16, 16), k1);
+        if (e.size() < 16)
+            return std::string(32, '\0'); // cannot happen: k1 is a multiple of 64 bytes
+        unsigned sum = 0;
+        for (int i = 0; i < 16; ++i)
+            sum += static_cast<unsigned char>(e[static_cast<std::size_t>(i)]);
+        switch (sum % 3) {
+        case 0:
+            k = Sha256(e);
+            break;
+        case 1:
+            k = Sha384(e);
+            break;
+        default:
+            k = Sha512(e);
+            break;
+        }
+        ++rounds;
+        if (rounds >= 64 && static_cast<unsigned char>(e.back()) <= rounds - 32)
+            break;
+    }
+    return k.substr(0, 32);
+}
+
 void TPDFSecurityHandler::ClearEncryptFields() {
     FEncryptPresent = false;
     FVersion = 0;
@@ -157,6 +341,13 @@ void TPDFSecurityHandler::ClearEncryptFields() {
     FOwnerEntry.clear();
     FUserEntry.clear();
     FPermissions = 0;
+    FCryptFilters.clear();
+    FStringMethod = TCryptMethod::RC4;
+    FStreamMethod = TCryptMethod::RC4;
+    FEncryptMetadata = true;
+    FKeyBytes = 5;
+    FOwnerKeyEntry.clear();
+    FUserKeyEntry.clear();
 }
 
 void TPDFSecurityHandler::Reset() {
@@ -203,8 +394,41 @@ void TPDFSecurityHandler::ReadEncrypt() {
     const auto* u = Cast<TPDFString>(dict->Get("U", false));
     const auto* p = Cast<TPDFNumeric>(dict->Get("P", false));
 
-    if (!filter || filter->Value() != "Standard" || (v != 1 && v != 2) || (r != 2 && r != 3))
+    if (!filter || filter->Value() != "Standard")
         return;
+    const bool rc4Only = (v == 1 || v == 2) && r >= 2 && r <= 4;
+    const bool cryptFilters = (v == 4 && r == 4) || (v == 5 && (r == 5 || r == 6));
+    if (!rc4Only && !cryptFilters)
+        return;
+    if (cryptFilters) {
+        // Crypt filters by name; an unknown method makes the handler unsupported only when a
+        // default names it (a stream naming it decrypts as Identity).
+        if (const TPDFDictionary* cf = AsDictionary(dict->Get("CF", false))) {
+            for (int i = 0; i < cf->Count(); ++i) {
+                const auto& [name, value] = cf->EntryAt(i);
+                const TPDFDictionary* filterDict = AsDictionary(value);
+                const TPDFName* cfm = filterDict ? AsName(filterDict->Get("CFM", false)) : nullptr;
+                if (std::optional<TCryptMethod> m = methodOfName(cfm ? cfm->Value() : "None"))
+                    FCryptFilters[name->Value()] = *m;
+            }
+        }
+        const TPDFName* stmF = AsName(dict->Get("StmF", false));
+        const TPDFName* strF = AsName(dict->Get("StrF", false));
+        const std::optional<TCryptMethod> streams = FilterMethod(stmF ? stmF->Value() : "Identity");
+        const std::optional<TCryptMethod> strings = FilterMethod(strF ? strF->Value() : "Identity");
+        if (!streams || !strings)
+            return;
+        FStreamMethod = *streams;
+        FStringMethod = *strings;
+        if (const auto* meta = Cast<TPDFBoolean>(dict->Get("EncryptMetadata", false)))
+            FEncryptMetadata = meta->Value;
+        if (v == 5) {
+            const auto* oe = Cast<TPDFString>(dict->Get("OE", false));
+            const auto* ue = Cast<TPDFString>(dict->Get("UE", false));
+            FOwnerKeyEntry = oe ? oe->Value : std::string();
+            FUserKeyEntry = ue ? ue->Value : std::string();
+        }
+    }
     FVersion = v;
     FRevision = r;
     FOwnerEntry = o ? o->Value : std::string();
@@ -212,7 +436,47 @@ void TPDFSecurityHandler::ReadEncrypt() {
     FPermissions = p ? permissionBits(p->Value) : 0;
     if (p && p->Value == 0 && encryptSlot && !encryptSlot->Compressed)
         FPermissions = RawPermissions(*encryptSlot);
-    FKeyBits = v == 1 ? 40 : length;
+    FKeyBits = v == 1 ? 40 : v == 5 ? 256 : length;
+    // Key lengths are whole bytes from 40 to 128 bits; a missing or odd `Length` means 128.
+    if (v == 1)
+        FKeyBytes = 5;
+    else if (v == 5)
+        FKeyBytes = 32;
+    else if (length >= 40 && length <= 128 && length % 8 == 0)
+        FKeyBytes = static_cast<std::size_t>(length / 8);
+    else
+        FKeyBytes = 16;
+}
+
+std::optional<TCryptMethod> TPDFSecurityHandler::FilterMethod(const std::string& name) const {
+    if (name == "Identity")
+        return TCryptMethod::None;
+    const auto it = FCryptFilters.find(name);
+    if (it == FCryptFilters.end())
+        return std::nullopt;
+    return it->second;
+}
+
+TCryptMethod TPDFSecurityHandler::StringMethod() {
+    EnsureRead();
+    return FStringMethod;
+}
+
+TCryptMethod TPDFSecurityHandler::StreamMethod() {
+    EnsureRead();
+    return FStreamMethod;
+}
+
+TCryptMethod TPDFSecurityHandler::MethodOfStream(const TPDFStream& stream) {
+    EnsureRead();
+    if (FVersion < 4)
+        return FStreamMethod;
+    const TPDFDictionary* dict = stream.Dictionary();
+    if (std::optional<std::string> own = ownCryptFilter(dict))
+        return FilterMethod(*own).value_or(TCryptMethod::None);
+    if (!FEncryptMetadata && dict && dict->GetTypeName() == "Metadata")
+        return TCryptMethod::None;
+    return FStreamMethod;
 }
 
 std::int32_t TPDFSecurityHandler::RawPermissions(const TPDFIndObj& slot) const {
@@ -283,14 +547,14 @@ std::string TPDFSecurityHandler::ComputeKey(const std::string& userPassword,
                                             const std::string& workO, const std::string& workU) {
     FWorkKey.clear();
     const std::string id0 = ID0();
-    const std::size_t n = FRev3Mode ? 16 : 5;
+    const std::size_t n = FKeyBytes;
     FPermissionValue = static_cast<std::uint32_t>(FPermissions);
     if (FPermissions == 0)
         FPermissionValue = FRev3Mode ? 0xF0C0 : 0xFFC0;
 
     if (workO.empty()) {
         const std::string& password = ownerPassword.empty() ? userPassword : ownerPassword;
-        std::string ownerKey = hashKey(paddedPassword(password), FRev3Mode, n);
+        std::string ownerKey = hashKey(paddedPassword(password), FRev3Mode, n, 16);
         if (!workU.empty()) {
             FWorkKey = ownerKey;
             return {};
@@ -302,7 +566,10 @@ std::string TPDFSecurityHandler::ComputeKey(const std::string& userPassword,
     for (int i = 0; i < 4; ++i)
         input += char((FPermissionValue >> (8 * i)) & 0xFF);
     input += id0;
-    std::string key = hashKey(input, FRev3Mode, n);
+    // Revision 4 with metadata in clear: four bytes of 0xFF go into the key.
+    if (FRevision >= 4 && !FEncryptMetadata)
+        input.append(4, '\xFF');
+    std::string key = hashKey(input, FRev3Mode, n, n);
     if (FWorkKey.empty())
         FWorkKey = key;
 
@@ -317,28 +584,62 @@ std::string TPDFSecurityHandler::ComputeKey(const std::string& userPassword,
 }
 
 bool TPDFSecurityHandler::MatchesUserEntry(const std::string& computedU) const {
-    if (FKeyBits == 40)
+    if (FRevision == 2)
         return computedU == FUserEntry;
     return FUserEntry.size() >= 16 && computedU.compare(0, 16, FUserEntry, 0, 16) == 0;
 }
 
-bool TPDFSecurityHandler::CheckUserPassword(const std::string& password) {
-    int kind = EncryptionKind();
-    if (kind == 0)
-        return password.empty();
-    if (kind != 1)
-        return false;
-    FRev3Mode = FKeyBits != 40;
-    return MatchesUserEntry(ComputeKey(password, std::string(), FOwnerEntry, std::string()));
+std::optional<std::string> TPDFSecurityHandler::PasswordBytes(const std::string& password) const {
+    if (FRevision >= 5)
+        return PasswordForAES256(password);
+    return PasswordToCp1252(password);
 }
 
-bool TPDFSecurityHandler::CheckOwnerPassword(const std::string& password) {
+bool TPDFSecurityHandler::CheckAES256(const std::string& password, bool owner) {
+    // U and O: 32 bytes of hash, 8 of validation salt, 8 of key salt; UE and OE: the file key
+    // under a key made from the password with the key salt.
+    if (FUserEntry.size() < 48 || (owner && FOwnerEntry.size() < 48))
+        return false;
+    const std::string_view entry = owner ? FOwnerEntry : FUserEntry;
+    const std::string_view userData = owner ? std::string_view(FUserEntry).substr(0, 48) : "";
+    if (HashV5(password, entry.substr(32, 8), userData, FRevision) != entry.substr(0, 32))
+        return false;
+    const std::string& keyEntry = owner ? FOwnerKeyEntry : FUserKeyEntry;
+    if (keyEntry.size() < 32)
+        return false;
+    const std::string intermediate = HashV5(password, entry.substr(40, 8), userData, FRevision);
+    FWorkKey = AESDecryptCBC(intermediate, std::string(16, '\0'), std::string_view(keyEntry).substr(0, 32));
+    return FWorkKey.size() == 32;
+}
+
+bool TPDFSecurityHandler::CheckUserPassword(const std::string& text) {
     int kind = EncryptionKind();
     if (kind == 0)
-        return password.empty();
+        return text.empty();
     if (kind != 1)
         return false;
-    FRev3Mode = FKeyBits != 40;
+    const std::optional<std::string> password = PasswordBytes(text);
+    if (!password)
+        return false;
+    if (FRevision >= 5)
+        return CheckAES256(*password, false);
+    FRev3Mode = FRevision >= 3;
+    return MatchesUserEntry(ComputeKey(*password, std::string(), FOwnerEntry, std::string()));
+}
+
+bool TPDFSecurityHandler::CheckOwnerPassword(const std::string& text) {
+    int kind = EncryptionKind();
+    if (kind == 0)
+        return text.empty();
+    if (kind != 1)
+        return false;
+    const std::optional<std::string> converted = PasswordBytes(text);
+    if (!converted)
+        return false;
+    const std::string& password = *converted;
+    if (FRevision >= 5)
+        return CheckAES256(password, true);
+    FRev3Mode = FRevision >= 3;
     ComputeKey(password, password, std::string(), FUserEntry);
     const std::string ownerKey = FWorkKey;
     std::string userPassword = FOwnerEntry;
@@ -379,6 +680,23 @@ std::string TPDFSecurityHandler::ObjectKey(std::int32_t objNum, std::int32_t gen
     return MD5(input).substr(0, std::min<std::size_t>(FFileKey.size() + 5, 16));
 }
 
+std::string TPDFSecurityHandler::ObjectKeyFor(std::int32_t objNum, std::int32_t genNum,
+                                              TCryptMethod method) const {
+    if (method == TCryptMethod::AESV3)
+        return FFileKey;
+    if (method != TCryptMethod::AESV2)
+        return ObjectKey(objNum, genNum);
+    std::string input = FFileKey;
+    const auto num = static_cast<std::uint32_t>(objNum);
+    const auto gen = static_cast<std::uint32_t>(genNum);
+    for (int i = 0; i < 3; ++i)
+        input += char((num >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 2; ++i)
+        input += char((gen >> (8 * i)) & 0xFF);
+    input += "sAlT";
+    return MD5(input).substr(0, std::min<std::size_t>(FFileKey.size() + 5, 16));
+}
+
 namespace {
 
 // Pushes the values a container holds directly (for a stream, its dictionary), last first, so
@@ -407,8 +725,14 @@ void pushChildren(TPDFObject* current, std::vector<TPDFObject*>& pending) {
 } // namespace
 
 void TPDFSecurityHandler::DecryptValue(const std::string& key, TPDFObject* value) {
+    DecryptWith([&key](TCryptMethod) -> const std::string& { return key; }, value);
+}
+
+template <typename KeyOf>
+void TPDFSecurityHandler::DecryptWith(const KeyOf& keyOf, TPDFObject* value) {
     if (!value)
         return;
+    EnsureRead();
     // An explicit stack instead of recursion: nesting depth costs heap, never the call stack.
     // The visited set keeps a value shared by two containers from being decrypted twice.
     std::vector<TPDFObject*> pending{value};
@@ -421,14 +745,16 @@ void TPDFSecurityHandler::DecryptValue(const std::string& key, TPDFObject* value
         switch (current->Class()) {
         case TPDFClass::String: {
             auto* string = static_cast<TPDFString*>(current);
-            string->SetValue(RC4(key, string->Value));
+            if (FStringMethod != TCryptMethod::None)
+                string->SetValue(decryptBytes(FStringMethod, keyOf(FStringMethod), string->Value));
             break;
         }
         case TPDFClass::Stream: {
             auto* stream = static_cast<TPDFStream*>(current);
-            // RC4 keeps the length, so `Length` stays right; the new data version tells
-            // caches of decoded data that they are stale.
-            stream->ReplaceRawData(RC4(key, stream->RawData()));
+            // The new data version tells caches of decoded data that they are stale.
+            const TCryptMethod method = MethodOfStream(*stream);
+            if (method != TCryptMethod::None)
+                stream->ReplaceRawData(decryptBytes(method, keyOf(method), stream->RawData()));
             pushChildren(current, pending);
             break;
         }
@@ -453,7 +779,18 @@ void TPDFSecurityHandler::DecryptObject(TPDFIndObj* slot) {
     if (const TPDFStream* stream = AsStream(value))
         if (stream->Dictionary() && stream->Dictionary()->GetTypeName() == "XRef")
             return;
-    DecryptValue(ObjectKey(slot->ObjNum, slot->GenNum), value);
+    // Keys by method, each made once for this object.
+    std::map<TCryptMethod, std::string> keys;
+    const std::int32_t num = slot->ObjNum;
+    const std::int32_t gen = slot->GenNum;
+    DecryptWith(
+        [&](TCryptMethod method) -> const std::string& {
+            auto [it, added] = keys.try_emplace(method);
+            if (added)
+                it->second = ObjectKeyFor(num, gen, method);
+            return it->second;
+        },
+        value);
 }
 
 void TPDFSecurityHandler::DecryptGraph(std::int32_t objNum, std::int32_t genNum) {

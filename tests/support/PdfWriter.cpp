@@ -10,6 +10,8 @@
 #include <zlib.h>
 
 #include "security/uMD5.h"
+#include "security/uCrypto.h"
+#include "security/uPDFSecurity.h"
 #include "security/uRC4.h"
 
 namespace tolvane_test {
@@ -149,7 +151,8 @@ std::string decodeHex(std::string_view raw) {
 // Rewrites every literal and hex string of an object body as a hex string of its RC4
 // encryption. Comments are copied; a bare `stream` keyword ends the scan (raw stream data in a
 // body is left as it is: stream data belongs in SetStream).
-std::string encryptStrings(std::string_view body, std::string_view key) {
+template <typename Cipher>
+std::string encryptStrings(std::string_view body, const Cipher& cipher) {
     std::string out;
     std::size_t i = 0;
     while (i < body.size()) {
@@ -171,7 +174,7 @@ std::string encryptStrings(std::string_view body, std::string_view key) {
                     ++j;
             }
             std::size_t inner = depth == 0 ? j - i - 2 : body.size() - i - 1;
-            out += '<' + hexOf(korvel::RC4(key, decodeLiteral(body.substr(i + 1, inner)))) + '>';
+            out += '<' + hexOf(cipher(decodeLiteral(body.substr(i + 1, inner)))) + '>';
             i = j;
         } else if (c == '<' && i + 1 < body.size() && body[i + 1] == '<') {
             out += "<<";
@@ -179,7 +182,7 @@ std::string encryptStrings(std::string_view body, std::string_view key) {
         } else if (c == '<') {
             std::size_t end = body.find('>', i);
             end = end == std::string_view::npos ? body.size() : end;
-            out += '<' + hexOf(korvel::RC4(key, decodeHex(body.substr(i + 1, end - i - 1)))) + '>';
+            out += '<' + hexOf(cipher(decodeHex(body.substr(i + 1, end - i - 1)))) + '>';
             i = std::min(end + 1, body.size());
         } else if (body.compare(i, 6, "stream") == 0 &&
                    (i == 0 || isWhite(body[i - 1]) || isDelimiter(body[i - 1]))) {
@@ -234,7 +237,8 @@ SecurityValues computeSecurity(const EncryptionParams& p) {
             v.O = korvel::RC4(xorKey(ownerKey, i), v.O);
 
     digest = korvel::MD5(padPassword(p.UserPassword) + v.O +
-                         lowBytes(std::uint32_t(p.Permissions), 4) + p.ID0);
+                         lowBytes(std::uint32_t(p.Permissions), 4) + p.ID0 +
+                         (p.Revision >= 4 && !p.EncryptMetadata ? "\xFF\xFF\xFF\xFF" : ""));
     if (rev3)
         for (int i = 0; i < 50; ++i)
             digest = korvel::MD5(digest.substr(0, std::size_t(keyBytes)));
@@ -378,19 +382,53 @@ void PdfWriter::Compress(int num, int container) {
     FObjs[num].Container = container;
 }
 
+// Version 5: a fixed 32-byte file key, U/UE and O/OE from fixed salts, Perms.
+SecurityValues computeSecurityV5(const EncryptionParams& p, std::string& ue, std::string& oe,
+                                 std::string& perms) {
+    SecurityValues v;
+    v.FileKey = korvel::Sha256("file key of " + p.ID0);
+    const std::string zero(16, '\0');
+    const std::string& owner = p.OwnerPassword.empty() ? p.UserPassword : p.OwnerPassword;
+    const std::string user = p.UserPassword.substr(0, 127);
+    const std::string own = owner.substr(0, 127);
+    v.U = korvel::HashV5(user, "uvsalt01", "", p.Revision) + "uvsalt01" + "uksalt02";
+    ue = korvel::AESEncryptCBC(korvel::HashV5(user, "uksalt02", "", p.Revision), zero, v.FileKey);
+    v.O = korvel::HashV5(own, "ovsalt03", v.U, p.Revision) + "ovsalt03" + "oksalt04";
+    oe = korvel::AESEncryptCBC(korvel::HashV5(own, "oksalt04", v.U, p.Revision), zero, v.FileKey);
+    const std::string block = lowBytes(std::uint32_t(p.Permissions), 4) + "\xFF\xFF\xFF\xFF" +
+                              (p.EncryptMetadata ? "T" : "F") + "adb" + "0000";
+    perms = korvel::AESEncryptCBC(v.FileKey, zero, block);
+    return v;
+}
+
 void PdfWriter::Encrypt(const EncryptionParams& params) {
     FEncrypt = true;
     FEncryption = params;
-    SecurityValues v = computeSecurity(params);
+    SecurityValues v = params.Version >= 5
+                           ? computeSecurityV5(params, FUserKeyEntry, FOwnerKeyEntry, FPermsEntry)
+                           : computeSecurity(params);
     FFileKey = v.FileKey;
     FOwnerEntry = v.O;
     FUserEntry = v.U;
 }
 
 std::string PdfWriter::ObjectKey(int num, int gen) const {
+    if (FEncryption.Version >= 5)
+        return FFileKey;
+    const bool aes = FEncryption.Version == 4 && FEncryption.Method == "AESV2";
     std::string digest =
-        korvel::MD5(FFileKey + lowBytes(std::uint32_t(num), 3) + lowBytes(std::uint32_t(gen), 2));
+        korvel::MD5(FFileKey + lowBytes(std::uint32_t(num), 3) + lowBytes(std::uint32_t(gen), 2) +
+                    (aes ? "sAlT" : ""));
     return digest.substr(0, std::min<std::size_t>(FFileKey.size() + 5, 16));
+}
+
+std::string PdfWriter::EncryptData(int num, int gen, std::string_view data) const {
+    const bool aes = FEncryption.Version >= 5 ||
+                     (FEncryption.Version == 4 && FEncryption.Method == "AESV2");
+    if (!aes)
+        return korvel::RC4(ObjectKey(num, gen), data);
+    const std::string iv = korvel::MD5("iv" + lowBytes(std::uint32_t(num), 3) + std::string(data));
+    return korvel::AESEncryptPadded(ObjectKey(num, gen), iv, data);
 }
 
 std::string PdfWriter::Finish() {
@@ -430,7 +468,9 @@ std::string PdfWriter::write(std::string out, std::int64_t prev, int baseSize,
     const int encryptNum = FEncrypt ? next++ : 0;
 
     auto encryptBody = [&](const std::string& body, int num, int gen) {
-        return FEncrypt ? encryptStrings(body, ObjectKey(num, gen)) : body;
+        if (!FEncrypt)
+            return body;
+        return encryptStrings(body, [&](std::string_view data) { return EncryptData(num, gen, data); });
     };
     auto streamText = [](const std::string& dict, const std::string& data) {
         std::string dictText = "<<" + dict;
@@ -461,7 +501,7 @@ std::string PdfWriter::write(std::string out, std::int64_t prev, int baseSize,
             header += '\n';
             std::string data = Deflate(header + bodies);
             if (FEncrypt)
-                data = korvel::RC4(ObjectKey(n, 0), data);
+                data = EncryptData(n, 0, data);
             writeObject(n, 0,
                         streamText(" /Type /ObjStm /N " + num(containers[n].size()) + " /First " +
                                        num(header.size()) + " /Filter /FlateDecode",
@@ -470,7 +510,10 @@ std::string PdfWriter::write(std::string out, std::int64_t prev, int baseSize,
         }
         const Obj& obj = found->second;
         if (obj.IsStream) {
-            std::string data = FEncrypt ? korvel::RC4(ObjectKey(n, obj.Gen), obj.Data) : obj.Data;
+            const bool clearMetadata = !FEncryption.EncryptMetadata && FEncryption.Version >= 4 &&
+                                       obj.Body.find("/Type /Metadata") != std::string::npos;
+            std::string data = FEncrypt && !clearMetadata ? EncryptData(n, obj.Gen, obj.Data)
+                                                          : obj.Data;
             writeObject(n, obj.Gen, streamText(encryptBody(obj.Body, n, obj.Gen), data));
         } else {
             writeObject(n, obj.Gen, encryptBody(obj.Body, n, obj.Gen));
@@ -481,7 +524,17 @@ std::string PdfWriter::write(std::string out, std::int64_t prev, int baseSize,
         const EncryptionParams& p = FEncryption;
         std::string dict = "<< /Filter /Standard /V " + num(p.Version) + " /R " + num(p.Revision);
         if (p.WriteLength && p.Version >= 2)
-            dict += " /Length " + num(p.KeyBits);
+            dict += " /Length " + num(p.Version >= 5 ? 256 : p.KeyBits);
+        if (p.Version >= 4) {
+            const std::string method = p.Version >= 5 ? "AESV3" : p.Method;
+            dict += " /CF << /StdCF << /CFM /" + method + " /AuthEvent /DocOpen /Length " +
+                    num(p.Version >= 5 ? 32 : 16) + " >> >> /StmF /StdCF /StrF /StdCF";
+            if (!p.EncryptMetadata)
+                dict += " /EncryptMetadata false";
+        }
+        if (p.Version >= 5)
+            dict += " /OE <" + hexOf(FOwnerKeyEntry) + "> /UE <" + hexOf(FUserKeyEntry) +
+                    "> /Perms <" + hexOf(FPermsEntry) + ">";
         dict += " /O <" + hexOf(FOwnerEntry) + "> /U <" + hexOf(FUserEntry) + "> /P " +
                 num(p.Permissions) + " >>";
         writeObject(encryptNum, 0, dict);

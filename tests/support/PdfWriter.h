@@ -1,7 +1,8 @@
 #pragma once
 // A small PDF writer for tests: lays out numbered objects with exact offsets and writes classic
 // cross-reference tables, cross-reference streams, object streams, hybrid files, incremental
-// updates, and RC4-encrypted files (40-bit V1/R2, 128-bit V2/R3), so tests make their files
+// updates, and encrypted files (RC4 40-bit V1/R2 and 128-bit V2/R3, crypt filters of V4/R4 with
+// RC4 or AES-128, AES-256 of V5/R5 and R6), so tests make their files
 // instead of shipping binaries. Nothing here validates: tests may write broken files on purpose.
 
 #include <cstdint>
@@ -23,14 +24,19 @@ enum class XRefForm {
 };
 
 struct EncryptionParams {
-    int Revision = 3;  // 2 or 3
-    int Version = 2;   // 1 (40-bit) or 2
+    int Revision = 3;  // 2 to 6
+    int Version = 2;   // 1 (40-bit), 2, 4 (crypt filters) or 5 (AES-256)
     int KeyBits = 128; // 40 or 128 (written as `Length` when Version is 2)
     bool WriteLength = true;
     std::string UserPassword;
     std::string OwnerPassword;            // empty: same as the user password
     std::int32_t Permissions = -4;        // `P`
     std::string ID0 = "0123456789abcdef"; // first string of the trailer `ID`
+    // Version 4: the method of the crypt filter `StdCF` (V2 or AESV2; AESV3 for Version 5).
+    std::string Method = "AESV2";
+    // Version 4 and 5: false writes `EncryptMetadata false` and leaves `Type /Metadata`
+    // streams in clear.
+    bool EncryptMetadata = true;
 };
 
 class PdfWriter {
@@ -96,9 +102,12 @@ public:
     // The `O` and `U` entries of the last Encrypt() (U of revision 3 ends in 16 zero bytes).
     const std::string& OwnerEntry() const { return FOwnerEntry; }
     const std::string& UserEntry() const { return FUserEntry; }
-    // The RC4 key of one object under FileKey(): MD5 of the key, three bytes of the number and
-    // two of the generation (low bytes first), cut to the key length + 5, at most 16 bytes.
+    // The key of one object under FileKey(): MD5 of the key, three bytes of the number and
+    // two of the generation (low bytes first) and, for AES-128, "sAlT", cut to the key length
+    // + 5, at most 16 bytes; the file key itself for AES-256.
     std::string ObjectKey(int num, int gen) const;
+    // Data of one object encrypted as the file's method does it (AES with a fixed IV).
+    std::string EncryptData(int num, int gen, std::string_view data) const;
 
 private:
     struct Obj {
@@ -116,6 +125,9 @@ private:
     std::string FFileKey;
     std::string FOwnerEntry;
     std::string FUserEntry;
+    std::string FOwnerKeyEntry; // OE, UE and Perms of Version 5
+    std::string FUserKeyEntry;
+    std::string FPermsEntry;
 
     // Writes this writer's objects and a cross-reference section after `out` (empty for a new
     // file); `prev`, `baseSize` and `baseRoot` describe the file being updated.

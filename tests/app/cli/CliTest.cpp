@@ -341,3 +341,18 @@ TEST(CliExtract, UsageErrorsAndHelp) {
                              "--footer", " = Page &p =", "--password", "--encoding", "cp1252"})
         EXPECT_NE(help.Out.find(text), std::string::npos) << text << " in\n" << help.Out;
 }
+
+TEST(Cli, RepairReadsADamagedFileThatExactReadingRefuses) {
+    TempDir dir;
+    std::string bytes = tolvane_test::MakeSimplePdf({"BT /F1 12 Tf 72 700 Td (Recovered) Tj ET"});
+    bytes.resize(bytes.rfind("xref"));
+    const std::string file = dir.Write("damaged.pdf", bytes);
+    EXPECT_EQ(run({"info", file}).ExitCode, 2);
+    RunResult r = run({"info", file, "--repair"});
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_NE(r.Out.find("PageCount: 1\n"), std::string::npos);
+    EXPECT_EQ(run({"page-text", file, "--page", "1", "--option", "0"}).ExitCode, 2);
+    r = run({"page-text", file, "--page", "1", "--option", "0", "--repair"});
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_NE(r.Out.find("Recovered"), std::string::npos);
+}

@@ -395,3 +395,19 @@ TEST(TextPathFor, ReplacesOrAddsTheExtension) {
     EXPECT_EQ(TextPathFor("/a/b.c.PDF"), "/a/b.c.txt");
     EXPECT_EQ(TextPathFor("/a.d/b"), "/a.d/b.txt");
 }
+
+TEST_F(ExtractionTest, ADamagedFileIsReconstructedAndTheOpeningSaysSo) {
+    // The cross-reference table is cut off: only a scan of the file finds its objects.
+    std::string bytes = pagesPdf(2);
+    bytes.resize(bytes.rfind("xref"));
+    const QString pdf = Write("damaged.pdf", bytes);
+    TExtraction& run = Make();
+    EXPECT_EQ(run.OpenPdfFile(pdf), TOpenResult::Opened);
+    ASSERT_EQ(Log.size(), 2u);
+    EXPECT_EQ(Log[0], "The file is damaged; its objects were recovered by scanning it.");
+    EXPECT_EQ(run.OpenedPageCount(), 2);
+    // A sound file says nothing of the kind.
+    Log.clear();
+    EXPECT_EQ(run.OpenPdfFile(Write("sound.pdf", pagesPdf(2))), TOpenResult::Opened);
+    EXPECT_EQ(Log.size(), 1u);
+}

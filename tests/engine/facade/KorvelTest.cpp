@@ -43,14 +43,14 @@ std::string encrypted(int keyBits, const std::string& user, const std::string& o
     return MakeSimplePdf({"BT (secret) Tj ET"}, options);
 }
 
-// A standard handler in a form that is not decrypted (V 4).
+// A standard handler in a form that is not decrypted (V 3).
 std::string unsupportedEncryption() {
     tolvane_test::PdfWriter w;
     w.RootObj = 1;
     w.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
     w.Set(2, "<< /Type /Pages /Count 1 /Kids [3 0 R] >>");
     w.Set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] >>");
-    w.Set(4, "<< /Filter /Standard /V 4 /R 4 /Length 128 /O (o) /U (u) /P -4 >>");
+    w.Set(4, "<< /Filter /Standard /V 3 /R 4 /Length 128 /O (o) /U (u) /P -4 >>");
     w.TrailerExtra = "/Encrypt 4 0 R /ID [<00112233445566778899AABBCCDDEEFF> <00>]";
     return w.Finish();
 }

@@ -125,8 +125,13 @@ TEST(Security, TheHandlerIsRecognisedByFilterVersionAndRevision) {
         // Used as 128 bits all the same (checked below).
         {"V 2 without Length", encrypted(noLength), 1, 0, 2, false},
         {"a direct Encrypt dictionary", direct.Finish(), 1, 40, 1, true},
-        {"V 4",
+        // Without crypt filters strings and streams are in clear (Identity).
+        {"V 4 without crypt filters",
          handMade("<< /Filter /Standard /V 4 /R 4 /Length 128 /O <00> /U <00> /P -4 >>",
+                  "/ID [<00> <00>]"),
+         1, 128, 4, false},
+        {"V 4 whose StmF names no filter",
+         handMade("<< /Filter /Standard /V 4 /R 4 /StmF /Nowhere /O <00> /U <00> /P -4 >>",
                   "/ID [<00> <00>]"),
          2, 0, 0, false},
         {"another filter", handMade("<< /Filter /Adobe.PubSec /V 1 /R 2 /P -4 >>"), 2, 0, 0, false},
@@ -222,7 +227,8 @@ TEST(Security, HandWrittenEntriesFollowTheRulesForPermissionsIDAndU) {
                      noId = rc4(128, "user"), user128 = rc4(128, "user");
     zero40.Permissions = 0xFFC0;  // P 0 stands for these bits in 40-bit mode
     zero128.Permissions = 0xF0C0; // and for these in revision 3 mode
-    r3Forty.Version = 2;          // written as V 2 R 2 Length 40: keys of revision 2
+    r3Forty.Version = 2;          // V 2 R 3 Length 40: revision-3 computations, 5-byte keys
+    r3Forty.Revision = 3;
     noId.ID0 = "";
     const struct {
         const char* name;
@@ -237,8 +243,8 @@ TEST(Security, HandWrittenEntriesFollowTheRulesForPermissionsIDAndU) {
         {"P written unsigned", rc4(40), "/V 1 /R 2", "4294967292", "", true, 40, -4, false},
         {"P 0 at 40 bits", zero40, "/V 1 /R 2", "0", "", true, 40, 0, false},
         {"P 0 at 128 bits", zero128, "/V 2 /R 3 /Length 128", "0", "", true, 128, 0, false},
-        {"R 3 with a 40-bit key, computed the revision-2 way", r3Forty, "/V 2 /R 3 /Length 40",
-         "-4", "user", false, 40, -4, false},
+        {"R 3 with a 40-bit key, computed the revision-3 way", r3Forty, "/V 2 /R 3 /Length 40",
+         "-4", "user", true, 40, -4, false},
         {"no ID: ID0 is empty", noId, "/V 2 /R 3 /Length 128", "-4", "user", true, 128, -4, false},
         {"only 16 bytes of U are compared", user128, "/V 2 /R 3 /Length 128", "-4", "user", true,
          128, -4, true},
