@@ -2,7 +2,8 @@
 # (normal build, then an AddressSanitizer + UndefinedBehaviorSanitizer build).
 JOBS ?= $(shell nproc)
 DEBS := cmake g++ make zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
-        libfontconfig-dev pkg-config fonts-liberation2 fonts-urw-base35 qt6-base-dev
+        libfontconfig-dev pkg-config fonts-liberation2 fonts-urw-base35 qt6-base-dev \
+        pybind11-dev python3-dev python3-pytest python3-dask python3-distributed
 SAMPLE := samples/sample.pdf
 SAMPLE_TEXT := $(SAMPLE:.pdf=.txt)
 

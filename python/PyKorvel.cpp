@@ -334,8 +334,8 @@ private:
             passwordGiven = true;
             QString password;
             for (const char c : FPassword)
-                password += QChar(static_cast<char16_t>(
-                    korvel::Cp1252ToUnicode(static_cast<unsigned char>(c))));
+                password += QChar(
+                    static_cast<char16_t>(korvel::Cp1252ToUnicode(static_cast<unsigned char>(c))));
             return password;
         };
         hooks.MakeOutput = [&text](const QString&) -> std::unique_ptr<tolvane::TOutput> {
@@ -418,9 +418,9 @@ threads; calls on one Document from several threads wait for one another.)";
     extractionError.attr("__doc__") = "The engine failed while producing a page's text.";
 
     const py::object namedtuple = py::module_::import("collections").attr("namedtuple");
-    py::object record = namedtuple(
-        "Record", py::make_tuple("font", "color", "size", "x1", "y1", "x2", "y2", "x3", "y3",
-                                 "x4", "y4", "text"));
+    py::object record =
+        namedtuple("Record", py::make_tuple("font", "color", "size", "x1", "y1", "x2", "y2", "x3",
+                                            "y3", "x4", "y4", "text"));
     record.attr("__module__") = "korvel";
     record.attr("__doc__") =
         "A positioned text block of a page: font name, colour as '#RRGGBB', font size, the four "

@@ -208,7 +208,8 @@ TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
 }
 
 std::string oneLine(std::string text) {
-    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
     return text;
 }
 
@@ -393,11 +394,14 @@ public:
         std::string statuses;
         for (const auto& [status, count] : FByStatus)
             statuses += (statuses.empty() ? "" : ", ") + std::to_string(count) + ' ' + status;
-        std::fprintf(stderr, "batch: %zu files, %lld pages in %.2f s (%.1f files/s, %.1f pages/s)%s%s\n",
+        std::fprintf(stderr,
+                     "batch: %zu files, %lld pages in %.2f s (%.1f files/s, %.1f pages/s)%s%s\n",
                      FDone, FPages, seconds, FDone / seconds, FPages / seconds,
                      statuses.empty() ? "" : ": ", statuses.c_str());
     }
-    bool AllOk() const { return FByStatus.size() <= 1 && (FByStatus.empty() || FByStatus.count("ok")); }
+    bool AllOk() const {
+        return FByStatus.size() <= 1 && (FByStatus.empty() || FByStatus.count("ok"));
+    }
 
 private:
     double Elapsed() const {
@@ -523,7 +527,7 @@ int RunBatch(const TBatchOptions& options) {
     const auto finish = [&](pid_t pid, TWorker& worker, int status) {
         const TTask& task = tasks[worker.Task];
         TOutcome outcome = parseOutcome(worker.Received);
-        if (worker.KilledFor) {
+        if (worker.KilledFor && outcome.Status.empty()) { // not one that finished as it was killed
             outcome = {};
             outcome.Status = worker.KilledFor;
             outcome.Error = worker.KilledFor == std::string("timeout")
@@ -536,19 +540,19 @@ int RunBatch(const TBatchOptions& options) {
                 outcome.Error = "stopped after the processor-time limit";
             } else {
                 outcome.Status = "crashed";
-                outcome.Error = WIFSIGNALED(status)
-                                    ? std::string("worker ended by signal ") +
-                                          strsignal(WTERMSIG(status))
-                                    : "worker exited with code " +
-                                          std::to_string(WEXITSTATUS(status)) + " without a result";
+                outcome.Error =
+                    WIFSIGNALED(status)
+                        ? std::string("worker ended by signal ") + strsignal(WTERMSIG(status))
+                        : "worker exited with code " + std::to_string(WEXITSTATUS(status)) +
+                              " without a result";
             }
         }
         if (outcome.Status != "ok") {
             std::error_code ignored;
             fs::remove(TAtomicOutput::TemporaryFor(task.Output, pid), ignored);
         }
-        report(task, outcome,
-               std::chrono::duration<double>(TClock::now() - worker.Started).count(), false);
+        report(task, outcome, std::chrono::duration<double>(TClock::now() - worker.Started).count(),
+               false);
     };
 
     std::signal(SIGPIPE, SIG_IGN);
@@ -598,8 +602,10 @@ int RunBatch(const TBatchOptions& options) {
         if (options.Timeout > 0)
             for (const auto& [pid, worker] : running) {
                 const auto left = std::chrono::duration<double>(
-                    worker.Started + std::chrono::duration<double>(options.Timeout) - TClock::now());
-                wait = std::min(wait, std::max(0, static_cast<int>(std::ceil(left.count() * 1000))));
+                    worker.Started + std::chrono::duration<double>(options.Timeout) -
+                    TClock::now());
+                wait =
+                    std::min(wait, std::max(0, static_cast<int>(std::ceil(left.count() * 1000))));
             }
         poll(watched.data(), watched.size(), wait);
 

@@ -36,7 +36,8 @@ std::string textDocument(const std::vector<std::string>& pageLines,
         w.SetStream(page + 1, "",
                     "BT /F1 12 Tf 72 720 Td (" + escaped(pageLines[std::size_t(i)]) + ") Tj ET\n");
     }
-    w.Set(font, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+    w.Set(font,
+          "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
     if (encryption)
         w.Encrypt(*encryption);
     return w.Finish();
@@ -91,10 +92,12 @@ std::string FormFanPdf(int levels) {
         const std::string resources =
             last ? "<< /Font << /F1 " + std::to_string(font) + " 0 R >> >>"
                  : "<< /XObject << /X " + std::to_string(obj + 1) + " 0 R >> >>";
-        w.SetStream(obj, "/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources " + resources,
+        w.SetStream(obj,
+                    "/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources " + resources,
                     content);
     }
-    w.Set(font, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+    w.Set(font,
+          "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
     return w.Finish();
 }
 

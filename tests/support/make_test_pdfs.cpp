@@ -23,7 +23,8 @@ std::string winAnsiFromUtf8(const std::string& text) {
         if (byte < 0x80) {
             out += text[i];
         } else if ((byte & 0xE0) == 0xC0 && i + 1 < text.size()) {
-            const unsigned code = ((byte & 0x1Fu) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3Fu);
+            const unsigned code =
+                ((byte & 0x1Fu) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3Fu);
             out += code < 0x100 ? static_cast<char>(code) : '?';
         } else if ((byte & 0xC0) != 0x80) {
             out += '?';
@@ -36,7 +37,8 @@ std::string winAnsiFromUtf8(const std::string& text) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::cerr << "usage: make_test_pdfs text|encrypted|unknown-handler|damaged|formfan OUT ...\n";
+        std::cerr
+            << "usage: make_test_pdfs text|encrypted|unknown-handler|damaged|formfan OUT ...\n";
         return 2;
     }
     const std::string kind = argv[1];

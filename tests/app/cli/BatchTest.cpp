@@ -180,8 +180,8 @@ TEST(Batch, SlowFileIsStoppedAtTheTimeLimitAndTheOthersFinish) {
     dir.Write("slow.pdf", tolvane_test::FormFanPdf(6));
     dir.Write("a.pdf", tolvane_test::TextPdf({"a"}));
     dir.Write("b.pdf", tolvane_test::TextPdf({"b"}));
-    const RunResult r = run(dir.Path, {"slow.pdf", "a.pdf", "b.pdf", "--out-dir", "out", "-j",
-                                       "1", "--timeout", "1", "--max-memory", "0"});
+    const RunResult r = run(dir.Path, {"slow.pdf", "a.pdf", "b.pdf", "--out-dir", "out", "-j", "1",
+                                       "--timeout", "1", "--max-memory", "0"});
     EXPECT_EQ(r.ExitCode, 4) << r.Err;
     const std::string slow = lineOf(r.Out, "slow.pdf");
     EXPECT_EQ(field(slow, "status"), "\"timeout\"") << slow;
@@ -195,9 +195,8 @@ TEST(Batch, PasswordOpensEncryptedFilesAndEveryOkRunExitsZero) {
     TempDir dir;
     dir.Write("locked.pdf", tolvane_test::EncryptedTextPdf({"secret text"}, "pw"));
     dir.Write("plain.pdf", tolvane_test::TextPdf({"plain text"}));
-    const RunResult r =
-        run(dir.Path, {"locked.pdf", "plain.pdf", "--out-dir", "out", "--password", "pw",
-                       "--layout", "order", "--footer", ""});
+    const RunResult r = run(dir.Path, {"locked.pdf", "plain.pdf", "--out-dir", "out", "--password",
+                                       "pw", "--layout", "order", "--footer", ""});
     EXPECT_EQ(r.ExitCode, 0) << r.Err << r.Out;
     EXPECT_EQ(field(lineOf(r.Out, "locked.pdf"), "status"), "\"ok\"");
     EXPECT_EQ(readFile(dir.Path / "out/locked.txt"), "secret text\r\n");
@@ -208,9 +207,9 @@ TEST(Batch, ListFromStdinAndFromFileMirrorFoldersWithParentsKeptInside) {
     dir.Write("docs/x/one.pdf", tolvane_test::TextPdf({"one"}));
     dir.Write("docs/two.PDF", tolvane_test::TextPdf({"two"}));
     dir.Write("list.txt", "docs/x/one.pdf\r\n\r\n");
-    const RunResult r = run(dir.Path, {"--from", "-", "--out-dir", "work/out"},
-                            "docs/two.PDF\n../" + dir.Path.filename().string() +
-                                "/docs/x/one.pdf\n");
+    const RunResult r =
+        run(dir.Path, {"--from", "-", "--out-dir", "work/out"},
+            "docs/two.PDF\n../" + dir.Path.filename().string() + "/docs/x/one.pdf\n");
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_TRUE(fs::exists(dir.Path / "work/out/docs/two.txt"));
     EXPECT_TRUE(fs::exists(dir.Path / "work/out/__" / dir.Path.filename() / "docs/x/one.txt"));
@@ -241,8 +240,8 @@ TEST(Batch, SkipDoneSkipsInputsOlderThanTheirTextAndRedoesNewerOnes) {
 TEST(Batch, UsageErrorsExitOne) {
     TempDir dir;
     dir.Write("a.pdf", tolvane_test::TextPdf({"a"}));
-    EXPECT_EQ(run(dir.Path, {"--out-dir", "out"}).ExitCode, 1);       // no inputs
-    EXPECT_EQ(run(dir.Path, {"a.pdf"}).ExitCode, 1);                  // no --out-dir
+    EXPECT_EQ(run(dir.Path, {"--out-dir", "out"}).ExitCode, 1); // no inputs
+    EXPECT_EQ(run(dir.Path, {"a.pdf"}).ExitCode, 1);            // no --out-dir
     EXPECT_EQ(run(dir.Path, {"a.pdf", "--out-dir", "out", "--layout", "rows"}).ExitCode, 1);
     EXPECT_EQ(run(dir.Path, {"--from", "missing.txt", "--out-dir", "out"}).ExitCode, 1);
     // Lenient reading is not in this build yet: asking for it is refused, not ignored.
