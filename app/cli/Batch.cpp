@@ -96,8 +96,11 @@ fs::path mirroredOutput(const fs::path& outDir, const std::string& file) {
 // Commit; a worker killed half way leaves the temporary file, which the parent removes.
 class TAtomicOutput final : public tolvane::TOutput {
 public:
-    TAtomicOutput(fs::path path, bool utf8)
-        : FPath(std::move(path)), FTemporary(TemporaryFor(FPath, getpid())), FUtf8(utf8) {}
+    // Counts the characters written into `chars`, which outlives the output (the run frees its
+    // output before it returns).
+    TAtomicOutput(fs::path path, bool utf8, long long& chars)
+        : FPath(std::move(path)), FTemporary(TemporaryFor(FPath, getpid())), FUtf8(utf8),
+          FChars(chars) {}
     ~TAtomicOutput() override {
         if (FFile) {
             std::fclose(FFile);
@@ -129,14 +132,13 @@ public:
         return true;
     }
     QString ErrorString() const override { return QString::fromLocal8Bit(std::strerror(errno)); }
-    long long Chars() const { return FChars; }
 
 private:
     fs::path FPath;
     fs::path FTemporary;
     bool FUtf8;
     std::FILE* FFile = nullptr;
-    long long FChars = 0;
+    long long& FChars;
 };
 
 // The extraction of one file, in the worker process.
@@ -151,7 +153,7 @@ TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
     QString lastError;
     QString lastLog;
     long long pages = 0;
-    TAtomicOutput* output = nullptr;
+    long long chars = 0;
     bool asked = false;
     tolvane::TExtractionHooks hooks;
     hooks.AddLog = [&lastLog](const QString& message) { lastLog = message; };
@@ -168,9 +170,8 @@ TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
         return QString::fromStdString(*options.Password);
     };
     hooks.MakeOutput = [&](const QString&) -> std::unique_ptr<tolvane::TOutput> {
-        auto made = std::make_unique<TAtomicOutput>(task.Output, utf8);
-        output = made.get();
-        return made;
+        chars = 0;
+        return std::make_unique<TAtomicOutput>(task.Output, utf8, chars);
     };
 
     tolvane::TExtraction extraction(settings, std::move(hooks));
@@ -198,7 +199,7 @@ TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
     case tolvane::TRunResult::Finished:
         outcome.Status = "ok";
         outcome.Pages = pages;
-        outcome.Chars = output ? output->Chars() : 0;
+        outcome.Chars = chars;
         return outcome;
     case tolvane::TRunResult::PasswordRejected:
         return failed("needs-password", lastLog);
