@@ -449,7 +449,7 @@ reading order. Lines end in CR LF. IndexError for a page the document lacks, Val
 an option outside 0 to 4, ExtractionError when the engine fails on the page.)")
         .def("records", &TDocument::Records, py::arg("page"),
              "The positioned text blocks of a page (option 3) as a list of korvel.Record.")
-        .def("extract", &TDocument::Extract, py::kw_only(), py::arg("layout") = "smart",
+        .def("extract", &TDocument::Extract, py::arg("layout") = "smart",
              py::arg("pages") = py::none(), py::arg("filter") = "all",
              py::arg("header") = py::none(), py::arg("footer") = py::none(),
              R"(The application's extraction run over the document, as one str.

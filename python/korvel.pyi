@@ -53,7 +53,6 @@ class Document:
     def records(self, page: int) -> list[Record]: ...
     def extract(
         self,
-        *,
         layout: Literal["smart", "order", "position"] = "smart",
         pages: PageSelection = None,
         filter: Literal["all", "odd", "even"] = "all",
