@@ -6,6 +6,7 @@
 //   tolvane-text extract FILE [-o OUT|-] [--layout order|smart|position] [--range A-B]
 //                        [--filter all|odd|even] [--header TEXT] [--footer TEXT] [--password PW]
 //                        [--encoding cp1252|utf-8]
+//   tolvane-text batch [FILES... | --from LIST|-] --out-dir DIR [-j N] ...   (Batch.h)
 //
 // info and page-text write bytes with LF line ends; numbers are written without the process
 // locale. extract is the application's opening and run (app/core) with its log on stderr.
@@ -25,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "Batch.h"
 #include "Extraction.h"
 #include "Settings.h"
 #include "facade/uKorvel.h"
@@ -388,6 +390,9 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"cp1252", "utf-8"}))
         ->capture_default_str();
 
+    tolvane_cli::TBatchOptions batchOptions;
+    CLI::App* batch = tolvane_cli::AddBatchCommand(app, batchOptions);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -396,6 +401,8 @@ int main(int argc, char** argv) {
         return code == 0 ? kExitOk : kExitUsage;
     }
 
+    if (batch->parsed())
+        return tolvane_cli::RunBatch(batchOptions);
     if (info->parsed())
         return runInfo(file, infoPassword->count() > 0 ? &password : nullptr, repair);
     if (pageText->parsed()) {

@@ -1,0 +1,648 @@
+#include "Batch.h"
+
+#include <CLI/CLI.hpp>
+
+#include <QString>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <new>
+#include <set>
+#include <string_view>
+
+#include "Extraction.h"
+#include "Settings.h"
+#include "facade/uKorvel.h"
+#include "platform/uInstalledFonts.h"
+
+namespace tolvane_cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+using TClock = std::chrono::steady_clock;
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 1;
+constexpr int kExitSomeFailed = 4;
+// How often the parent looks at the resident memory of its workers: the memory limit's only
+// enforcement in sanitizer builds, a second line behind the address-space limit elsewhere.
+constexpr int kWatchMilliseconds = 50;
+
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer reserves terabytes of address space for its shadow: an address-space limit
+// would stop every worker at its first allocation.
+constexpr bool kLimitAddressSpace = false;
+#else
+constexpr bool kLimitAddressSpace = true;
+#endif
+
+// One input and where its text goes.
+struct TTask {
+    std::string File;
+    fs::path Output;
+};
+
+// What a worker tells its parent: one line "status TAB pages TAB chars TAB error".
+struct TOutcome {
+    std::string Status;
+    long long Pages = -1; // -1: not known
+    long long Chars = -1;
+    std::string Error;
+};
+
+std::atomic<bool> gOutOfMemory{false};
+
+void outOfMemory() {
+    gOutOfMemory.store(true);
+    std::set_new_handler(nullptr);
+    throw std::bad_alloc();
+}
+
+// The output path of an input: the input's path (".." becoming "__", the root dropped) under
+// the output folder, with the extension of its name replaced by ".txt".
+fs::path mirroredOutput(const fs::path& outDir, const std::string& file) {
+    fs::path relative;
+    for (const fs::path& part : fs::path(file).lexically_normal().relative_path()) {
+        if (part == "..")
+            relative /= "__";
+        else if (part != "." && !part.empty())
+            relative /= part;
+    }
+    if (relative.empty())
+        relative = "document";
+    relative.replace_extension(".txt");
+    return outDir / relative;
+}
+
+// The text written to a temporary file beside the destination that replaces it only on
+// Commit; a worker killed half way leaves the temporary file, which the parent removes.
+class TAtomicOutput final : public tolvane::TOutput {
+public:
+    // Counts the characters written into `chars`, which outlives the output (the run frees its
+    // output before it returns).
+    TAtomicOutput(fs::path path, bool utf8, long long& chars)
+        : FPath(std::move(path)), FTemporary(TemporaryFor(FPath, getpid())), FUtf8(utf8),
+          FChars(chars) {}
+    ~TAtomicOutput() override {
+        if (FFile) {
+            std::fclose(FFile);
+            std::remove(FTemporary.c_str());
+        }
+    }
+    static fs::path TemporaryFor(const fs::path& path, pid_t worker) {
+        return fs::path(path).concat(".part-" + std::to_string(worker));
+    }
+    bool Open() override {
+        std::error_code error;
+        fs::create_directories(FPath.parent_path(), error);
+        FFile = std::fopen(FTemporary.c_str(), "wb");
+        return FFile != nullptr;
+    }
+    bool Write(std::string_view bytes) override {
+        for (const char c : bytes) // characters, not bytes: UTF-8 continuation bytes don't count
+            if (!FUtf8 || (static_cast<unsigned char>(c) & 0xC0) != 0x80)
+                ++FChars;
+        return std::fwrite(bytes.data(), 1, bytes.size(), FFile) == bytes.size();
+    }
+    bool Commit() override {
+        const bool written = std::fclose(FFile) == 0;
+        FFile = nullptr;
+        if (!written || std::rename(FTemporary.c_str(), FPath.c_str()) != 0) {
+            std::remove(FTemporary.c_str());
+            return false;
+        }
+        return true;
+    }
+    QString ErrorString() const override { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+private:
+    fs::path FPath;
+    fs::path FTemporary;
+    bool FUtf8;
+    std::FILE* FFile = nullptr;
+    long long& FChars;
+};
+
+// The extraction of one file, in the worker process.
+TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
+    tolvane::TSettings settings;
+    settings.SetTextType(options.Layout == "order" ? 0 : options.Layout == "position" ? 2 : 1);
+    settings.SetHeader(QString::fromStdString(options.Header));
+    settings.SetFooter(QString::fromStdString(options.Footer));
+    const bool utf8 = options.Encoding == "utf-8";
+
+    TOutcome outcome;
+    QString lastError;
+    QString lastLog;
+    long long pages = 0;
+    long long chars = 0;
+    bool asked = false;
+    tolvane::TExtractionHooks hooks;
+    hooks.AddLog = [&lastLog](const QString& message) { lastLog = message; };
+    hooks.ShowError = [&lastError](const QString& message) { lastError = message; };
+    hooks.ShowProgress = [&pages](int) { ++pages; };
+    hooks.AskYesNo = [](const QString&) { return false; };
+    hooks.AskSaveFile = [&task](const QString&) {
+        return std::optional<QString>(QString::fromStdString(task.Output.string()));
+    };
+    hooks.AskPassword = [&](const QString&, const QString&) -> std::optional<QString> {
+        if (asked || !options.Password)
+            return std::nullopt;
+        asked = true;
+        return QString::fromStdString(*options.Password);
+    };
+    hooks.MakeOutput = [&](const QString&) -> std::unique_ptr<tolvane::TOutput> {
+        chars = 0;
+        return std::make_unique<TAtomicOutput>(task.Output, utf8, chars);
+    };
+
+    tolvane::TExtraction extraction(settings, std::move(hooks));
+    extraction.SetTextEncoding(utf8 ? korvel::TTextEncoding::Utf8 : korvel::TTextEncoding::Cp1252);
+    const auto failed = [&](const char* status, const QString& error) {
+        outcome.Status = gOutOfMemory.load() ? "memory" : status;
+        outcome.Error = (error.isEmpty() ? lastLog : error).toStdString();
+        return outcome;
+    };
+    switch (extraction.OpenPdfFile(QString::fromStdString(task.File))) {
+    case tolvane::TOpenResult::Opened:
+        break;
+    case tolvane::TOpenResult::Cancelled:
+        return failed("needs-password", options.Password
+                                            ? QStringLiteral("the password does not open it")
+                                            : QStringLiteral("a password is needed"));
+    case tolvane::TOpenResult::UnknownEncryption:
+        return failed("unsupported-encryption", QStringLiteral("unsupported security handler"));
+    case tolvane::TOpenResult::LoadFailed:
+        return failed("unreadable", {});
+    default:
+        return failed("unreadable", lastError);
+    }
+    switch (extraction.aExtractExecute()) {
+    case tolvane::TRunResult::Finished:
+        outcome.Status = "ok";
+        outcome.Pages = pages;
+        outcome.Chars = chars;
+        return outcome;
+    case tolvane::TRunResult::PasswordRejected:
+        return failed("needs-password", lastLog);
+    default:
+        return failed("unreadable", lastError);
+    }
+}
+
+std::string oneLine(std::string text) {
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+    return text;
+}
+
+// The worker: limits itself, extracts, reports on `report` and leaves without running the
+// parent's exit handlers.
+[[noreturn]] void runWorker(const TBatchOptions& options, const TTask& task, int report) {
+    const int devNull = open("/dev/null", O_RDWR);
+    if (devNull >= 0) {
+        dup2(devNull, 0);
+        dup2(devNull, 1); // stdout carries the parent's report only
+        close(devNull);
+    }
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    if (options.Timeout > 0) { // a backstop behind the parent's wall-clock deadline
+        const auto seconds = static_cast<rlim_t>(std::ceil(options.Timeout)) + 1;
+        const rlimit cpu{seconds, seconds + 1};
+        setrlimit(RLIMIT_CPU, &cpu);
+    }
+    if (kLimitAddressSpace && options.MaxMemory > 0) {
+        const auto bytes = static_cast<rlim_t>(options.MaxMemory) << 20;
+        const rlimit memory{bytes, bytes};
+        setrlimit(RLIMIT_AS, &memory);
+    }
+    std::set_new_handler(outOfMemory);
+
+    TOutcome outcome;
+    try {
+        outcome = extractOne(options, task);
+    } catch (const std::bad_alloc&) {
+        outcome.Status = "memory";
+        outcome.Error = "out of memory";
+    } catch (const std::exception& e) {
+        outcome.Status = "unreadable";
+        outcome.Error = e.what();
+    }
+    const std::string line = outcome.Status + '\t' + std::to_string(outcome.Pages) + '\t' +
+                             std::to_string(outcome.Chars) + '\t' + oneLine(outcome.Error) + '\n';
+    for (std::size_t done = 0; done < line.size();) {
+        const ssize_t n = write(report, line.data() + done, line.size() - done);
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    _exit(0);
+}
+
+TOutcome parseOutcome(const std::string& line) {
+    TOutcome outcome;
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (std::size_t tab; fields.size() < 3 && (tab = line.find('\t', start)) != std::string::npos;
+         start = tab + 1)
+        fields.push_back(line.substr(start, tab - start));
+    if (fields.size() < 3)
+        return outcome;
+    outcome.Status = fields[0];
+    outcome.Pages = std::atoll(fields[1].c_str());
+    outcome.Chars = std::atoll(fields[2].c_str());
+    std::string error = line.substr(start);
+    if (!error.empty() && error.back() == '\n')
+        error.pop_back();
+    outcome.Error = error;
+    return outcome;
+}
+
+// A JSON string; bytes that are not UTF-8 (file names may hold any) become U+FFFD.
+void appendJsonString(std::string& out, std::string_view text) {
+    out += '"';
+    const QString decoded = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    for (const char c : decoded.toStdString()) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (byte < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+                out += escaped;
+            } else {
+                out += c;
+            }
+        }
+    }
+    out += '"';
+}
+
+void appendCount(std::string& out, long long value) {
+    out += value < 0 ? std::string("null") : std::to_string(value);
+}
+
+std::string reportLine(const TTask& task, const TOutcome& outcome, double seconds, bool skipped) {
+    std::string line = "{\"file\":";
+    appendJsonString(line, task.File);
+    line += ",\"status\":";
+    appendJsonString(line, outcome.Status);
+    line += ",\"pages\":";
+    appendCount(line, outcome.Pages);
+    line += ",\"chars\":";
+    appendCount(line, outcome.Chars);
+    char number[32];
+    std::snprintf(number, sizeof number, "%.3f", seconds);
+    line += ",\"seconds\":";
+    line += number;
+    line += ",\"output\":";
+    if (outcome.Status == "ok")
+        appendJsonString(line, task.Output.string());
+    else
+        line += "null";
+    line += ",\"error\":";
+    if (outcome.Error.empty())
+        line += "null";
+    else
+        appendJsonString(line, outcome.Error);
+    if (skipped)
+        line += ",\"skipped\":true";
+    line += "}\n";
+    return line;
+}
+
+// Output newer than input: done by an earlier run.
+bool alreadyDone(const TTask& task) {
+    struct stat input {};
+    struct stat output {};
+    if (stat(task.File.c_str(), &input) != 0 || stat(task.Output.c_str(), &output) != 0)
+        return false;
+    return output.st_mtim.tv_sec > input.st_mtim.tv_sec ||
+           (output.st_mtim.tv_sec == input.st_mtim.tv_sec &&
+            output.st_mtim.tv_nsec > input.st_mtim.tv_nsec);
+}
+
+long long residentBytes(pid_t pid) {
+    std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
+    long long size = 0;
+    long long resident = 0;
+    if (!(statm >> size >> resident))
+        return 0;
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+struct TWorker {
+    std::size_t Task;
+    int Report; // read end of the worker's report pipe
+    std::string Received;
+    TClock::time_point Started;
+    const char* KilledFor = nullptr; // "timeout" or "memory" once the parent killed it
+};
+
+// The summary and, on a terminal, the progress line.
+class TProgress {
+public:
+    explicit TProgress(std::size_t total) : FTotal(total), FTerminal(isatty(2) == 1) {}
+    void Done(const TOutcome& outcome) {
+        ++FDone;
+        ++FByStatus[outcome.Status];
+        if (outcome.Pages > 0)
+            FPages += outcome.Pages;
+        if (FTerminal) {
+            std::fprintf(stderr, "\r%zu/%zu files, %lld pages, %.1f pages/s ", FDone, FTotal,
+                         FPages, FPages / Elapsed());
+            std::fflush(stderr);
+        }
+    }
+    void Summary() const {
+        if (FTerminal && FDone > 0)
+            std::fputc('\n', stderr);
+        const double seconds = Elapsed();
+        std::string statuses;
+        for (const auto& [status, count] : FByStatus)
+            statuses += (statuses.empty() ? "" : ", ") + std::to_string(count) + ' ' + status;
+        std::fprintf(stderr,
+                     "batch: %zu files, %lld pages in %.2f s (%.1f files/s, %.1f pages/s)%s%s\n",
+                     FDone, FPages, seconds, FDone / seconds, FPages / seconds,
+                     statuses.empty() ? "" : ": ", statuses.c_str());
+    }
+    bool AllOk() const {
+        return FByStatus.size() <= 1 && (FByStatus.empty() || FByStatus.count("ok"));
+    }
+
+private:
+    double Elapsed() const {
+        return std::max(1e-6, std::chrono::duration<double>(TClock::now() - FStart).count());
+    }
+    std::size_t FTotal;
+    bool FTerminal;
+    TClock::time_point FStart = TClock::now();
+    std::size_t FDone = 0;
+    long long FPages = 0;
+    std::map<std::string, std::size_t> FByStatus;
+};
+
+// The inputs: the files named, then those of the list.
+bool readInputs(const TBatchOptions& options, std::vector<std::string>& files) {
+    files = options.Files;
+    if (options.From.empty())
+        return true;
+    std::ifstream listFile;
+    std::istream* list = &std::cin;
+    if (options.From != "-") {
+        listFile.open(options.From);
+        if (!listFile) {
+            std::fprintf(stderr, "--from: can not read %s\n", options.From.c_str());
+            return false;
+        }
+        list = &listFile;
+    }
+    for (std::string line; std::getline(*list, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            files.push_back(line);
+    }
+    return true;
+}
+
+} // namespace
+
+CLI::App* AddBatchCommand(CLI::App& app, TBatchOptions& options) {
+    CLI::App* batch = app.add_subcommand(
+        "batch", "The extraction run over many files, each in its own worker process with time "
+                 "and memory limits. One text file per input under --out-dir (folders "
+                 "mirrored), one JSON line per input on stdout, a summary on stderr. Exit 0 "
+                 "when every file is ok, 4 when some are not, 1 on usage errors");
+    batch->add_option("FILES", options.Files, "PDF files");
+    batch->add_option("--from", options.From, "A file listing inputs one per line, - for stdin");
+    batch->add_option("--out-dir", options.OutDir, "Folder for the text files")->required();
+    batch->add_option("-j,--jobs", options.Jobs, "Workers at a time (default: the number of cores)")
+        ->check(CLI::NonNegativeNumber);
+    batch->add_option("--layout", options.Layout, "order, smart or position")
+        ->check(CLI::IsMember({"order", "smart", "position"}))
+        ->capture_default_str();
+    batch->add_option("--encoding", options.Encoding, "Text encoding: cp1252 or utf-8")
+        ->check(CLI::IsMember({"cp1252", "utf-8"}))
+        ->capture_default_str();
+    batch->add_option_function<std::string>(
+        "--password", [&options](const std::string& value) { options.Password = value; },
+        "Password tried on every encrypted file");
+    batch->add_flag("--repair", options.Repair,
+                    "Accepted as for info and page-text: batch, like extract, always reads "
+                    "damaged files leniently");
+    batch->add_option("--timeout", options.Timeout, "Seconds per file, 0 for no limit")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    batch->add_option("--max-memory", options.MaxMemory, "MiB of memory per worker, 0 for no limit")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    batch->add_flag("--skip-done", options.SkipDone,
+                    "Skip inputs whose text file is newer than the input");
+    batch->add_option("--header", options.Header, "Header line (placeholders as for extract)");
+    batch->add_option("--footer", options.Footer, "Footer line, \"\" for none")
+        ->capture_default_str();
+    return batch;
+}
+
+int RunBatch(const TBatchOptions& options) {
+    std::vector<std::string> files;
+    if (!readInputs(options, files))
+        return kExitUsage;
+    if (files.empty()) {
+        std::fprintf(stderr, "batch: no input files (name them, or give --from LIST)\n");
+        return kExitUsage;
+    }
+    std::error_code error;
+    fs::create_directories(options.OutDir, error);
+    if (!fs::is_directory(options.OutDir)) {
+        std::fprintf(stderr, "--out-dir: can not make the folder %s\n", options.OutDir.c_str());
+        return kExitUsage;
+    }
+
+    std::vector<TTask> tasks;
+    std::set<fs::path> outputs;
+    for (const std::string& file : files) {
+        fs::path output = mirroredOutput(options.OutDir, file);
+        if (!outputs.insert(output).second) // a.pdf and a.PDF: the second keeps its extension
+            output = mirroredOutput(options.OutDir, file + ".txt");
+        outputs.insert(output);
+        tasks.push_back({file, output});
+    }
+
+    // Made once here, the installed-font list is inherited by every worker instead of being
+    // built again by each.
+    korvel::InstalledFonts().FamilyList();
+
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    const std::size_t jobs =
+        static_cast<std::size_t>(options.Jobs > 0 ? options.Jobs : std::max(1L, cores));
+    const long long memoryLimit = static_cast<long long>(options.MaxMemory) << 20;
+    TProgress progress(tasks.size());
+    std::map<pid_t, TWorker> running;
+    std::size_t next = 0;
+
+    const auto report = [&](const TTask& task, const TOutcome& outcome, double seconds,
+                            bool skipped) {
+        const std::string line = reportLine(task, outcome, seconds, skipped);
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fflush(stdout);
+        progress.Done(outcome);
+    };
+    const auto finish = [&](pid_t pid, TWorker& worker, int status) {
+        const TTask& task = tasks[worker.Task];
+        TOutcome outcome = parseOutcome(worker.Received);
+        if (worker.KilledFor && outcome.Status.empty()) { // not one that finished as it was killed
+            outcome = {};
+            outcome.Status = worker.KilledFor;
+            outcome.Error = worker.KilledFor == std::string("timeout")
+                                ? "stopped after the time limit"
+                                : "stopped at the memory limit";
+        } else if (outcome.Status.empty()) {
+            outcome = {};
+            if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU) {
+                outcome.Status = "timeout";
+                outcome.Error = "stopped after the processor-time limit";
+            } else {
+                outcome.Status = "crashed";
+                outcome.Error =
+                    WIFSIGNALED(status)
+                        ? std::string("worker ended by signal ") + strsignal(WTERMSIG(status))
+                        : "worker exited with code " + std::to_string(WEXITSTATUS(status)) +
+                              " without a result";
+            }
+        }
+        if (outcome.Status != "ok") {
+            std::error_code ignored;
+            fs::remove(TAtomicOutput::TemporaryFor(task.Output, pid), ignored);
+        }
+        report(task, outcome, std::chrono::duration<double>(TClock::now() - worker.Started).count(),
+               false);
+    };
+
+    std::signal(SIGPIPE, SIG_IGN);
+    while (next < tasks.size() || !running.empty()) {
+        while (next < tasks.size() && running.size() < jobs) {
+            const std::size_t index = next++;
+            if (options.SkipDone && alreadyDone(tasks[index])) {
+                TOutcome done;
+                done.Status = "ok";
+                report(tasks[index], done, 0, true);
+                continue;
+            }
+            int pipeEnds[2];
+            if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+                std::perror("batch: pipe");
+                return kExitSomeFailed;
+            }
+            std::fflush(stdout);
+            std::fflush(stderr);
+            const pid_t pid = fork();
+            if (pid == 0) {
+                close(pipeEnds[0]);
+                runWorker(options, tasks[index], pipeEnds[1]);
+            }
+            close(pipeEnds[1]);
+            if (pid < 0) {
+                close(pipeEnds[0]);
+                TOutcome failed;
+                failed.Status = "crashed";
+                failed.Error = "can not start a worker";
+                report(tasks[index], failed, 0, false);
+                continue;
+            }
+            running[pid] = TWorker{index, pipeEnds[0], {}, TClock::now()};
+        }
+        if (running.empty())
+            continue;
+
+        // Wait for a report, an end, or the next look at the limits.
+        std::vector<pollfd> watched;
+        std::vector<pid_t> owners;
+        for (const auto& [pid, worker] : running) {
+            watched.push_back({worker.Report, POLLIN, 0});
+            owners.push_back(pid);
+        }
+        int wait = kWatchMilliseconds;
+        if (options.Timeout > 0)
+            for (const auto& [pid, worker] : running) {
+                const auto left = std::chrono::duration<double>(
+                    worker.Started + std::chrono::duration<double>(options.Timeout) -
+                    TClock::now());
+                wait =
+                    std::min(wait, std::max(0, static_cast<int>(std::ceil(left.count() * 1000))));
+            }
+        poll(watched.data(), watched.size(), wait);
+
+        for (std::size_t i = 0; i < watched.size(); ++i) {
+            if (!(watched[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            TWorker& worker = running.at(owners[i]);
+            char buffer[4096];
+            const ssize_t n = read(worker.Report, buffer, sizeof buffer);
+            if (n > 0) {
+                worker.Received.append(buffer, static_cast<std::size_t>(n));
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            // The pipe closed: the worker has ended or is ending.
+            int status = 0;
+            waitpid(owners[i], &status, 0);
+            close(worker.Report);
+            finish(owners[i], worker, status);
+            running.erase(owners[i]);
+        }
+
+        const TClock::time_point now = TClock::now();
+        for (auto& [pid, worker] : running) {
+            if (worker.KilledFor)
+                continue;
+            if (options.Timeout > 0 &&
+                now - worker.Started >= std::chrono::duration<double>(options.Timeout))
+                worker.KilledFor = "timeout";
+            else if (memoryLimit > 0 && residentBytes(pid) > memoryLimit)
+                worker.KilledFor = "memory";
+            if (worker.KilledFor)
+                kill(pid, SIGKILL);
+        }
+    }
+    progress.Summary();
+    return progress.AllOk() ? kExitOk : kExitSomeFailed;
+}
+
+} // namespace tolvane_cli

@@ -1,0 +1,252 @@
+// tolvane-text batch end to end: good, encrypted, damaged and hostile files in one run, each
+// reported on its own JSON line while the rest finish.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/TestPdfs.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kBinary = TOLVANE_BINARY_DIR "/tolvane-text";
+
+// Test case limits: the hostile file needs about 220 MB and 3 s in an ordinary build.
+const std::string kMemoryMB = "120";
+
+struct RunResult {
+    int ExitCode = -1;
+    std::string Out;
+    std::string Err;
+};
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class TempDir {
+public:
+    TempDir() {
+        Path = fs::temp_directory_path() /
+               ("tolvane_batch_" + std::to_string(getpid()) + "_" + std::to_string(++Counter));
+        fs::create_directories(Path);
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        fs::remove_all(Path, ignored);
+    }
+    std::string Write(const std::string& name, const std::string& bytes) const {
+        const fs::path path = Path / name;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path.string();
+    }
+    fs::path Path;
+    static inline int Counter = 0;
+};
+
+// Runs the binary in `dir` with stdin from `input`; stdout and stderr go to files.
+RunResult run(const fs::path& dir, const std::vector<std::string>& args,
+              const std::string& input = {}) {
+    const std::string inPath = (dir / "stdin").string();
+    const std::string outPath = (dir / "stdout").string();
+    const std::string errPath = (dir / "stderr").string();
+    std::ofstream(inPath, std::ios::binary) << input;
+    std::vector<std::string> argv{kBinary, "batch"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const pid_t child = fork();
+    if (child == 0) {
+        if (chdir(dir.c_str()) != 0)
+            _exit(127);
+        const int in = open(inPath.c_str(), O_RDONLY);
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || err < 0)
+            _exit(127);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        std::vector<char*> raw;
+        for (std::string& a : argv)
+            raw.push_back(a.data());
+        raw.push_back(nullptr);
+        execv(raw[0], raw.data());
+        _exit(127);
+    }
+    RunResult result;
+    int status = 0;
+    if (child > 0 && waitpid(child, &status, 0) == child)
+        result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.Out = readFile(outPath);
+    result.Err = readFile(errPath);
+    return result;
+}
+
+// The report line of `file` ("" when there is none, or more than one).
+std::string lineOf(const std::string& report, const std::string& file) {
+    std::istringstream lines(report);
+    std::string found;
+    int count = 0;
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("{\"file\":\"" + file + "\",") == 0) {
+            found = line;
+            ++count;
+        }
+    return count == 1 ? found : std::string();
+}
+
+// The raw JSON value of a field of a report line: "\"ok\"", "2", "null".
+std::string field(const std::string& line, const std::string& name) {
+    const std::size_t at = line.find("\"" + name + "\":");
+    if (at == std::string::npos)
+        return "<missing>";
+    std::size_t start = at + name.size() + 3;
+    std::size_t end = start;
+    if (line[start] == '"') {
+        end = start + 1;
+        while (end < line.size() && line[end] != '"')
+            end += line[end] == '\\' ? 2 : 1;
+        ++end;
+    } else {
+        end = line.find_first_of(",}", start);
+    }
+    return line.substr(start, end - start);
+}
+
+std::size_t lineCount(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+bool anyPartFiles(const fs::path& dir) {
+    for (const auto& entry : fs::recursive_directory_iterator(dir))
+        if (entry.path().filename().string().find(".part-") != std::string::npos)
+            return true;
+    return false;
+}
+
+} // namespace
+
+TEST(Batch, ReportsEveryKindOfFileOnItsOwnLineAndTheRestFinish) {
+    TempDir dir;
+    dir.Write("in/good.pdf", tolvane_test::TextPdf({"first page", "second page"}));
+    dir.Write("in/locked.pdf", tolvane_test::EncryptedTextPdf({"secret"}, "pw"));
+    dir.Write("in/vendor.pdf", tolvane_test::UnknownHandlerPdf());
+    dir.Write("in/damaged.pdf", tolvane_test::DamagedPdf());
+    dir.Write("in/hog.pdf", tolvane_test::FormFanPdf(6));
+    const RunResult r = run(dir.Path, {"in/good.pdf", "in/locked.pdf", "in/vendor.pdf",
+                                       "in/damaged.pdf", "in/hog.pdf", "--out-dir", "out", "-j",
+                                       "2", "--max-memory", kMemoryMB, "--encoding", "utf-8"});
+    EXPECT_EQ(r.ExitCode, 4) << r.Err;
+    EXPECT_EQ(lineCount(r.Out), 5u) << r.Out;
+
+    const std::string good = lineOf(r.Out, "in/good.pdf");
+    EXPECT_EQ(field(good, "status"), "\"ok\"") << good;
+    EXPECT_EQ(field(good, "pages"), "2");
+    EXPECT_EQ(field(good, "output"), "\"out/in/good.txt\"");
+    EXPECT_EQ(field(good, "error"), "null");
+    const std::string text = readFile(dir.Path / "out/in/good.txt");
+    EXPECT_EQ(text, "first page\r\n = Page 1 =\r\nsecond page\r\n = Page 2 =\r\n");
+    EXPECT_EQ(field(good, "chars"), std::to_string(text.size()));
+
+    const std::string locked = lineOf(r.Out, "in/locked.pdf");
+    EXPECT_EQ(field(locked, "status"), "\"needs-password\"") << locked;
+    EXPECT_EQ(field(locked, "output"), "null");
+    EXPECT_EQ(field(lineOf(r.Out, "in/vendor.pdf"), "status"), "\"unsupported-encryption\"");
+    const std::string damaged = lineOf(r.Out, "in/damaged.pdf");
+    EXPECT_EQ(field(damaged, "status"), "\"unreadable\"") << damaged;
+    EXPECT_NE(field(damaged, "error"), "null");
+    const std::string hog = lineOf(r.Out, "in/hog.pdf");
+    EXPECT_EQ(field(hog, "status"), "\"memory\"") << hog;
+
+    EXPECT_FALSE(fs::exists(dir.Path / "out/in/locked.txt"));
+    EXPECT_FALSE(fs::exists(dir.Path / "out/in/hog.txt"));
+    EXPECT_FALSE(anyPartFiles(dir.Path / "out"));
+    EXPECT_NE(r.Err.find("batch: 5 files"), std::string::npos) << r.Err;
+}
+
+TEST(Batch, SlowFileIsStoppedAtTheTimeLimitAndTheOthersFinish) {
+    TempDir dir;
+    dir.Write("slow.pdf", tolvane_test::FormFanPdf(6));
+    dir.Write("a.pdf", tolvane_test::TextPdf({"a"}));
+    dir.Write("b.pdf", tolvane_test::TextPdf({"b"}));
+    const RunResult r = run(dir.Path, {"slow.pdf", "a.pdf", "b.pdf", "--out-dir", "out", "-j", "1",
+                                       "--timeout", "1", "--max-memory", "0"});
+    EXPECT_EQ(r.ExitCode, 4) << r.Err;
+    const std::string slow = lineOf(r.Out, "slow.pdf");
+    EXPECT_EQ(field(slow, "status"), "\"timeout\"") << slow;
+    EXPECT_LT(std::stod(field(slow, "seconds")), 5.0);
+    EXPECT_EQ(field(lineOf(r.Out, "a.pdf"), "status"), "\"ok\"");
+    EXPECT_EQ(field(lineOf(r.Out, "b.pdf"), "status"), "\"ok\"");
+    EXPECT_FALSE(anyPartFiles(dir.Path / "out"));
+}
+
+TEST(Batch, PasswordOpensEncryptedFilesAndEveryOkRunExitsZero) {
+    TempDir dir;
+    dir.Write("locked.pdf", tolvane_test::EncryptedTextPdf({"secret text"}, "pw"));
+    dir.Write("plain.pdf", tolvane_test::TextPdf({"plain text"}));
+    const RunResult r = run(dir.Path, {"locked.pdf", "plain.pdf", "--out-dir", "out", "--password",
+                                       "pw", "--layout", "order", "--footer", ""});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err << r.Out;
+    EXPECT_EQ(field(lineOf(r.Out, "locked.pdf"), "status"), "\"ok\"");
+    EXPECT_EQ(readFile(dir.Path / "out/locked.txt"), "secret text\r\n");
+}
+
+TEST(Batch, ListFromStdinAndFromFileMirrorFoldersWithParentsKeptInside) {
+    TempDir dir;
+    dir.Write("docs/x/one.pdf", tolvane_test::TextPdf({"one"}));
+    dir.Write("docs/two.PDF", tolvane_test::TextPdf({"two"}));
+    dir.Write("list.txt", "docs/x/one.pdf\r\n\r\n");
+    const RunResult r =
+        run(dir.Path, {"--from", "-", "--out-dir", "work/out"},
+            "docs/two.PDF\n../" + dir.Path.filename().string() + "/docs/x/one.pdf\n");
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_TRUE(fs::exists(dir.Path / "work/out/docs/two.txt"));
+    EXPECT_TRUE(fs::exists(dir.Path / "work/out/__" / dir.Path.filename() / "docs/x/one.txt"));
+    const RunResult fromFile = run(dir.Path, {"--from", "list.txt", "--out-dir", "out2"});
+    EXPECT_EQ(fromFile.ExitCode, 0) << fromFile.Err;
+    EXPECT_EQ(lineCount(fromFile.Out), 1u);
+    EXPECT_TRUE(fs::exists(dir.Path / "out2/docs/x/one.txt"));
+}
+
+TEST(Batch, SkipDoneSkipsInputsOlderThanTheirTextAndRedoesNewerOnes) {
+    TempDir dir;
+    const std::string a = dir.Write("a.pdf", tolvane_test::TextPdf({"a"}));
+    dir.Write("b.pdf", tolvane_test::TextPdf({"b"}));
+    const RunResult first = run(dir.Path, {"a.pdf", "b.pdf", "--out-dir", "out"});
+    ASSERT_EQ(first.ExitCode, 0) << first.Err;
+    EXPECT_EQ(field(lineOf(first.Out, "a.pdf"), "skipped"), "<missing>");
+
+    // a.pdf changes after its text was written.
+    fs::last_write_time(a, fs::last_write_time(dir.Path / "out/a.txt") + std::chrono::seconds(2));
+    const RunResult second = run(dir.Path, {"a.pdf", "b.pdf", "--out-dir", "out", "--skip-done"});
+    EXPECT_EQ(second.ExitCode, 0) << second.Err;
+    EXPECT_EQ(field(lineOf(second.Out, "b.pdf"), "skipped"), "true");
+    EXPECT_EQ(field(lineOf(second.Out, "b.pdf"), "status"), "\"ok\"");
+    EXPECT_EQ(field(lineOf(second.Out, "a.pdf"), "skipped"), "<missing>");
+    EXPECT_EQ(field(lineOf(second.Out, "a.pdf"), "pages"), "1");
+}
+
+TEST(Batch, UsageErrorsExitOne) {
+    TempDir dir;
+    dir.Write("a.pdf", tolvane_test::TextPdf({"a"}));
+    EXPECT_EQ(run(dir.Path, {"--out-dir", "out"}).ExitCode, 1); // no inputs
+    EXPECT_EQ(run(dir.Path, {"a.pdf"}).ExitCode, 1);            // no --out-dir
+    EXPECT_EQ(run(dir.Path, {"a.pdf", "--out-dir", "out", "--layout", "rows"}).ExitCode, 1);
+    EXPECT_EQ(run(dir.Path, {"--from", "missing.txt", "--out-dir", "out"}).ExitCode, 1);
+    // Lenient reading is not in this build yet: asking for it is refused, not ignored.
+    const RunResult repair = run(dir.Path, {"a.pdf", "--out-dir", "out", "--repair"});
+    EXPECT_EQ(repair.ExitCode, 1);
+    EXPECT_NE(repair.Err.find("--repair"), std::string::npos);
+    EXPECT_EQ(repair.Out, "");
+}
