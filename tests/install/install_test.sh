@@ -43,6 +43,13 @@ grep -qx "tolvane-text [0-9.]*" <<< "$version" || { echo "version: $version"; ex
 window=$(QT_QPA_PLATFORM=offscreen "$root/usr/bin/tolvane-text-extractor" --version 2>/dev/null)
 [ "$window" = "${version/tolvane-text/tolvane-text-extractor}" ] || { echo "window: $window"; exit 1; }
 
+# The Python module from the installed tree, when the build has one.
+if [ -d "$root/usr/lib/python3/dist-packages" ]; then
+  pages=$(PYTHONPATH="$root/usr/lib/python3/dist-packages" /usr/bin/python3 -c \
+    'import korvel, sys; print(korvel.open(sys.argv[1]).page_count)' "$sample")
+  [ "$pages" = 4 ] || { echo "python: $pages"; exit 1; }
+fi
+
 # Every option of every command in --help-all is in the installed man page.
 man=$(zcat "$root/usr/share/man/man1/tolvane-text.1.gz")
 for option in $("$root/usr/bin/tolvane-text" --help-all | grep -o -- '--[a-z][a-z0-9-]*' | sort -u); do

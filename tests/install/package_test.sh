@@ -16,6 +16,7 @@ for path in ./usr/bin/tolvane-text ./usr/share/man/man1/tolvane-text.1.gz \
   grep -q " $path\$" <<< "$contents" || { echo "$runtime lacks $path"; exit 1; }
 done
 grep -q 'libkorvel.so.0' <<< "$contents" || { echo "$runtime lacks the shared library"; exit 1; }
+grep -q 'dist-packages/korvel\.' <<< "$contents" || { echo "$runtime lacks the Python module"; exit 1; }
 devcontents=$(dpkg-deb --contents "$dev")
 for file in include/korvel/facade/uKorvel.h libkorvel.a pkgconfig/korvel.pc \
             cmake/korvel/korvelConfig.cmake; do

@@ -109,9 +109,14 @@ def test_wrong_arguments_raise_the_python_errors(make_pdf):
         korvel.open(12)
 
 
-def test_repair_is_refused_until_the_engine_reads_leniently(make_pdf):
-    with pytest.raises(NotImplementedError):
-        korvel.open(make_pdf("text", "a"), repair=True)
+def test_repair_reads_a_file_whose_table_was_cut_off(make_pdf):
+    with open(make_pdf("text", "kept text"), "rb") as file:
+        data = file.read()
+    damaged = data[: data.rfind(b"xref")]
+    with pytest.raises(korvel.LoadError):
+        korvel.open(damaged)
+    with korvel.open(damaged, repair=True) as document:
+        assert "kept text" in document.page_text(1)
 
 
 def test_a_closed_document_raises_value_error(make_pdf):
