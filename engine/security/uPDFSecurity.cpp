@@ -308,8 +308,8 @@ std::string HashV5(std::string_view password, std::string_view salt, std::string
         k1.reserve(unit.size() * 64);
         for (int i = 0; i < 64; ++i)
             k1 += unit;
-        const std::string e =
-            AESEncryptCBC(std::string_view(k).substr(0, 16), std::string_view(k).substr(16, 16), k1);
+        const std::string e = AESEncryptCBC(std::string_view(k).substr(0, 16),
+                                            std::string_view(k).substr(16, 16), k1);
         if (e.size() < 16)
             return std::string(32, '\0'); // cannot happen: k1 is a multiple of 64 bytes
         unsigned sum = 0;
@@ -348,6 +348,8 @@ void TPDFSecurityHandler::ClearEncryptFields() {
     FKeyBytes = 5;
     FOwnerKeyEntry.clear();
     FUserKeyEntry.clear();
+    FPermsEntry.clear();
+    FPermsValid = false;
 }
 
 void TPDFSecurityHandler::Reset() {
@@ -427,6 +429,8 @@ void TPDFSecurityHandler::ReadEncrypt() {
             const auto* ue = Cast<TPDFString>(dict->Get("UE", false));
             FOwnerKeyEntry = oe ? oe->Value : std::string();
             FUserKeyEntry = ue ? ue->Value : std::string();
+            const auto* perms = Cast<TPDFString>(dict->Get("Perms", false));
+            FPermsEntry = perms ? perms->Value : std::string();
         }
     }
     FVersion = v;
@@ -608,8 +612,24 @@ bool TPDFSecurityHandler::CheckAES256(const std::string& password, bool owner) {
     if (keyEntry.size() < 32)
         return false;
     const std::string intermediate = HashV5(password, entry.substr(40, 8), userData, FRevision);
-    FWorkKey = AESDecryptCBC(intermediate, std::string(16, '\0'), std::string_view(keyEntry).substr(0, 32));
-    return FWorkKey.size() == 32;
+    FWorkKey = AESDecryptCBC(intermediate, std::string(16, '\0'),
+                             std::string_view(keyEntry).substr(0, 32));
+    if (FWorkKey.size() != 32)
+        return false;
+    // Perms is the permissions under the file key: "adb" at bytes 9 to 11, P in the first four.
+    // A file whose Perms does not agree is still read (other readers do the same); the answer
+    // is kept for whoever wants to know.
+    const std::string perms = FPermsEntry.size() >= 16
+                                  ? AESDecryptCBC(FWorkKey, std::string(16, '\0'),
+                                                  std::string_view(FPermsEntry).substr(0, 16))
+                                  : std::string();
+    const auto p = static_cast<std::uint32_t>(FPermissions);
+    FPermsValid = perms.size() == 16 && perms.compare(9, 3, "adb") == 0 &&
+                  static_cast<unsigned char>(perms[0]) == (p & 255) &&
+                  static_cast<unsigned char>(perms[1]) == ((p >> 8) & 255) &&
+                  static_cast<unsigned char>(perms[2]) == ((p >> 16) & 255) &&
+                  static_cast<unsigned char>(perms[3]) == ((p >> 24) & 255);
+    return true;
 }
 
 bool TPDFSecurityHandler::CheckUserPassword(const std::string& text) {

@@ -61,6 +61,9 @@ public:
     void DecryptGraph(std::int32_t objNum, std::int32_t genNum);
 
     bool PasswordApplied() const { return FPasswordApplied; }
+    // AES-256 files: whether Perms, decrypted with the file key of the last password checked,
+    // agrees with P. It does not decide whether the file is read.
+    bool PermsValid() const { return FPermsValid; }
     const std::string& AppliedPassword() const { return FAppliedPassword; }
     const std::string& FileKey() const { return FFileKey; }
     // `P` as a signed 32-bit integer (bit tests); 0 when missing or unsupported.
@@ -116,6 +119,8 @@ private:
     std::size_t FKeyBytes = 5;
     std::string FOwnerKeyEntry; // OE
     std::string FUserKeyEntry;  // UE
+    std::string FPermsEntry;    // Perms
+    bool FPermsValid = false;
 };
 
 } // namespace korvel

@@ -135,7 +135,15 @@ TEST(CryptFilter, KnownEntriesGiveTheKnownFileKeyForUserAndOwner) {
         EXPECT_EQ(hexOf(s.FileKey()), row.key);
         s.ApplyPassword("owner");
         EXPECT_EQ(hexOf(s.FileKey()), row.key);
+        EXPECT_EQ(s.PermsValid(), row.keyLength == 256);
     }
+    // A Perms that does not agree is noticed, and the file is read all the same.
+    std::string tampered = kR6;
+    tampered.replace(tampered.find("/Perms <0d"), 10, "/Perms <1d");
+    auto doc = load(handMade(tampered));
+    doc->Security().ApplyPassword("user");
+    EXPECT_TRUE(doc->Security().PasswordApplied());
+    EXPECT_FALSE(doc->Security().PermsValid());
 }
 
 TEST(CryptFilter, Revision6HashOfAnEmptyPasswordIsTheKnownOne) {
