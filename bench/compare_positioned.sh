@@ -12,16 +12,11 @@ bin=build/bin
 corpus=../shared/corpus
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
 
-files=()
-while read -r file; do files+=("$corpus/$file"); done < <(
-  awk -F'\t' 'NR > 1 && ("," $9 ",") ~ /,speed,/ { print $1 }' "$corpus/MANIFEST.tsv")
+source bench/common.sh
+mapfile -t files < <(speed_files "$corpus")
 "$bin/make_bench_pdfs" book "$tmp/book2000.pdf" 2000
 files+=("$tmp/book2000.pdf")
 
-pageArgs() { # --page 1 ... --page N
-  local n=$1 p
-  for ((p = 1; p <= n; p++)); do printf -- '--page\n%d\n' "$p"; done
-}
 elapsed() { # nanoseconds of RUNS runs of the command
   local start end i
   start=$(date +%s%N)

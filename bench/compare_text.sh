@@ -11,17 +11,10 @@ bin=build/bin
 corpus=../shared/corpus
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
 
-files=()
-# Empty columns must not collapse: the tags are the ninth column, separated by commas.
-while read -r file; do files+=("$corpus/$file"); done < <(
-  awk -F'\t' 'NR > 1 && ("," $9 ",") ~ /,speed,/ { print $1 }' "$corpus/MANIFEST.tsv")
+source bench/common.sh
+mapfile -t files < <(speed_files "$corpus")
 "$bin/make_bench_pdfs" flat "$tmp/book2000.pdf" 2000
 files+=("$tmp/book2000.pdf")
-
-pageArgs() { # --page 1 ... --page N
-  local n=$1 p
-  for ((p = 1; p <= n; p++)); do printf -- '--page\n%d\n' "$p"; done
-}
 
 total_pages=0; ours_ns=0; peer_ns=0
 printf '%-44s %6s %10s %10s %7s\n' file pages "ours ms" "raw ms" ratio

@@ -252,31 +252,14 @@ TPDFDocument::~TPDFDocument() {
 }
 
 void TPDFDocument::Unload() {
-    FObjStmCache.clear();
-    FObjStmCacheBytes = 0;
+    ResetObjects();
     FObjStmTick = 0;
-    FPageTree.reset();
-    FSlots.clear();
-    FSlotIndex.clear();
-    FSlotByNum.clear();
     FSlotByNum.shrink_to_fit();
-    FHighestObjNum = 0;
-    FHighestNamed = 0;
-    FFreeNumber = 1;
-    FNullEntries.Clear();
-    FXRefEntries.clear();
-    FSectionOffsets.clear();
-    FStore->Reset();
-    FTrailer = FStore->CreateDictionary();
     std::string().swap(FFileData);
     FHeaderVersion.clear();
     FLinearized = false;
-    FReadCompressed = false;
     FReconstructed = false;
-    FMismatchedEntries = 0;
     FLoadDepth = 0;
-    FSecurity->Reset();
-    FPageTree = std::make_unique<TPDFPageTree>(nullptr);
 }
 
 bool TPDFDocument::LoadFromStream(std::istream& stream) {
@@ -992,7 +975,8 @@ std::optional<std::int64_t> numberBefore(std::string_view data, std::size_t end,
 
 std::size_t whiteBefore(std::string_view data, std::size_t end) {
     std::size_t i = end;
-    while (i > 0 && end - i < kMaxHeaderSpace && IsWhiteSpace(static_cast<unsigned char>(data[i - 1])))
+    while (i > 0 && end - i < kMaxHeaderSpace &&
+           IsWhiteSpace(static_cast<unsigned char>(data[i - 1])))
         --i;
     return end - i;
 }
@@ -1213,8 +1197,8 @@ void TPDFDocument::ReconstructTrailer(const std::vector<std::int64_t>& trailers,
     for (const TCandidate& c : candidates) {
         TPDFDictionary* dict = nullptr;
         if (c.Trailer >= 0) {
-            const std::string_view text =
-                std::string_view(FFileData).substr(static_cast<std::size_t>(c.Trailer), kTrailerWindow);
+            const std::string_view text = std::string_view(FFileData).substr(
+                static_cast<std::size_t>(c.Trailer), kTrailerWindow);
             try {
                 dict = AsDictionary(FStore->Parse(text));
             } catch (...) {
@@ -1261,14 +1245,16 @@ void TPDFDocument::AddObjectStreamMembers(const std::vector<std::int32_t>& conta
         TPDFStream* stream = AsStream(ObjectOf(container));
         if (!stream || stream->Dictionary()->GetTypeName() != "ObjStm")
             continue;
-        if (!container->Decrypted && FSecurity->EncryptionKind() == 1 && FSecurity->PasswordApplied())
+        if (!container->Decrypted && FSecurity->EncryptionKind() == 1 &&
+            FSecurity->PasswordApplied())
             FSecurity->DecryptObject(container);
         const auto* firstValue = Cast<TPDFNumeric>(stream->Dictionary()->Get("First", false));
         if (!firstValue || firstValue->IntValue() <= 0 || decoded >= kMemberDecodeBudget)
             continue;
         const std::string text = stream->DecodedData();
         decoded += static_cast<std::int64_t>(text.size());
-        const std::size_t first = std::min<std::size_t>(text.size(), static_cast<std::size_t>(firstValue->IntValue()));
+        const std::size_t first =
+            std::min<std::size_t>(text.size(), static_cast<std::size_t>(firstValue->IntValue()));
         // The header: pairs of object number and offset, read as plain digits.
         std::int32_t index = 0;
         std::size_t i = 0;

@@ -150,4 +150,15 @@ std::int32_t TruncToInt32(double value) {
     return static_cast<std::int32_t>(value);
 }
 
+std::int32_t RoundToInt32(double value) {
+    if (std::isnan(value))
+        return 0;
+    const double r = std::nearbyint(value); // the default rounding: halves to even
+    if (r >= 2147483647.0)
+        return std::numeric_limits<std::int32_t>::max();
+    if (r <= -2147483648.0)
+        return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(r);
+}
+
 } // namespace korvel

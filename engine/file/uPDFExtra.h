@@ -35,6 +35,9 @@ bool TryReadInt32(std::string_view text, std::int32_t& result);
 // A float as a 32-bit integer: truncated towards zero, saturated at the 32-bit range; NaN gives
 // 0. Never undefined behaviour, whatever the value.
 std::int32_t TruncToInt32(double value);
+// A float as the nearest 32-bit integer: halves to even, saturated at the 32-bit range; NaN
+// gives 0.
+std::int32_t RoundToInt32(double value);
 
 // The value of a hexadecimal digit (either case), or -1.
 constexpr int HexDigitValue(unsigned char c) {

@@ -37,22 +37,10 @@ bool endsWith(const std::string& text, std::string_view tail) {
            std::string_view(text).substr(text.size() - tail.size()) == tail;
 }
 
-// Nearest integer, halves to even, saturated at the 32-bit range; NaN gives 0.
-std::int64_t roundHalfEven(double value) {
-    if (std::isnan(value))
-        return 0;
-    const double r = std::nearbyint(value);
-    if (r >= 2147483647.0)
-        return std::numeric_limits<std::int32_t>::max();
-    if (r <= -2147483648.0)
-        return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int64_t>(r);
-}
-
 // "#" and at least six upper-case hexadecimal digits of a 32-bit value.
 std::string colourText(double r, double g, double b) {
-    const std::int64_t value =
-        roundHalfEven(255 * b) * 65536 + roundHalfEven(255 * g) * 256 + roundHalfEven(255 * r);
+    const std::int64_t value = std::int64_t{RoundToInt32(255 * b)} * 65536 +
+                               std::int64_t{RoundToInt32(255 * g)} * 256 + RoundToInt32(255 * r);
     // A colour outside 0..1 writes as the 32-bit integer it makes, negative ones included.
     auto bits = static_cast<std::uint32_t>(value);
     static constexpr char kDigits[] = "0123456789ABCDEF";

@@ -413,25 +413,13 @@ TPDFMatrix translation(double x, double y) {
     return {1, 0, 0, 1, x, y};
 }
 
-// Nearest integer, halves to even, saturated at the 32-bit range; NaN gives 0.
-std::int64_t roundHalfEven(double value) {
-    if (std::isnan(value))
-        return 0;
-    const double r = std::nearbyint(value);
-    if (r >= 2147483647.0)
-        return std::numeric_limits<std::int32_t>::max();
-    if (r <= -2147483648.0)
-        return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int64_t>(r);
-}
-
 std::int32_t wrapToInt32(std::int64_t value) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
 }
 
 std::int32_t rgbColour(double r, double g, double b) {
     const auto channel = [](double v) {
-        return roundHalfEven(255 * std::clamp(std::isnan(v) ? 0.0 : v, 0.0, 1.0));
+        return std::int64_t{RoundToInt32(255 * std::clamp(std::isnan(v) ? 0.0 : v, 0.0, 1.0))};
     };
     return wrapToInt32(channel(r) + 256 * channel(g) + 65536 * channel(b));
 }
@@ -683,10 +671,10 @@ void TPDFRenderer::TInterpretation::Execute(TOp op) {
         break;
     }
     case TOp::LineCap:
-        State.LineCap = static_cast<std::int32_t>(roundHalfEven(TakeNumber()));
+        State.LineCap = RoundToInt32(TakeNumber());
         break;
     case TOp::LineJoin:
-        State.LineJoin = static_cast<std::int32_t>(roundHalfEven(TakeNumber()));
+        State.LineJoin = RoundToInt32(TakeNumber());
         break;
     case TOp::Dash:
         Dash();
@@ -738,7 +726,7 @@ void TPDFRenderer::TInterpretation::Execute(TOp op) {
         State.Rise = TakeNumber();
         break;
     case TOp::Tr:
-        State.RenderMode = static_cast<std::int32_t>(roundHalfEven(TakeNumber()));
+        State.RenderMode = RoundToInt32(TakeNumber());
         break;
     case TOp::Tc:
         State.CharSpacing = TakeNumber();
@@ -884,7 +872,7 @@ std::int32_t TPDFRenderer::TInterpretation::TakeColour(TPDFColourSpace space,
     }
     case TPDFColourSpace::DeviceGray:
         // Not clamped: a gray outside 0..1 spills into the other channels.
-        return wrapToInt32(roundHalfEven(255 * TakeNumber()) * 65793);
+        return wrapToInt32(std::int64_t{RoundToInt32(255 * TakeNumber())} * 65793);
     case TPDFColourSpace::Separation:
         TakeNumber(); // the tint; separation colours read as black
         return 0;

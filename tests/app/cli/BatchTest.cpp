@@ -2,17 +2,15 @@
 // reported on its own JSON line while the rest finish.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/Processes.h"
 #include "support/TestPdfs.h"
 
 namespace fs = std::filesystem;
@@ -24,73 +22,22 @@ const std::string kBinary = TOLVANE_BINARY_DIR "/tolvane-text";
 // Test case limits: the hostile file needs about 220 MB and 3 s in an ordinary build.
 const std::string kMemoryMB = "120";
 
-struct RunResult {
-    int ExitCode = -1;
-    std::string Out;
-    std::string Err;
-};
+using tolvane_test::ReadFile;
+using tolvane_test::RunResult;
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-class TempDir {
+class TempDir : public tolvane_test::TempDir {
 public:
-    TempDir() {
-        Path = fs::temp_directory_path() /
-               ("tolvane_batch_" + std::to_string(getpid()) + "_" + std::to_string(++Counter));
-        fs::create_directories(Path);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(Path, ignored);
-    }
-    std::string Write(const std::string& name, const std::string& bytes) const {
-        const fs::path path = Path / name;
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path.string();
-    }
-    fs::path Path;
-    static inline int Counter = 0;
+    TempDir() : tolvane_test::TempDir("tolvane_batch_") {}
 };
 
-// Runs the binary in `dir` with stdin from `input`; stdout and stderr go to files.
+// Runs the batch command in `dir` with stdin from `input`; stdout and stderr go to files.
 RunResult run(const fs::path& dir, const std::vector<std::string>& args,
               const std::string& input = {}) {
     const std::string inPath = (dir / "stdin").string();
-    const std::string outPath = (dir / "stdout").string();
-    const std::string errPath = (dir / "stderr").string();
     std::ofstream(inPath, std::ios::binary) << input;
     std::vector<std::string> argv{kBinary, "batch"};
     argv.insert(argv.end(), args.begin(), args.end());
-    const pid_t child = fork();
-    if (child == 0) {
-        if (chdir(dir.c_str()) != 0)
-            _exit(127);
-        const int in = open(inPath.c_str(), O_RDONLY);
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0)
-            _exit(127);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        std::vector<char*> raw;
-        for (std::string& a : argv)
-            raw.push_back(a.data());
-        raw.push_back(nullptr);
-        execv(raw[0], raw.data());
-        _exit(127);
-    }
-    RunResult result;
-    int status = 0;
-    if (child > 0 && waitpid(child, &status, 0) == child)
-        result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.Out = readFile(outPath);
-    result.Err = readFile(errPath);
-    return result;
+    return tolvane_test::RunProgram(std::move(argv), inPath, dir, dir);
 }
 
 // The report line of `file` ("" when there is none, or more than one).
@@ -155,7 +102,7 @@ TEST(Batch, ReportsEveryKindOfFileOnItsOwnLineAndTheRestFinish) {
     EXPECT_EQ(field(good, "pages"), "2");
     EXPECT_EQ(field(good, "output"), "\"out/in/good.txt\"");
     EXPECT_EQ(field(good, "error"), "null");
-    const std::string text = readFile(dir.Path / "out/in/good.txt");
+    const std::string text = ReadFile(dir.Path / "out/in/good.txt");
     EXPECT_EQ(text, "first page\r\n = Page 1 =\r\nsecond page\r\n = Page 2 =\r\n");
     EXPECT_EQ(field(good, "chars"), std::to_string(text.size()));
 
@@ -199,7 +146,7 @@ TEST(Batch, PasswordOpensEncryptedFilesAndEveryOkRunExitsZero) {
                                        "pw", "--layout", "order", "--footer", ""});
     EXPECT_EQ(r.ExitCode, 0) << r.Err << r.Out;
     EXPECT_EQ(field(lineOf(r.Out, "locked.pdf"), "status"), "\"ok\"");
-    EXPECT_EQ(readFile(dir.Path / "out/locked.txt"), "secret text\r\n");
+    EXPECT_EQ(ReadFile(dir.Path / "out/locked.txt"), "secret text\r\n");
 }
 
 TEST(Batch, ListFromStdinAndFromFileMirrorFoldersWithParentsKeptInside) {

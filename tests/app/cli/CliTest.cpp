@@ -2,17 +2,15 @@
 // stderr and the exit code compared byte for byte.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "support/PdfWriter.h"
+#include "support/Processes.h"
 
 using tolvane_test::MakeSimplePdf;
 using tolvane_test::SimpleDocOptions;
@@ -21,69 +19,20 @@ namespace {
 
 const std::string kBinary = TOLVANE_BINARY_DIR "/tolvane-text";
 
-struct RunResult {
-    int ExitCode = -1;
-    std::string Out;
-    std::string Err;
-};
+using tolvane_test::ReadFile;
+using tolvane_test::RunResult;
 
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-class TempDir {
+class TempDir : public tolvane_test::TempDir {
 public:
-    TempDir() {
-        Path = std::filesystem::temp_directory_path() /
-               ("tolvane_cli_" + std::to_string(getpid()) + "_" + std::to_string(++Counter));
-        std::filesystem::create_directories(Path);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(Path, ignored);
-    }
-    std::string Write(const std::string& name, const std::string& bytes) const {
-        const auto path = Path / name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path.string();
-    }
-    std::filesystem::path Path;
-    static inline int Counter = 0;
+    TempDir() : tolvane_test::TempDir("tolvane_cli_") {}
 };
 
-// Runs the binary with the arguments; stdout and stderr go to files so neither pipe can fill.
+// Runs the binary with the arguments, standard input never a terminal.
 RunResult run(const std::vector<std::string>& args) {
     TempDir dir;
-    const std::string outPath = (dir.Path / "stdout").string();
-    const std::string errPath = (dir.Path / "stderr").string();
     std::vector<std::string> argv{kBinary};
     argv.insert(argv.end(), args.begin(), args.end());
-
-    const pid_t child = fork();
-    if (child == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out < 0 || err < 0)
-            _exit(127);
-        const int in = open("/dev/null", O_RDONLY); // never a terminal: no password prompt
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        std::vector<char*> raw;
-        for (std::string& a : argv)
-            raw.push_back(a.data());
-        raw.push_back(nullptr);
-        execv(raw[0], raw.data());
-        _exit(127);
-    }
-    RunResult result;
-    int status = 0;
-    if (child > 0 && waitpid(child, &status, 0) == child)
-        result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.Out = readFile(outPath);
-    result.Err = readFile(errPath);
-    return result;
+    return tolvane_test::RunProgram(std::move(argv), {}, dir.Path);
 }
 
 } // namespace
@@ -255,7 +204,7 @@ TEST(CliExtract, WritesTheTextFileNextToThePdfAndLogsTheRun) {
                          "\n Page from 1 to 3\n"
                          "Extracting page 3. Press Stop button to terminate\n"
                          "Extraction finished\n");
-    EXPECT_EQ(readFile(txt), "One\r\n = Page 1 =\r\n"
+    EXPECT_EQ(ReadFile(txt), "One\r\n = Page 1 =\r\n"
                              "Second page\r\n = Page 2 =\r\n"
                              "Three \r\nand more\r\n = Page 3 =\r\n");
 }

@@ -9,21 +9,15 @@
 #include "file/uPDFDocument.h"
 #include "fonts/uPDFFontRasterizer.h"
 #include "platform/uInstalledFonts.h"
+#include "support/NoInstalledFonts.h"
 #include "support/PdfWriter.h"
 #include "text/uPDFExtractor.h"
 
 using namespace korvel;
+using tolvane_test::NoInstalledFonts;
 using tolvane_test::PdfWriter;
 
 namespace {
-
-// No installed fonts: fonts without a program keep the standard metrics and their Widths.
-class NoInstalledFonts : public TInstalledFonts {
-protected:
-    std::vector<std::string> EnumerateFamilies() override { return {}; }
-    std::uint64_t DataSize(std::string_view, TFontStyle) override { return 0; }
-    std::string ReadData(std::string_view, TFontStyle, std::uint64_t) override { return {}; }
-};
 
 // The page's fonts. F1: Helvetica in WinAnsiEncoding (space 278). F2: the same with a space
 // 250 wide. F5: no code is a space and LastChar is 65 (A shows as B). F6: no space, LastChar

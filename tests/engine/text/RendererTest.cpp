@@ -10,21 +10,16 @@
 #include "fonts/uPDFFontRasterizer.h"
 #include "pages/uPDFPageTree.h"
 #include "platform/uInstalledFonts.h"
+#include "support/NoInstalledFonts.h"
 #include "support/PdfWriter.h"
 #include "text/uPDFRenderer.h"
 #include "text/uPDFTextFunnel.h"
 
 using namespace korvel;
+using tolvane_test::NoInstalledFonts;
 using tolvane_test::PdfWriter;
 
 namespace {
-
-class NoInstalledFonts : public TInstalledFonts {
-protected:
-    std::vector<std::string> EnumerateFamilies() override { return {}; }
-    std::uint64_t DataSize(std::string_view, TFontStyle) override { return 0; }
-    std::string ReadData(std::string_view, TFontStyle, std::uint64_t) override { return {}; }
-};
 
 // Page fonts. F1: Helvetica, WinAnsi (A 667, B 667, H 722, e 556, l 222, o 556, space 278).
 // F0: Identity-H, CID 65 is 500 wide (others 1000), ToUnicode maps only 0x0041 to A.
