@@ -3,8 +3,8 @@
 # the corpus files tagged `speed` in MANIFEST.tsv and of a generated 2 000-page book, beside
 # `mutool draw -F stext` and `pdftotext -bbox-layout`, one process per file, measured in one
 # run (compare ratios, not absolute times); then the peak memory of one call over all pages of
-# a 20 000-page document beside both. Usage: bench/compare_positioned.sh [RUNS]
-# (needs mupdf-tools and poppler-utils)
+# a 20 000-page document (a book, and one line per page) beside both.
+# Usage: bench/compare_positioned.sh [RUNS]   (needs mupdf-tools and poppler-utils)
 set -u
 cd "$(dirname "$0")/.."
 runs=${1:-1}
@@ -46,10 +46,12 @@ printf 'pages per second: ours %.0f, mutool stext %.0f, pdftotext -bbox-layout %
 printf 'ours / mutool = %.2f, ours / pdftotext = %.2f\n' \
   "$(echo "$mu_ns / $ours_ns" | bc -l)" "$(echo "$pop_ns / $ours_ns" | bc -l)"
 
-"$bin/make_bench_pdfs" book "$tmp/p20000.pdf" 20000
 mapfile -t args < <(pageArgs 20000)
 peak() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
-printf 'peak KiB over 20 000 pages: ours %s, mutool stext %s, pdftotext -bbox-layout %s\n' \
-  "$(peak "$bin/tolvane-text" page-text "$tmp/p20000.pdf" "${args[@]}" --option 3)" \
-  "$(peak mutool draw -q -F stext -o /dev/null "$tmp/p20000.pdf")" \
-  "$(peak pdftotext -bbox-layout "$tmp/p20000.pdf" /dev/null)"
+for kind in book flat; do
+  "$bin/make_bench_pdfs" "$kind" "$tmp/p20000.pdf" 20000 >/dev/null
+  printf 'peak KiB over 20 000 pages (%s): ours %s, mutool stext %s, pdftotext -bbox-layout %s\n' \
+    "$kind" "$(peak "$bin/tolvane-text" page-text "$tmp/p20000.pdf" "${args[@]}" --option 3)" \
+    "$(peak mutool draw -q -F stext -o /dev/null "$tmp/p20000.pdf")" \
+    "$(peak pdftotext -bbox-layout "$tmp/p20000.pdf" /dev/null)"
+done

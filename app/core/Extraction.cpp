@@ -11,9 +11,6 @@
 
 #include "RText.h"
 #include "Settings.h"
-#include "file/uPDFDocument.h"
-#include "pages/uPDFPageReach.h"
-#include "pages/uPDFPageTree.h"
 
 namespace tolvane {
 
@@ -329,7 +326,7 @@ TRunResult TExtraction::RunPages(TOutput& output, const QString& outputPath) {
     // Only worth a walk over the whole tree when a long range could run past its leaves.
     std::int64_t reach = -1;
     if (last - first + 1 > kUnlocatableTail)
-        reach = korvel::LocatablePageBound(FEngine->SelectedDocumentObject().PageTree().RootNode());
+        reach = FEngine->LocatablePageBound();
 
     const TLayoutLocale locale = TLayoutLocale::System(FEngine->TextEncoding());
     const QString date = ShortDateToday();

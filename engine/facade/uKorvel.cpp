@@ -8,6 +8,7 @@
 
 #include "file/uPDFDocument.h"
 #include "file/uPDFStructure.h"
+#include "pages/uPDFPageReach.h"
 #include "pages/uPDFPageTree.h"
 #include "security/uPDFSecurity.h"
 #include "text/uPDFTextFunnel.h"
@@ -81,10 +82,16 @@ int TKorvel::LoadFromFile(const std::string& fileName) {
     std::error_code error;
     if (!std::filesystem::exists(fileName, error) || error)
         return 0;
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file)
+    FLastError = 0;
+    try {
+        auto document = std::make_unique<TPDFDocument>();
+        document->SetLenient(FLenient);
+        if (!document->LoadFromFile(fileName))
+            return 0;
+        return AddAndSelect(std::move(document));
+    } catch (...) {
         return 0;
-    return LoadFromStream(file); // the stream closes when it goes out of scope
+    }
 }
 
 int TKorvel::LoadFromStream(std::istream& stream) {
@@ -232,9 +239,25 @@ int TKorvel::PageCount() {
     return SelectedDocumentObject().PageTree().PageCount();
 }
 
+std::int64_t TKorvel::LocatablePageBound() {
+    TPDFDocument& document = SelectedDocumentObject();
+    TPDFPageTree& tree = document.PageTree();
+    const std::int64_t bound = korvel::LocatablePageBound(tree.RootNode(), &document);
+    // The walk let the selected page's objects go with the pages it read: read it again.
+    document.ReleasePageObjects();
+    const TPDFDocument::TPageScope scope(document);
+    if (tree.CurrentPage())
+        tree.SelectPage(tree.CurrentIndex());
+    return bound;
+}
+
 int TKorvel::SelectPage(int pageNumber) {
     TPDFDocument& document = SelectedDocumentObject();
     TPDFPageTree& tree = document.PageTree();
+    // What was read for the page selected before goes: a pass over every page of a long
+    // document keeps the objects of one page at a time.
+    document.ReleasePageObjects();
+    TPDFDocument::TPageScope scope(document);
     if (document.EncryptionKind() == 1)
         tree.ReportLocatedPage();
     tree.SelectPage(pageNumber);
@@ -248,6 +271,7 @@ std::string TKorvel::GetPageText(int option) {
     if (option < 0 || option > 4)
         return {};
     TPDFDocument& document = SelectedDocumentObject();
+    TPDFDocument::TPageScope scope(document);
     if (option < 3)
         return document.PageTree().GetPageText(option, nullptr, FTextEncoding);
     // Positioned records count from the document's origin in its units.
@@ -262,11 +286,13 @@ std::string TKorvel::GetPageText(int option) {
 
 double TKorvel::PageWidth() {
     TPDFDocument& document = SelectedDocumentObject();
+    TPDFDocument::TPageScope scope(document);
     return document.PageTree().PageWidth() * document.UnitScale;
 }
 
 double TKorvel::PageHeight() {
     TPDFDocument& document = SelectedDocumentObject();
+    TPDFDocument::TPageScope scope(document);
     return document.PageTree().PageHeight() * document.UnitScale;
 }
 

@@ -49,6 +49,10 @@ public:
     int SetPassword(const std::string& password);
 
     int PageCount();
+    // The highest page number the selected document's page tree can reach (see
+    // LocatablePageBound), or -1 when the tree cannot be bounded cheaply. Walks the whole tree
+    // in the memory of a page or so; the selected page stays selected.
+    std::int64_t LocatablePageBound();
     // 1 when pageNumber is now the selected page (a document without a selectable page answers
     // 0 for every number, page 0 included).
     int SelectPage(int pageNumber);

@@ -26,6 +26,8 @@ namespace {
 constexpr int kMaxLoadDepth = 32;
 // Files are read in chunks of at most this size.
 constexpr std::int64_t kReadChunk = std::int64_t{32} << 20;
+// The bytes an object header is read from.
+constexpr std::int64_t kHeaderBytes = 64;
 constexpr std::size_t kHeaderWindow = 1024;
 
 bool isDigit(unsigned char c) {
@@ -234,10 +236,12 @@ bool TPDFNullEntries::Contains(std::int32_t objNum, std::int32_t genNum) const {
 
 TPDFDocument::TPDFDocument()
     : FStore(std::make_unique<TPDFStructure>()),
-      FSecurity(std::make_unique<TPDFSecurityHandler>(*this)) {
+      FSecurity(std::make_unique<TPDFSecurityHandler>(*this)),
+      FPageStore(std::make_unique<TPDFStructure>()) {
     FStore->OnResolve = [this](const TPDFIndRef*, std::int32_t objNum, std::int32_t genNum) {
         return ResolveRef(objNum, genNum);
     };
+    FPageStore->OnResolve = FStore->OnResolve;
     FStore->OnNewIndirect = [this](TPDFObject* value) {
         const TPDFIndObj* slot = AddIndirect(value);
         return std::make_pair(slot->ObjNum, slot->GenNum);
@@ -255,7 +259,7 @@ void TPDFDocument::Unload() {
     ResetObjects();
     FObjStmTick = 0;
     FSlotByNum.shrink_to_fit();
-    std::string().swap(FFileData);
+    FFileData.Clear();
     FHeaderVersion.clear();
     FLinearized = false;
     FReconstructed = false;
@@ -266,7 +270,10 @@ bool TPDFDocument::LoadFromStream(std::istream& stream) {
     Unload();
     bool read = false;
     try {
-        read = readWholeStream(stream, FFileData);
+        std::string bytes;
+        read = readWholeStream(stream, bytes);
+        if (read)
+            FFileData.Assign(std::move(bytes));
     } catch (...) {
         read = false;
     }
@@ -280,12 +287,32 @@ bool TPDFDocument::LoadFromStream(std::istream& stream) {
 
 bool TPDFDocument::LoadFromBytes(std::string bytes) {
     Unload();
-    FFileData = std::move(bytes);
+    FFileData.Assign(std::move(bytes));
     return LoadWithPassword(std::string());
 }
 
+bool TPDFDocument::LoadFromFile(const std::string& path) {
+    Unload();
+    bool read = false;
+    try {
+        read = FFileData.Open(path, kMaxFileSize);
+    } catch (...) {
+        read = false;
+    }
+    if (!read) {
+        Unload();
+        FSecurity->ApplyPassword(std::string());
+        return false;
+    }
+    const bool loaded = LoadWithPassword(std::string());
+    // Loading read the header, the cross-reference information and the first page (or, for a
+    // damaged file, all of it): those pages of the file are not needed again soon.
+    FFileData.ReleasePages();
+    return loaded;
+}
+
 bool TPDFDocument::Reload(const std::string& password) {
-    std::string data = std::move(FFileData);
+    TPDFFileBytes data = std::move(FFileData);
     const std::string applied = password; // the argument may live in this document
     Unload();
     FFileData = std::move(data);
@@ -337,7 +364,7 @@ bool TPDFDocument::LoadInternal() {
 }
 
 bool TPDFDocument::ReadHeader() {
-    const std::string_view head = std::string_view(FFileData).substr(0, kHeaderWindow);
+    const std::string_view head = FFileData.View().substr(0, kHeaderWindow);
     auto versionRun = [&](std::size_t from, std::size_t limit) {
         std::size_t end = from;
         while (end < head.size() && end - from < limit && isNumberByte(head[end]))
@@ -367,7 +394,7 @@ bool TPDFDocument::ReadHeader() {
 }
 
 bool TPDFDocument::ReadCrossReferences() {
-    TXRStringStream stream(FFileData);
+    TXRStringStream stream(FFileData.View());
     TPDFXRefReader reader(stream);
     FTrailer = FStore->CreateDictionary();
     FXRefEntries.clear();
@@ -396,8 +423,13 @@ bool TPDFDocument::ReadCrossReferences() {
                 return;
             }
             auto [it, added] = headers.try_emplace(value2);
-            if (added)
-                it->second = headerNumbersAt(FFileData, value2);
+            if (added) {
+                // Each header touches a page of a mapped file: they are given back as the
+                // check goes, or the whole file would be resident by its end.
+                FFileData.NoteRead(value2, kHeaderBytes);
+                FFileData.ReleaseIfDue();
+                it->second = headerNumbersAt(FFileData.View(), value2);
+            }
             if (it->second && *it->second != std::make_pair(objNum, value3)) {
                 ++FMismatchedEntries;
                 FNullEntries.Add(objNum, value3);
@@ -485,30 +517,29 @@ void TPDFDocument::BuildSlots(const std::vector<std::int64_t>& boundaries) {
         while (next < keys.size() && keys[next].Offset <= keys[k].Offset)
             ++next;
         const std::int64_t end = next < keys.size() ? keys[next].Offset : size;
-        auto slot = std::make_unique<TPDFIndObj>();
-        slot->ObjNum = e.ObjNum;
-        slot->GenNum = e.GenNum;
-        slot->Offset = e.Compressed ? 0 : e.Offset;
+        TPDFIndObj slot;
+        slot.ObjNum = e.ObjNum;
+        slot.GenNum = e.GenNum;
+        slot.Offset = e.Compressed ? 0 : e.Offset;
         // Ranges are cut at the end of the file; a range outside it is empty.
-        if (slot->Offset > 0 && slot->Offset < size)
-            slot->Extent = std::max<std::int64_t>(0, std::min(end, size) - slot->Offset);
-        slot->Compressed = e.Compressed;
-        slot->StreamObjNum = e.ContainerObjNum;
-        slot->StreamIndex = e.IndexInContainer;
-        AddSlot(std::move(slot));
+        if (slot.Offset > 0 && slot.Offset < size)
+            slot.Extent = std::max<std::int64_t>(0, std::min(end, size) - slot.Offset);
+        slot.Compressed = e.Compressed;
+        slot.StreamObjNum = e.ContainerObjNum;
+        slot.StreamIndex = e.IndexInContainer;
+        AddSlot(slot);
     }
     FXRefEntries.clear();
     FXRefEntries.shrink_to_fit();
 }
 
-void TPDFDocument::AddSlot(std::unique_ptr<TPDFIndObj> slot) {
-    TPDFIndObj* raw = slot.get();
-    raw->Document = this;
+TPDFIndObj* TPDFDocument::AddSlot(const TPDFIndObj& slot) {
+    TPDFIndObj* raw = &FSlots.emplace_back(slot);
     // The first slot of a number wins. Generation-0 numbers up to a few times the slot count
     // are indexed by position (most files number their objects densely from 1); the rest, and
     // hostile numbers, by hash.
     if (!IndexedSlot(raw->ObjNum, raw->GenNum)) {
-        const std::size_t dense = 4 * FSlots.size() + 1024;
+        const std::size_t dense = 4 * (FSlots.size() - 1) + 1024; // the slots before this one
         if (raw->GenNum == 0 && raw->ObjNum >= 0 && static_cast<std::size_t>(raw->ObjNum) < dense) {
             if (FSlotByNum.size() <= static_cast<std::size_t>(raw->ObjNum))
                 FSlotByNum.resize(static_cast<std::size_t>(raw->ObjNum) + 1);
@@ -517,13 +548,13 @@ void TPDFDocument::AddSlot(std::unique_ptr<TPDFIndObj> slot) {
             FSlotIndex.emplace(slotKey(raw->ObjNum, raw->GenNum), raw);
         }
     }
-    if (FSlots.empty() || raw->ObjNum > FHighestObjNum)
+    if (FSlots.size() == 1 || raw->ObjNum > FHighestObjNum)
         FHighestObjNum = raw->ObjNum;
-    FSlots.push_back(std::move(slot));
+    return raw;
 }
 
 void TPDFDocument::BuildPageTree() {
-    FPageTree = std::make_unique<TPDFPageTree>(PagesRoot());
+    FPageTree = std::make_unique<TPDFPageTree>(PagesRoot(), this);
     FPageTree->OnLocatedPage = [this](std::int32_t objNum, std::int32_t genNum) {
         DecryptGraph(objNum, genNum);
     };
@@ -531,7 +562,7 @@ void TPDFDocument::BuildPageTree() {
 }
 
 void TPDFDocument::ExamineLinearization() {
-    const std::string_view head = std::string_view(FFileData).substr(0, kHeaderWindow);
+    const std::string_view head = FFileData.View().substr(0, kHeaderWindow);
     if (head.find("/Linearized") == std::string_view::npos)
         return;
     const std::size_t obj = head.find(" obj");
@@ -576,12 +607,10 @@ TPDFIndObj* TPDFDocument::FindIndirect(std::int32_t objNum, std::int32_t genNum)
     if (!FNullEntries.Contains(objNum, genNum))
         return nullptr;
     // An entry that could only load as null gets its slot when first asked for.
-    auto slot = std::make_unique<TPDFIndObj>();
-    slot->ObjNum = objNum;
-    slot->GenNum = genNum;
-    TPDFIndObj* raw = slot.get();
-    const_cast<TPDFDocument*>(this)->AddSlot(std::move(slot));
-    return raw;
+    TPDFIndObj slot;
+    slot.ObjNum = objNum;
+    slot.GenNum = genNum;
+    return const_cast<TPDFDocument*>(this)->AddSlot(slot);
 }
 
 TPDFObject* TPDFDocument::ObjectOf(TPDFIndObj* slot) {
@@ -607,7 +636,44 @@ TPDFObject* TPDFDocument::NestedObject(TPDFIndObj* slot) {
     return ObjectOf(slot);
 }
 
-void TPDFDocument::LoadObject(TPDFIndObj* slot) {
+void TPDFDocument::UnloadSlot(TPDFIndObj* slot) {
+    slot->Loaded = false;
+    slot->Object = nullptr;
+    slot->DecryptOnLoad = slot->DecryptOnLoad || slot->Decrypted;
+    slot->Decrypted = false;
+}
+
+void TPDFDocument::ReleasePageObjects() {
+    if (FPageScope > 0)
+        return;
+    if (!FPageSlots.empty() || FPageStore->ObjectCount() > 0) {
+        for (TPDFIndObj* slot : FPageSlots)
+            if (slot->Loaded && slot->Object && slot->Object->Owner == FPageStore.get()) {
+                UnloadSlot(slot);
+                if (!slot->ReadByWalk)
+                    slot->ReadForPage = true;
+                slot->ReadByWalk = false;
+            }
+        FPageSlots.clear();
+        FPageStore->Reset();
+        ++FPageGeneration;
+    }
+    FFileData.ReleaseIfDue();
+}
+
+TPDFObject* TPDFDocument::KeepObject(std::int32_t objNum, std::int32_t genNum) {
+    TPDFIndObj* slot = FindIndirect(objNum, genNum);
+    TPDFObject* value = ObjectOf(slot);
+    if (!value || value->Owner != FPageStore.get())
+        return value;
+    // The copy in the page store stays valid until the release; nothing made from it is lost,
+    // since reading leaves objects as the file has them (decryption aside, done again).
+    UnloadSlot(slot);
+    LoadObject(slot, true);
+    return slot->Object;
+}
+
+void TPDFDocument::LoadObject(TPDFIndObj* slot, bool keep) {
     // Set first: a slot met again while it is being loaded answers what it holds (nothing).
     slot->Loaded = true;
     struct DepthGuard {
@@ -615,6 +681,11 @@ void TPDFDocument::LoadObject(TPDFIndObj* slot) {
         explicit DepthGuard(int& depth) : Depth(depth) { ++Depth; }
         ~DepthGuard() { --Depth; }
     } guard(FLoadDepth);
+    // Values read at a nested level (an indirect `Length`, an object stream) are few and
+    // shared by many pages: they stay in the document's store.
+    const bool forPage =
+        FPageScope > 0 && FLoadDepth == 1 && !keep && (FWalks > 0 || !slot->ReadForPage);
+    TPDFStructure& store = forPage ? *FPageStore : *FStore;
 
     TPDFObject* value = nullptr;
     try {
@@ -629,13 +700,15 @@ void TPDFDocument::LoadObject(TPDFIndObj* slot) {
             t = compressedText;
         } else if (slot->Offset > 0) {
             const auto size = static_cast<std::int64_t>(FFileData.size());
-            if (slot->Offset < size && slot->Extent > 0)
-                t = std::string_view(FFileData).substr(
+            if (slot->Offset < size && slot->Extent > 0) {
+                FFileData.NoteRead(slot->Offset, std::min(slot->Extent, size - slot->Offset));
+                t = FFileData.View().substr(
                     static_cast<std::size_t>(slot->Offset),
                     static_cast<std::size_t>(std::min(slot->Extent, size - slot->Offset)));
+            }
         }
         if (slot->Object) {
-            FStore->Release(slot->Object, true);
+            slot->Object->Owner->Release(slot->Object, true);
             slot->Object = nullptr;
         }
         if (slot->Compressed)
@@ -671,18 +744,18 @@ void TPDFDocument::LoadObject(TPDFIndObj* slot) {
                 ++i;
             if (keyword == "obj") {
                 const std::string_view rest = t.substr(i);
-                value = FStore->Parse(rest);
+                value = store.Parse(rest);
                 if (TPDFDictionary* dict = AsDictionary(value)) {
                     std::string_view data;
                     if (FindStreamData(rest, dict, data)) {
                         // Data inside the file is read in place: the file's bytes live as
                         // long as the store. Text made elsewhere (an object stream's) is copied.
-                        const char* file = FFileData.data();
+                        const char* file = FFileData.View().data();
                         if (data.data() >= file &&
                             data.data() + data.size() <= file + FFileData.size()) {
-                            value = FStore->CreateStreamView(dict, data);
+                            value = store.CreateStreamView(dict, data);
                         } else {
-                            value = FStore->CreateStream(dict, std::string(data));
+                            value = store.CreateStream(dict, std::string(data));
                         }
                     }
                 }
@@ -692,9 +765,17 @@ void TPDFDocument::LoadObject(TPDFIndObj* slot) {
         value = nullptr;
     }
     if (!value)
-        value = FStore->CreateNull();
+        value = store.CreateNull();
     value->MarkIndirect(slot->ObjNum, slot->GenNum);
     slot->Object = value;
+    if (forPage) {
+        FPageSlots.push_back(slot);
+        slot->ReadByWalk = FWalks > 0;
+    }
+    if (slot->DecryptOnLoad) {
+        slot->DecryptOnLoad = false;
+        FSecurity->DecryptObject(slot);
+    }
 }
 
 bool TPDFDocument::FindStreamData(std::string_view text, const TPDFDictionary* dict,
@@ -850,16 +931,15 @@ TPDFIndObj* TPDFDocument::AddIndirect(TPDFObject* value) {
             ++FFreeNumber;
         objNum = FFreeNumber;
     }
-    auto slot = std::make_unique<TPDFIndObj>();
-    slot->ObjNum = objNum;
-    slot->GenNum = 0;
-    slot->Object = value;
-    slot->Loaded = true;
+    TPDFIndObj slot;
+    slot.ObjNum = objNum;
+    slot.GenNum = 0;
+    slot.Object = value;
+    slot.Loaded = true;
     // A value made in memory is plain: the security handler must not run RC4 over it.
-    slot->Decrypted = true;
+    slot.Decrypted = true;
     value->MarkIndirect(objNum, 0);
-    TPDFIndObj* raw = slot.get();
-    AddSlot(std::move(slot));
+    TPDFIndObj* raw = AddSlot(slot);
     highest = FHighestObjNum;
     FTrailer->Put("Size", FStore->CreateNumber(static_cast<double>(highest + 1)));
     return raw;
@@ -1035,6 +1115,9 @@ void TPDFDocument::ResetObjects() {
     FNullEntries.Clear();
     FXRefEntries.clear();
     FSectionOffsets.clear();
+    FPageSlots.clear();
+    FPageStore->Reset();
+    ++FPageGeneration;
     FStore->Reset();
     FTrailer = FStore->CreateDictionary();
     FReadCompressed = false;
@@ -1059,7 +1142,7 @@ bool TPDFDocument::NeedsReconstruction(bool readOk) {
 
 bool TPDFDocument::Reconstruct() {
     ResetObjects();
-    const std::string_view data(FFileData);
+    const std::string_view data = FFileData.View();
     // One entry per object number, the last definition met; its bytes run up to the next
     // header or trailer, whatever number that header has. Only the winners are kept, so a
     // file of millions of headers of one number costs one entry.
@@ -1136,12 +1219,12 @@ bool TPDFDocument::Reconstruct() {
     std::vector<std::int32_t> catalogs;
     for (const auto& [offset, num] : order) {
         const TWinner& w = winners[num];
-        auto slot = std::make_unique<TPDFIndObj>();
-        slot->ObjNum = num;
-        slot->GenNum = w.GenNum;
-        slot->Offset = w.Offset;
-        slot->Extent = w.End - w.Offset;
-        AddSlot(std::move(slot));
+        TPDFIndObj slot;
+        slot.ObjNum = num;
+        slot.GenNum = w.GenNum;
+        slot.Offset = w.Offset;
+        slot.Extent = w.End - w.Offset;
+        AddSlot(slot);
         FHighestNamed = std::max(FHighestNamed, num);
         const std::string_view head = data.substr(static_cast<std::size_t>(offset), kKindWindow);
         if (head.find("/ObjStm") != std::string_view::npos)
@@ -1197,8 +1280,8 @@ void TPDFDocument::ReconstructTrailer(const std::vector<std::int64_t>& trailers,
     for (const TCandidate& c : candidates) {
         TPDFDictionary* dict = nullptr;
         if (c.Trailer >= 0) {
-            const std::string_view text = std::string_view(FFileData).substr(
-                static_cast<std::size_t>(c.Trailer), kTrailerWindow);
+            const std::string_view text =
+                FFileData.View().substr(static_cast<std::size_t>(c.Trailer), kTrailerWindow);
             try {
                 dict = AsDictionary(FStore->Parse(text));
             } catch (...) {
@@ -1285,10 +1368,9 @@ void TPDFDocument::AddObjectStreamMembers(const std::vector<std::int32_t>& conta
                 continue; // already read (a container, the catalog): keep it
             // A member of an earlier object stream gives way: containers come in file order.
             if (!slot) {
-                auto made = std::make_unique<TPDFIndObj>();
-                made->ObjNum = objNum;
-                slot = made.get();
-                AddSlot(std::move(made));
+                TPDFIndObj made;
+                made.ObjNum = objNum;
+                slot = AddSlot(made);
             }
             slot->Compressed = true;
             slot->Offset = 0;
@@ -1310,8 +1392,8 @@ std::int32_t TPDFDocument::FindCatalog(const std::vector<std::int32_t>& candidat
             return *it;
     // Catalogs inside object streams: every member is looked at once.
     for (auto it = FSlots.rbegin(); it != FSlots.rend(); ++it)
-        if ((*it)->Compressed && isCatalog(ObjectOf(it->get())))
-            return (*it)->ObjNum;
+        if (it->Compressed && isCatalog(ObjectOf(&*it)))
+            return it->ObjNum;
     return 0;
 }
 
@@ -1324,6 +1406,7 @@ void TPDFDocument::DecryptObject(TPDFIndObj* slot) {
 }
 
 void TPDFDocument::DecryptGraph(std::int32_t objNum, std::int32_t genNum) {
+    const TWalkScope walk(*this);
     FSecurity->DecryptGraph(objNum, genNum);
 }
 

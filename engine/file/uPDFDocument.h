@@ -10,6 +10,7 @@
 // missing or wrong at their `endstream`.
 
 #include <cstdint>
+#include <deque>
 #include <istream>
 #include <map>
 #include <memory>
@@ -18,6 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "file/uPDFFileBytes.h"
 #include "file/uPDFStructure.h"
 
 namespace korvel {
@@ -29,23 +31,32 @@ class TPDFSecurityHandler;
 // Files of this size or more are refused: offsets in the file format are 32-bit here.
 constexpr std::int64_t kMaxFileSize = std::int64_t{2} << 30; // 2 GiB
 
-// One indirect-object slot.
+// One indirect-object slot. (A long document has one per object: fields are ordered for a small
+// value.)
 class TPDFIndObj {
 public:
-    TPDFDocument* Document = nullptr;
-    std::int32_t ObjNum = 0;
-    std::int32_t GenNum = 0;
-    bool Loaded = false;
     TPDFObject* Object = nullptr;
     std::int64_t Offset = 0; // 0-based offset in FileData; 0 for compressed and new objects
     std::int64_t Extent = 0; // bytes up to the next known offset
+    std::int32_t ObjNum = 0;
+    std::int32_t GenNum = 0;
+    std::int32_t StreamObjNum = 0;
+    std::int32_t StreamIndex = 0;
+    bool Loaded = false;
     bool Decrypted = false;
     // The decryption walk has passed through this object under the current file key (objects
     // read out of object streams are walked through without being decrypted).
     bool Walked = false;
+    // The object was decrypted when it was let go with a page's objects: reading it again
+    // decrypts it again.
+    bool DecryptOnLoad = false;
+    // The object was read for a page and let go with it: read again (for another page), it
+    // stays, since objects that several pages read (resources, fonts) are worth keeping.
+    bool ReadForPage = false;
+    // Read into the page store by a walk over the whole document (see TWalkScope): that read
+    // does not count as one for a page.
+    bool ReadByWalk = false;
     bool Compressed = false;
-    std::int32_t StreamObjNum = 0;
-    std::int32_t StreamIndex = 0;
 };
 
 // One recorded cross-reference entry during loading.
@@ -83,6 +94,9 @@ public:
     // the empty password is applied at the end.
     bool LoadFromStream(std::istream& stream);
     bool LoadFromBytes(std::string bytes);
+    // Maps a regular file instead of reading it (see TPDFFileBytes); otherwise as
+    // LoadFromStream.
+    bool LoadFromFile(const std::string& path);
     // Loads FileData again in place (same object, fresh store, slots and page tree) and
     // applies the password; for a password accepted after objects were read with another key.
     bool Reload(const std::string& password);
@@ -109,11 +123,12 @@ public:
     std::unique_ptr<TPDFStructure> NewScratchStore();
     TPDFPageTree& PageTree() { return *FPageTree; }
     TPDFSecurityHandler& Security() { return *FSecurity; }
-    const std::string& FileData() const { return FFileData; }
+    std::string_view FileData() const { return FFileData.View(); }
     const std::string& HeaderVersion() const { return FHeaderVersion; }
     bool Linearized() const { return FLinearized; }
     const std::vector<std::int32_t>& SectionOffsets() const { return FSectionOffsets; }
-    const std::vector<std::unique_ptr<TPDFIndObj>>& IndirectObjects() const { return FSlots; }
+    const std::deque<TPDFIndObj>& IndirectObjects() const { return FSlots; }
+    std::deque<TPDFIndObj>& IndirectObjects() { return FSlots; }
     // True once an object has been read out of an object stream (with whatever key was applied
     // then); a later password must reload the document to read them with the right key.
     bool ReadCompressedObjects() const { return FReadCompressed; }
@@ -128,6 +143,50 @@ public:
     int EncryptionKind();
     void DecryptObject(TPDFIndObj* slot);
     void DecryptGraph(std::int32_t objNum, std::int32_t genNum);
+
+    // Page objects. While a page scope is open (the facade opens one around each of its page
+    // calls), objects read from the file at the top level for the first time go into a store of
+    // their own.
+    // ReleasePageObjects, called between pages, frees that store and unloads those slots: they
+    // are read again when next asked for (and decrypted again if they were), so a pass over every
+    // page keeps the objects of one page, not of all. Nothing may hold such an object across the
+    // release: holders that outlive a page (the page tree's walk) keep theirs with KeepObject.
+    // Without a release the page store only grows, and every object stays valid.
+    class TPageScope {
+    public:
+        explicit TPageScope(TPDFDocument& document) : FDocument(document) {
+            ++FDocument.FPageScope;
+        }
+        ~TPageScope() { --FDocument.FPageScope; }
+        TPageScope(const TPageScope&) = delete;
+        TPageScope& operator=(const TPageScope&) = delete;
+
+    private:
+        TPDFDocument& FDocument;
+    };
+    // Reads made while a walk over many pages runs (the decryption walk, which reaches every
+    // page through `Parent`; the page tree's walks) go into the page store and do not count as
+    // reads for a page: the objects of every page walked would otherwise be kept when their
+    // pages are read.
+    class TWalkScope {
+    public:
+        explicit TWalkScope(TPDFDocument& document) : FDocument(document) { ++FDocument.FWalks; }
+        ~TWalkScope() { --FDocument.FWalks; }
+        TWalkScope(const TWalkScope&) = delete;
+        TWalkScope& operator=(const TWalkScope&) = delete;
+
+    private:
+        TPDFDocument& FDocument;
+    };
+    // Lets the page objects go, and the resident pages of a mapped file once reads reached a few
+    // MiB of it (TPDFFileBytes::ReleaseIfDue); nothing while a page scope is open.
+    void ReleasePageObjects();
+    // Changes at every release that let objects go: pointers to page objects taken under an
+    // older generation must be resolved again.
+    std::uint64_t PageGeneration() const { return FPageGeneration; }
+    // The object of a slot, read into the document's own store if it was read for a page only
+    // (read again from the file, and decrypted again if it was); it then outlives releases.
+    TPDFObject* KeepObject(std::int32_t objNum, std::int32_t genNum);
 
     // Display settings kept per document (the facade sets and applies them).
     double UnitScale = 1.0;
@@ -156,9 +215,14 @@ private:
     void BuildSlots(const std::vector<std::int64_t>& boundaries);
     void BuildPageTree();
     void ExamineLinearization();
-    void LoadObject(TPDFIndObj* slot);
+    // Reads a slot's object into the page store when a page scope is open (and this is not a
+    // nested read or a kept object), else into the document's store.
+    void LoadObject(TPDFIndObj* slot, bool keep = false);
+    // Forgets a loaded slot's object without freeing it.
+    static void UnloadSlot(TPDFIndObj* slot);
     std::string CompressedObjectText(TPDFIndObj* slot);
-    void AddSlot(std::unique_ptr<TPDFIndObj> slot);
+    // Stores a slot (its address stays for the life of the load) and indexes it.
+    TPDFIndObj* AddSlot(const TPDFIndObj& slot);
     // The slot recorded for these numbers, without making a slot for a null entry.
     TPDFIndObj* IndexedSlot(std::int32_t objNum, std::int32_t genNum) const;
     // The stream data of a dictionary parsed from an object's text, when the text holds one.
@@ -170,10 +234,16 @@ private:
     std::unique_ptr<TPDFStructure> FStore;
     std::unique_ptr<TPDFSecurityHandler> FSecurity;
     std::unique_ptr<TPDFPageTree> FPageTree;
-    std::string FFileData;
+    // Objects read for pages (see TPageScope) and the slots that hold them.
+    std::unique_ptr<TPDFStructure> FPageStore;
+    std::vector<TPDFIndObj*> FPageSlots;
+    int FPageScope = 0;
+    int FWalks = 0;
+    std::uint64_t FPageGeneration = 0;
+    TPDFFileBytes FFileData;
     std::string FHeaderVersion;
     TPDFDictionary* FTrailer = nullptr;
-    std::vector<std::unique_ptr<TPDFIndObj>> FSlots;
+    std::deque<TPDFIndObj> FSlots;
     std::unordered_map<std::uint64_t, TPDFIndObj*> FSlotIndex; // (objNum, genNum) -> first slot
     std::vector<TPDFIndObj*> FSlotByNum; // generation-0 numbers -> first slot (dense part)
     std::int32_t FHighestObjNum = 0;

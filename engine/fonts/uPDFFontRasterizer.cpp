@@ -259,7 +259,6 @@ std::string TPDFFontCollectionData::CIDToGIDMap() const {
 TPDFFontProgramCache::TKey TPDFFontProgramCache::KeyOf(const TPDFStream* stream, TProgramKind kind,
                                                        std::array<std::int64_t, 3> lengths) {
     TKey key;
-    key.Stream = stream;
     key.Kind = kind;
     key.Lengths = lengths;
     if (stream) {
@@ -267,6 +266,11 @@ TPDFFontProgramCache::TKey TPDFFontProgramCache::KeyOf(const TPDFStream* stream,
         key.RawSize = stream->RawData().size();
         key.ObjNum = stream->ObjNum;
         key.GenNum = stream->GenNum;
+        // An object of the file is known by its numbers: read again after a page's objects were
+        // let go, it finds the program parsed before. Only a stream made in memory is known by
+        // its address.
+        if (!stream->IsIndirect)
+            key.Stream = stream;
     }
     return key;
 }
@@ -278,6 +282,8 @@ std::size_t TPDFFontProgramCache::TKeyHash::operator()(const TKey& key) const no
     };
     mix(key.DataVersion);
     mix(key.RawSize);
+    mix(static_cast<std::uint64_t>(static_cast<std::uint32_t>(key.ObjNum)) << 32 |
+        static_cast<std::uint32_t>(key.GenNum));
     mix(static_cast<std::uint64_t>(key.Kind));
     for (const std::int64_t length : key.Lengths)
         mix(static_cast<std::uint64_t>(length));

@@ -158,7 +158,8 @@ struct TPDFFontCollectionData {
 };
 
 // Embedded font programs parsed once per document: Type 1 (FontFile), CFF (FontFile3) and
-// TrueType (FontFile2) programs by the identity of their stream and its data version, so that
+// TrueType (FontFile2) programs by the identity of their stream (its object numbers, or its
+// address for a stream made in memory) and its data version, so that
 // later pages reuse what the first one parsed. A program is stored only while the stream is
 // unchanged; a changed stream (decrypted in place, replaced) misses and is parsed afresh.
 // The total estimated size is bounded; the least recently used programs go first. Programs

@@ -1,8 +1,10 @@
 #include "pages/uPDFPageReach.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 
+#include "file/uPDFDocument.h"
 #include "file/uPDFStructure.h"
 
 namespace korvel {
@@ -14,9 +16,39 @@ constexpr int kMaxReachDepth = 512;
 // Enough for any real document (a node per page and per intermediate node), small enough that a
 // hostile tree costs a bounded walk.
 constexpr std::int64_t kMaxReachNodes = 20'000'000;
+// Kids looked at between two releases of the page objects the walk read.
+constexpr std::int64_t kKidsPerRelease = 1024;
 
 class TReach {
 public:
+    explicit TReach(TPDFDocument* document) : FDocument(document) {
+        if (FDocument) {
+            FWalk.emplace(*FDocument);
+            FScope.emplace(*FDocument);
+        }
+    }
+    ~TReach() {
+        if (FDocument) {
+            FScope.reset();
+            FDocument->ReleasePageObjects();
+        }
+    }
+    TReach(const TReach&) = delete;
+    TReach& operator=(const TReach&) = delete;
+
+    // A value the walk holds on to (a node, its `Kids`): with a document, kept out of the page
+    // objects the walk lets go, so that the memo's keys stay what they were.
+    TPDFObject* Held(const TPDFIndRef* ref) {
+        return FDocument ? FDocument->KeepObject(ref->RefObjNum(), ref->RefGenNum())
+                         : ref->Resolve();
+    }
+    TPDFArray* Kids(TPDFDictionary* node) {
+        TPDFObject* kids = node->Get("Kids", false);
+        if (const TPDFIndRef* ref = AsRef(kids))
+            return AsArray(Held(ref));
+        return AsArray(kids);
+    }
+
     // The highest page number found below a `Kids` array, counted from 0 before it: a walk
     // through the array adds 1 per leaf and the `Count` of every node it passes over (never
     // less than 0 towards the bound), and a node it enters is never left, so whatever is found
@@ -36,6 +68,12 @@ public:
         for (int i = 0; i < kids->Count() && !Failed; ++i) {
             if (++FNodes > kMaxReachNodes)
                 return fail();
+            if (FDocument && FNodes % kKidsPerRelease == 0) {
+                // The pages looked at so far go: the walk's memory does not grow with them.
+                FScope.reset();
+                FDocument->ReleasePageObjects();
+                FScope.emplace(*FDocument);
+            }
             const TPDFIndRef* ref = AsRef(kids->Item(i));
             if (!ref)
                 continue; // direct dictionaries are invisible to the walk
@@ -50,7 +88,8 @@ public:
                 const TPDFNumeric* countValue = Cast<TPDFNumeric>(node->Get("Count", true));
                 const std::int64_t count =
                     std::max<std::int64_t>(countValue ? countValue->IntValue() : 0, 0);
-                if (TPDFArray* sub = AsArray(node->Get("Kids", true)))
+                node = AsDictionary(Held(ref));
+                if (TPDFArray* sub = node ? Kids(node) : nullptr)
                     best = std::max(best, passed + std::min(count, Reach(sub, depth + 1)));
                 passed += count;
             }
@@ -70,17 +109,20 @@ private:
     }
     std::unordered_map<const TPDFArray*, std::int64_t> FMemo; // -1 while being walked
     std::int64_t FNodes = 0;
+    TPDFDocument* FDocument;
+    std::optional<TPDFDocument::TWalkScope> FWalk;
+    std::optional<TPDFDocument::TPageScope> FScope;
 };
 
 } // namespace
 
-std::int64_t LocatablePageBound(TPDFDictionary* root) {
+std::int64_t LocatablePageBound(TPDFDictionary* root, TPDFDocument* document) {
     if (!root)
         return 0;
-    TPDFArray* kids = AsArray(root->Get("Kids", true));
+    TReach reach(document);
+    TPDFArray* kids = reach.Kids(root);
     if (!kids)
         return 0;
-    TReach reach;
     const std::int64_t bound = reach.Reach(kids, 0);
     return reach.Failed ? -1 : bound;
 }

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <unordered_set>
 
+#include "file/uPDFDocument.h"
 #include "file/uPDFFlate.h"
 #include "file/uPDFStructure.h"
 #include "fonts/uPDFFontRasterizer.h"
@@ -29,7 +31,8 @@ TPDFObject* resolved(TPDFObject* value) {
 
 } // namespace
 
-TPDFPageTree::TPDFPageTree(TPDFDictionary* root) : FRootNode(root) {
+TPDFPageTree::TPDFPageTree(TPDFDictionary* root, TPDFDocument* document)
+    : FRootNode(root), FDocument(document) {
     if (!FRootNode)
         return;
     FStore = FRootNode->Owner;
@@ -37,6 +40,21 @@ TPDFPageTree::TPDFPageTree(TPDFDictionary* root) : FRootNode(root) {
 }
 
 TPDFPageTree::~TPDFPageTree() = default;
+
+std::uint64_t TPDFPageTree::Generation() const {
+    return FDocument ? FDocument->PageGeneration() : 0;
+}
+
+TPDFObject* TPDFPageTree::Held(const TPDFIndRef* ref) {
+    return FDocument ? FDocument->KeepObject(ref->RefObjNum(), ref->RefGenNum()) : ref->Resolve();
+}
+
+TPDFArray* TPDFPageTree::HeldKids(TPDFDictionary* node) {
+    TPDFObject* kids = node->Get("Kids", false);
+    if (const TPDFIndRef* ref = AsRef(kids))
+        return AsArray(Held(ref));
+    return AsArray(kids);
+}
 
 int TPDFPageTree::PageCount() {
     if (!FRootNode)
@@ -48,12 +66,22 @@ TPDFDictionary* TPDFPageTree::LocatePage(int index) {
     if (index < 1 || index > PageCount())
         return nullptr;
     if (const auto it = FPageCache.find(index); it != FPageCache.end()) {
+        if (it->second.Generation != Generation()) {
+            // The page was let go with the objects of another page: read it again.
+            it->second.Page =
+                AsDictionary(FDocument->ResolveRef(it->second.ObjNum, it->second.GenNum));
+            it->second.Generation = Generation();
+        }
         FCurrentParent = it->second.Parent;
         FLocatedObjNum = it->second.ObjNum;
         FLocatedGenNum = it->second.GenNum;
         return it->second.Page;
     }
 
+    // The pages the walk reads to count them are not read for themselves (see TWalkScope).
+    std::optional<TPDFDocument::TWalkScope> walkScope;
+    if (FDocument)
+        walkScope.emplace(*FDocument);
     // A descent never comes back up (whatever it finds ends the search), so the walk is one
     // loop over the innermost `Kids` array; the frames only remember the way down.
     std::vector<TWalkFrame> frames;
@@ -106,7 +134,7 @@ TPDFDictionary* TPDFPageTree::LocatePage(int index) {
     if (frames.empty()) {
         passed = 0;
         countsAscending = true;
-        TPDFArray* rootKids = AsArray(FRootNode->Get("Kids", true));
+        TPDFArray* rootKids = HeldKids(FRootNode);
         if (!rootKids) {
             FCurrentParent = FRootNode;
             return nullptr;
@@ -144,7 +172,9 @@ TPDFDictionary* TPDFPageTree::LocatePage(int index) {
                     countsAscending = false;
                 continue;
             }
-            TPDFArray* subKids = AsArray(node->Get("Kids", true));
+            // The walk holds the node and its `Kids` beyond this page.
+            node = AsDictionary(Held(ref));
+            TPDFArray* subKids = node ? HeldKids(node) : nullptr;
             if (!subKids) {
                 const std::int64_t threshold = passed + count;
                 const std::int64_t prefixMin =
@@ -168,14 +198,15 @@ TPDFDictionary* TPDFPageTree::LocatePage(int index) {
             }
             ++passed;
             if (countsAscending && passed >= 1 && passed <= std::numeric_limits<int>::max())
-                FPageCache.try_emplace(
-                    static_cast<int>(passed),
-                    TCachedPage{node, frames.back().Node, ref->RefObjNum(), ref->RefGenNum()});
+                FPageCache.try_emplace(static_cast<int>(passed),
+                                       TCachedPage{node, frames.back().Node, ref->RefObjNum(),
+                                                   ref->RefGenNum(), Generation()});
         }
     }
     FCurrentParent = frames.back().Node;
     if (result)
-        FPageCache[index] = TCachedPage{result, FCurrentParent, FLocatedObjNum, FLocatedGenNum};
+        FPageCache[index] =
+            TCachedPage{result, FCurrentParent, FLocatedObjNum, FLocatedGenNum, Generation()};
     // A walk ended by a cycle leaves nothing to go on from (a later page might pass over the
     // node that closed it); any other end does.
     if (!cycle) {
@@ -196,11 +227,11 @@ void TPDFPageTree::SelectPage(int index) {
         index = FCurrentIndex;
     FPageReady = false;
     FContentsPending = false;
+    FContentStreams.clear();          // they may belong to page objects let go since
     FCurrentPage = LocatePage(index); // served from the cache when the page was found before
     if (!FCurrentPage)
         return;
     FCurrentIndex = index;
-    FContentStreams.clear();
     FContentsPending = true;
 }
 
@@ -331,8 +362,9 @@ double TPDFPageTree::MediaBoxSide(int low, int high) {
         DefaultWidth = std::fabs(numberAt(rootBox, 2) - numberAt(rootBox, 0));
         DefaultHeight = std::fabs(numberAt(rootBox, 3) - numberAt(rootBox, 1));
     }
+    // Made in the page's own store: it goes with the page.
     if (FStore)
-        FCurrentPage->Put("MediaBox", FStore->CreateArray(
+        FCurrentPage->Put("MediaBox", FCurrentPage->Owner->CreateArray(
                                           std::vector<double>{0, 0, DefaultWidth, DefaultHeight}));
     return low == 0 ? DefaultWidth : DefaultHeight;
 }
@@ -364,14 +396,15 @@ TPDFDictionary* TPDFPageTree::PageResources() {
         if (FCurrentParent)
             value = FCurrentParent->Get("Resources", false);
     }
+    // A fresh dictionary is made in the page's own store: it goes with the page.
     if (!value) {
-        TPDFDictionary* fresh = FStore->CreateDictionary();
+        TPDFDictionary* fresh = page->Owner->CreateDictionary();
         page->Put("Resources", fresh);
         return fresh;
     }
     if (TPDFDictionary* resources = AsDictionary(resolved(value)))
         return resources;
-    TPDFDictionary* fresh = FStore->CreateDictionary();
+    TPDFDictionary* fresh = page->Owner->CreateDictionary();
     page->Put("Resources", fresh);
     return fresh;
 }

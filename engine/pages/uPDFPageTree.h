@@ -22,6 +22,8 @@ namespace korvel {
 
 class TPDFArray;
 class TPDFDictionary;
+class TPDFDocument;
+class TPDFIndRef;
 class TPDFObject;
 class TPDFStream;
 class TPDFStructure;
@@ -33,8 +35,11 @@ constexpr std::size_t kMaxMarkedStreamData = 500000;
 
 class TPDFPageTree {
 public:
-    // root: the root `Pages` dictionary or nullptr. With a root, page 1 is selected.
-    explicit TPDFPageTree(TPDFDictionary* root);
+    // root: the root `Pages` dictionary or nullptr. With a root, page 1 is selected. With the
+    // document the root was read from, the tree keeps the nodes its walk holds on to out of the
+    // document's page objects (TPDFDocument::TPageScope) and finds a page again once they were
+    // let go.
+    explicit TPDFPageTree(TPDFDictionary* root, TPDFDocument* document = nullptr);
     ~TPDFPageTree();
 
     // The root's `Count` (0 when missing, not a number or negative); the tree is not walked.
@@ -109,6 +114,7 @@ private:
         TPDFDictionary* Parent = nullptr;
         std::int32_t ObjNum = 0;
         std::int32_t GenNum = 0;
+        std::uint64_t Generation = 0; // the document's page generation when Page was read
     };
 
     // A `Pages` node the walk meant to enter but could not (its `Kids` are no array): a walk
@@ -137,6 +143,11 @@ private:
     };
 
     double MediaBoxSide(int low, int high);
+    // A value of a node the walk holds on to past this page, reached through a reference.
+    TPDFObject* Held(const TPDFIndRef* ref);
+    // The `Kids` array of a node, held.
+    TPDFArray* HeldKids(TPDFDictionary* node);
+    std::uint64_t Generation() const;
     void GatherContents(TPDFDictionary* page);
     TPDFStream* EmptyStream();
     // A new value registered as an indirect object; the reference to it, or the value itself
@@ -146,6 +157,7 @@ private:
 
     TPDFDictionary* FRootNode = nullptr;
     TPDFStructure* FStore = nullptr;
+    TPDFDocument* FDocument = nullptr;
     // Sparse: a `Count` of two billion costs nothing until pages are found. Entries beyond the
     // count are never served.
     std::unordered_map<int, TCachedPage> FPageCache;

@@ -484,7 +484,7 @@ TCryptMethod TPDFSecurityHandler::MethodOfStream(const TPDFStream& stream) {
 }
 
 std::int32_t TPDFSecurityHandler::RawPermissions(const TPDFIndObj& slot) const {
-    const std::string& data = FDocument.FileData();
+    const std::string_view data = FDocument.FileData();
     const auto size = static_cast<std::int64_t>(data.size());
     if (slot.Offset <= 0 || slot.Offset >= size || slot.Extent <= 0)
         return 0;
@@ -682,8 +682,8 @@ void TPDFSecurityHandler::ApplyPassword(const std::string& password) {
     if (FWorkKey != FFileKey) {
         // The walk marks belong to the old key: under a new one every object must be walked
         // again (what was decrypted stays decrypted).
-        for (const auto& slot : FDocument.IndirectObjects())
-            slot->Walked = false;
+        for (TPDFIndObj& slot : FDocument.IndirectObjects())
+            slot.Walked = false;
     }
     FFileKey = FWorkKey;
 }

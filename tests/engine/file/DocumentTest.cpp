@@ -77,7 +77,7 @@ std::string show(TPDFDocument& doc, int num) {
 int loadedSlots(const TPDFDocument& doc) {
     int n = 0;
     for (const auto& slot : doc.IndirectObjects())
-        n += slot->Loaded;
+        n += slot.Loaded;
     return n;
 }
 
