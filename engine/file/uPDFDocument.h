@@ -1,7 +1,8 @@
 #pragma once
-// One PDF document in memory: the whole file, its cross-reference information turned into
-// indirect-object slots that parse lazily (object streams included), the trailer and catalog,
-// the page tree, and the security state. Also the blank one-page document.
+// One PDF document: the file's bytes (mapped from disk or held in memory), its cross-reference
+// information turned into indirect-object slots that parse lazily (object streams included),
+// the trailer and catalog, the page tree, and the security state. Also the blank one-page
+// document.
 //
 // Exact reading (the default) never repairs: a file loads when its header and its
 // cross-reference chain can be read; objects that cannot be read become nulls. Lenient reading
