@@ -78,28 +78,12 @@ TKorvel::TEntry* TKorvel::FindEntry(std::int32_t id) {
     return nullptr;
 }
 
-int TKorvel::LoadFromFile(const std::string& fileName) {
-    std::error_code error;
-    if (!std::filesystem::exists(fileName, error) || error)
-        return 0;
+int TKorvel::LoadDocument(const std::function<bool(TPDFDocument&)>& load) {
     FLastError = 0;
     try {
         auto document = std::make_unique<TPDFDocument>();
         document->SetLenient(FLenient);
-        if (!document->LoadFromFile(fileName))
-            return 0;
-        return AddAndSelect(std::move(document));
-    } catch (...) {
-        return 0;
-    }
-}
-
-int TKorvel::LoadFromStream(std::istream& stream) {
-    FLastError = 0;
-    try {
-        auto document = std::make_unique<TPDFDocument>();
-        document->SetLenient(FLenient);
-        if (!document->LoadFromStream(stream))
+        if (!load(*document))
             return 0;
         return AddAndSelect(std::move(document));
     } catch (...) {
@@ -108,17 +92,20 @@ int TKorvel::LoadFromStream(std::istream& stream) {
     }
 }
 
-int TKorvel::LoadFromBytes(std::string bytes) {
-    FLastError = 0;
-    try {
-        auto document = std::make_unique<TPDFDocument>();
-        document->SetLenient(FLenient);
-        if (!document->LoadFromBytes(std::move(bytes)))
-            return 0;
-        return AddAndSelect(std::move(document));
-    } catch (...) {
+int TKorvel::LoadFromFile(const std::string& fileName) {
+    std::error_code error;
+    if (!std::filesystem::exists(fileName, error) || error)
         return 0;
-    }
+    return LoadDocument([&](TPDFDocument& document) { return document.LoadFromFile(fileName); });
+}
+
+int TKorvel::LoadFromStream(std::istream& stream) {
+    return LoadDocument([&](TPDFDocument& document) { return document.LoadFromStream(stream); });
+}
+
+int TKorvel::LoadFromBytes(std::string bytes) {
+    return LoadDocument(
+        [&](TPDFDocument& document) { return document.LoadFromBytes(std::move(bytes)); });
 }
 
 std::int32_t TKorvel::SelectedDocument() const {

@@ -4,6 +4,7 @@
 // selected document and its selected page with plain integers, floats and byte strings.
 
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <memory>
 #include <string>
@@ -80,6 +81,8 @@ private:
         std::unique_ptr<TPDFDocument> Document;
     };
     int AddAndSelect(std::unique_ptr<TPDFDocument> document);
+    // A new document (lenient as set) loaded by `load`, added and selected; 0 when it fails.
+    int LoadDocument(const std::function<bool(TPDFDocument&)>& load);
     TEntry* FindEntry(std::int32_t id);
 
     std::vector<std::unique_ptr<TEntry>> FDocuments; // never empty

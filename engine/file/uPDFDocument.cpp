@@ -277,6 +277,10 @@ bool TPDFDocument::LoadFromStream(std::istream& stream) {
     } catch (...) {
         read = false;
     }
+    return LoadRead(read);
+}
+
+bool TPDFDocument::LoadRead(bool read) {
     if (!read) {
         Unload();
         FSecurity->ApplyPassword(std::string());
@@ -299,12 +303,7 @@ bool TPDFDocument::LoadFromFile(const std::string& path) {
     } catch (...) {
         read = false;
     }
-    if (!read) {
-        Unload();
-        FSecurity->ApplyPassword(std::string());
-        return false;
-    }
-    const bool loaded = LoadWithPassword(std::string());
+    const bool loaded = LoadRead(read);
     // Loading read the header, the cross-reference information and the first page (or, for a
     // damaged file, all of it): those pages of the file are not needed again soon.
     FFileData.ReleasePages();

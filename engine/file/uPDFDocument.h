@@ -197,6 +197,8 @@ private:
     // Loads FileData with this password applied after the cross-reference reading and at the
     // end; failure unloads.
     bool LoadWithPassword(const std::string& password);
+    // Loads the bytes just read (failure unloads); `read` false: reading them failed.
+    bool LoadRead(bool read);
     bool LoadInternal();
     bool ReadHeader();
     bool ReadCrossReferences();
