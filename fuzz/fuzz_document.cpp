@@ -1,8 +1,8 @@
-// Fuzzes loading a whole document and walking its pages: page count, selection, sizes,
-// resources, every content stream's decoded data, the page text in content order (plain and as
-// records, in both text encodings), the positioned text of the page interpreter (options 3
-// and 4), the security answers and the empty password; fuzz_document_repair reads leniently.
-// Nothing is caught: anything that escapes is a finding.
+// Fuzzes loading a whole document and walking its pages: page count, the tree's bound, selection,
+// sizes, resources, every content stream's decoded data, the page text in content order (plain and
+// as records, in both text encodings), the positioned text of the page interpreter (options 3 and
+// 4), the security answers and the empty password; fuzz_document_repair reads leniently. Nothing is
+// caught: anything that escapes is a finding.
 #include <algorithm>
 #include <string>
 
@@ -19,6 +19,7 @@ int walkDocument(const std::uint8_t* data, std::size_t size, bool lenient) {
     if (!korvel.LoadFromBytes(std::string(reinterpret_cast<const char*>(data), size)))
         return 0;
     korvel.Encrypted();
+    korvel.LocatablePageBound();
     const int pages = std::min(korvel.PageCount(), 20);
     korvel::TPDFPageTree& tree = korvel.SelectedDocumentObject().PageTree();
     for (int page = 1; page <= pages; ++page) {
