@@ -6,6 +6,7 @@
 
 #include "file/uPDFDocument.h"
 #include "file/uPDFStructure.h"
+#include "pages/uPDFPageTree.h"
 
 namespace korvel {
 
@@ -36,18 +37,9 @@ public:
     TReach(const TReach&) = delete;
     TReach& operator=(const TReach&) = delete;
 
-    // A value the walk holds on to (a node, its `Kids`): with a document, kept out of the page
-    // objects the walk lets go, so that the memo's keys stay what they were.
-    TPDFObject* Held(const TPDFIndRef* ref) {
-        return FDocument ? FDocument->KeepObject(ref->RefObjNum(), ref->RefGenNum())
-                         : ref->Resolve();
-    }
-    TPDFArray* Kids(TPDFDictionary* node) {
-        TPDFObject* kids = node->Get("Kids", false);
-        if (const TPDFIndRef* ref = AsRef(kids))
-            return AsArray(Held(ref));
-        return AsArray(kids);
-    }
+    // The nodes and `Kids` the walk holds on to are kept out of the page objects it lets go,
+    // so that the memo's keys stay what they were.
+    TPDFArray* Kids(TPDFDictionary* node) { return HeldKids(node, FDocument); }
 
     // The highest page number found below a `Kids` array, counted from 0 before it: a walk
     // through the array adds 1 per leaf and the `Count` of every node it passes over (never
@@ -88,7 +80,7 @@ public:
                 const TPDFNumeric* countValue = Cast<TPDFNumeric>(node->Get("Count", true));
                 const std::int64_t count =
                     std::max<std::int64_t>(countValue ? countValue->IntValue() : 0, 0);
-                node = AsDictionary(Held(ref));
+                node = AsDictionary(HeldValue(ref, FDocument));
                 if (TPDFArray* sub = node ? Kids(node) : nullptr)
                     best = std::max(best, passed + std::min(count, Reach(sub, depth + 1)));
                 passed += count;

@@ -45,14 +45,14 @@ std::uint64_t TPDFPageTree::Generation() const {
     return FDocument ? FDocument->PageGeneration() : 0;
 }
 
-TPDFObject* TPDFPageTree::Held(const TPDFIndRef* ref) {
-    return FDocument ? FDocument->KeepObject(ref->RefObjNum(), ref->RefGenNum()) : ref->Resolve();
+TPDFObject* HeldValue(const TPDFIndRef* ref, TPDFDocument* document) {
+    return document ? document->KeepObject(ref->RefObjNum(), ref->RefGenNum()) : ref->Resolve();
 }
 
-TPDFArray* TPDFPageTree::HeldKids(TPDFDictionary* node) {
+TPDFArray* HeldKids(TPDFDictionary* node, TPDFDocument* document) {
     TPDFObject* kids = node->Get("Kids", false);
     if (const TPDFIndRef* ref = AsRef(kids))
-        return AsArray(Held(ref));
+        return AsArray(HeldValue(ref, document));
     return AsArray(kids);
 }
 
@@ -134,7 +134,7 @@ TPDFDictionary* TPDFPageTree::LocatePage(int index) {
     if (frames.empty()) {
         passed = 0;
         countsAscending = true;
-        TPDFArray* rootKids = HeldKids(FRootNode);
+        TPDFArray* rootKids = HeldKids(FRootNode, FDocument);
         if (!rootKids) {
             FCurrentParent = FRootNode;
             return nullptr;
@@ -173,8 +173,8 @@ TPDFDictionary* TPDFPageTree::LocatePage(int index) {
                 continue;
             }
             // The walk holds the node and its `Kids` beyond this page.
-            node = AsDictionary(Held(ref));
-            TPDFArray* subKids = node ? HeldKids(node) : nullptr;
+            node = AsDictionary(HeldValue(ref, FDocument));
+            TPDFArray* subKids = node ? HeldKids(node, FDocument) : nullptr;
             if (!subKids) {
                 const std::int64_t threshold = passed + count;
                 const std::int64_t prefixMin =

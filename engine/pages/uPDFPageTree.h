@@ -30,6 +30,13 @@ class TPDFStructure;
 class TPDFFontProgramCache;
 class TPDFTextFunnel;
 
+// A value a walk over the tree holds on to past the page it is on (a `Pages` node, its `Kids`),
+// reached through a reference: with the document the tree was read from, kept out of the page
+// objects a release lets go (TPDFDocument::KeepObject); without one, simply resolved.
+TPDFObject* HeldValue(const TPDFIndRef* ref, TPDFDocument* document);
+// The `Kids` array of a node, held.
+TPDFArray* HeldKids(TPDFDictionary* node, TPDFDocument* document);
+
 // Raw data up to this size keeps a marked last content stream usable as the drawing target.
 constexpr std::size_t kMaxMarkedStreamData = 500000;
 
@@ -143,10 +150,6 @@ private:
     };
 
     double MediaBoxSide(int low, int high);
-    // A value of a node the walk holds on to past this page, reached through a reference.
-    TPDFObject* Held(const TPDFIndRef* ref);
-    // The `Kids` array of a node, held.
-    TPDFArray* HeldKids(TPDFDictionary* node);
     std::uint64_t Generation() const;
     void GatherContents(TPDFDictionary* page);
     TPDFStream* EmptyStream();
