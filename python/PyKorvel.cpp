@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "Extraction.h"
+#include "Names.h"
 #include "RText.h"
 #include "Settings.h"
 #include "facade/uKorvel.h"
@@ -71,22 +72,14 @@ std::string passwordBytes(const py::handle& password) {
 }
 
 int layoutNumber(const std::string& layout) {
-    if (layout == "order")
-        return tolvane::kLayoutOrder;
-    if (layout == "smart")
-        return tolvane::kLayoutSmart;
-    if (layout == "position")
-        return tolvane::kLayoutPosition;
+    if (const std::optional<int> number = tolvane::LayoutFromName(layout))
+        return *number;
     throw py::value_error("layout must be 'order', 'smart' or 'position', not '" + layout + "'");
 }
 
 int filterNumber(const std::string& filter) {
-    if (filter == "all")
-        return 1;
-    if (filter == "odd")
-        return 2;
-    if (filter == "even")
-        return 3;
+    if (const std::optional<int> number = tolvane::FilterFromName(filter))
+        return *number;
     throw py::value_error("filter must be 'all', 'odd' or 'even', not '" + filter + "'");
 }
 

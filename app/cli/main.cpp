@@ -7,15 +7,18 @@
 //                        [--filter all|odd|even] [--header TEXT] [--footer TEXT] [--password PW]
 //                        [--encoding cp1252|utf-8]
 //   tolvane-text batch [FILES... | --from LIST|-] --out-dir DIR [-j N] ...   (Batch.h)
+//   tolvane-text text FILE...|- [OUT|-] [-o OUT|DIR/] ...                    (TextCommand.h)
 //
 // info and page-text write bytes with LF line ends; numbers are written without the process
-// locale. extract is the application's opening and run (app/core) with its log on stderr.
+// locale; what the engine's answers hide (a page outside the document, a password not
+// accepted) is said on stderr, stdout stays the engine's answers. extract is the application's
+// opening and run (app/core) with its log on stderr. Every command that takes --password also
+// takes --password-file and the TOLVANE_PASSWORD environment variable (Password.h).
 
 #include <CLI/CLI.hpp>
 
 #include <QString>
 
-#include <termios.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -28,7 +31,11 @@
 
 #include "Batch.h"
 #include "Extraction.h"
+#include "Names.h"
+#include "Options.h"
+#include "Password.h"
 #include "Settings.h"
+#include "TextCommand.h"
 #include "facade/uKorvel.h"
 #include "file/uPDFExtra.h"
 
@@ -62,6 +69,30 @@ bool loadOrReport(korvel::TKorvel& korvel, const std::string& fileName) {
     return false;
 }
 
+// A warning on stderr where the engine's answer hides a problem; stdout is left as it is.
+void warn(const std::string& fileName, const std::string& message) {
+    std::fflush(stdout);
+    writeBytes(stderr, "tolvane-text: " + fileName + ": " + message + "\n");
+}
+
+// Says so when the document's text is unreadable for want of a password or of a supported
+// encryption, after `password` (when given) was applied with the answer `applied`.
+void warnUnreadable(korvel::TKorvel& korvel, const std::string& fileName,
+                    const std::string* password, int applied) {
+    const int encrypted = korvel.Encrypted();
+    if (encrypted == 2) {
+        warn(fileName, "the document's encryption is not supported; its text is not readable");
+        return;
+    }
+    if (encrypted != 1 || korvel.SecurityInfo(1) != 3)
+        return;
+    if (!password)
+        warn(fileName, "a password is needed and none was given; the document's text is not "
+                       "readable");
+    else if (applied != 1 && applied != 2 && applied != 5)
+        warn(fileName, "the password was not accepted; the document's text is not readable");
+}
+
 int runInfo(const std::string& fileName, const std::string* password, bool repair) {
     korvel::TKorvel korvel;
     korvel.SetLenientReading(repair);
@@ -81,11 +112,14 @@ int runInfo(const std::string& fileName, const std::string* password, bool repai
     line += "Encrypted: ";
     appendInt(line, korvel.Encrypted());
     emit();
+    int applied = 0;
     if (password) {
+        applied = korvel.SetPassword(*password);
         line += "SetPassword: ";
-        appendInt(line, korvel.SetPassword(*password));
+        appendInt(line, applied);
         emit();
     }
+    warnUnreadable(korvel, fileName, password, applied);
     line += "SecurityInfo:";
     for (int item = 0; item <= 10; ++item) {
         line += ' ';
@@ -118,10 +152,22 @@ int runPageText(const std::string& fileName, const std::string* password,
     korvel.SetTextEncoding(encoding);
     if (!loadOrReport(korvel, fileName))
         return kExitLoad;
-    if (password)
-        korvel.SetPassword(*password);
+    const int applied = password ? korvel.SetPassword(*password) : 0;
+    warnUnreadable(korvel, fileName, password, applied);
+    if (option < 0 || option > 4)
+        warn(fileName, "option " + std::to_string(option) + " is not one of 0-4; it gives no text");
+    // SetPassword may load the document again, which selects page 1.
+    int selected = korvel.PageCount() > 0 ? 1 : 0;
     for (const int page : pages) {
-        korvel.SelectPage(page);
+        if (korvel.SelectPage(page) == 1) {
+            selected = page;
+        } else {
+            const int count = korvel.PageCount();
+            warn(fileName, "page " + std::to_string(page) +
+                               (count > 0 ? " is outside 1-" + std::to_string(count) + "; page " +
+                                                std::to_string(selected) + " stays selected"
+                                          : " is outside the document, which has no pages"));
+        }
         writeBytes(stdout, korvel.GetPageText(option));
     }
     std::fflush(stdout);
@@ -201,35 +247,6 @@ private:
     std::string FText;
 };
 
-// Reads a line from the terminal on stdin with echo off; nullopt at end of input.
-std::optional<std::string> readHidden(const QString& prompt) {
-    writeBytes(stderr, prompt.toStdString() + " ");
-    std::fflush(stderr);
-    termios saved{};
-    const bool haveTerminal = tcgetattr(0, &saved) == 0;
-    if (haveTerminal) {
-        termios hidden = saved;
-        hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        tcsetattr(0, TCSAFLUSH, &hidden);
-    }
-    std::string line;
-    bool got = false;
-    for (int c = std::fgetc(stdin); c != EOF; c = std::fgetc(stdin)) {
-        got = true;
-        if (c == '\n')
-            break;
-        line += static_cast<char>(c);
-    }
-    if (haveTerminal)
-        tcsetattr(0, TCSAFLUSH, &saved);
-    writeBytes(stderr, "\n");
-    if (!got)
-        return std::nullopt;
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return line;
-}
-
 tolvane::TExtraction* gRunning = nullptr;
 
 extern "C" void stopOnInterrupt(int) {
@@ -247,7 +264,15 @@ struct TExtractOptions {
     std::string Footer = " = Page &p =";
     std::optional<std::string> Password;
     korvel::TTextEncoding Encoding = korvel::TTextEncoding::Cp1252;
+    bool Quiet = false;
 };
+
+// The log lines that tell how a run goes; -q leaves them out, and keeps every other message.
+bool isProgressMessage(const QString& message) {
+    return message.startsWith(QStringLiteral("Current file is: ")) ||
+           message.startsWith(QStringLiteral("Begin to extract from ")) ||
+           message == QStringLiteral("Extraction finished");
+}
 
 int runExtract(const TExtractOptions& options) {
     std::optional<std::pair<int, int>> range;
@@ -261,8 +286,8 @@ int runExtract(const TExtractOptions& options) {
     }
     // Defaults are the settings' defaults; the stored settings are neither read nor written.
     tolvane::TSettings settings;
-    settings.SetTextType(options.Layout == "order" ? 0 : options.Layout == "position" ? 2 : 1);
-    settings.SetPageFilter(options.Filter == "odd" ? 2 : options.Filter == "even" ? 3 : 1);
+    settings.SetTextType(static_cast<std::uint8_t>(*tolvane::LayoutFromName(options.Layout)));
+    settings.SetPageFilter(static_cast<std::uint8_t>(*tolvane::FilterFromName(options.Filter)));
     settings.SetHeader(QString::fromStdString(options.Header));
     settings.SetFooter(QString::fromStdString(options.Footer));
 
@@ -270,8 +295,14 @@ int runExtract(const TExtractOptions& options) {
     int asked = 0;
     bool failedRun = false;
     tolvane::TExtractionHooks hooks;
-    hooks.AddLog = [&log](const QString& message) { log.Add(message); };
-    hooks.ShowProgress = [&log](int page) { log.Progress(page); };
+    hooks.AddLog = [&log, &options](const QString& message) {
+        if (!options.Quiet || !isProgressMessage(message))
+            log.Add(message);
+    };
+    hooks.ShowProgress = [&log, &options](int page) {
+        if (!options.Quiet)
+            log.Progress(page);
+    };
     hooks.ShowError = [&log, &failedRun](const QString& message) {
         failedRun = true;
         log.Add(message);
@@ -284,7 +315,7 @@ int runExtract(const TExtractOptions& options) {
                               : std::nullopt;
         if (asked > kPasswordAttempts || isatty(0) != 1)
             return std::nullopt;
-        const std::optional<std::string> typed = readHidden(prompt);
+        const std::optional<std::string> typed = tolvane_cli::ReadHidden(prompt.toStdString());
         return typed ? std::optional<QString>(QString::fromStdString(*typed)) : std::nullopt;
     };
     const QString outPath = QString::fromStdString(options.Out);
@@ -296,17 +327,28 @@ int runExtract(const TExtractOptions& options) {
             return std::make_unique<TStdoutOutput>();
         };
 
+    // Said before an exit the log has not explained, naming the file.
+    const auto fail = [&options](int code, const std::string& message) {
+        std::fflush(stdout);
+        writeBytes(stderr, "tolvane-text: " + options.File + ": " + message + "\n");
+        return code;
+    };
     tolvane::TExtraction extraction(settings, std::move(hooks));
     extraction.SetTextEncoding(options.Encoding);
     switch (extraction.OpenPdfFile(QString::fromStdString(options.File))) {
     case tolvane::TOpenResult::Opened:
         break;
     case tolvane::TOpenResult::Cancelled:
-        return kExitPassword;
+        return fail(kExitPassword,
+                    options.Password ? "the password was not accepted"
+                                     : "a password is needed (--password-file FILE, "
+                                       "TOLVANE_PASSWORD or --password)");
     case tolvane::TOpenResult::Failed:
-        return kExitRunFailed;
+        return fail(kExitRunFailed, "the file could not be opened");
+    case tolvane::TOpenResult::UnknownEncryption:
+        return fail(kExitLoad, "its encryption is not supported");
     default:
-        return kExitLoad;
+        return kExitLoad; // the log named the file
     }
     if (range) { // the opening reset the range to the whole file
         settings.SetRangeKind(2);
@@ -327,8 +369,14 @@ int runExtract(const TExtractOptions& options) {
         return kExitLoad;
     case tolvane::TRunResult::PasswordRejected:
         return kExitPassword;
+    case tolvane::TRunResult::OutputIsInput:
+        return kExitUsage;
+    case tolvane::TRunResult::Failed:
+        if (failedRun)
+            return kExitRunFailed;
+        return fail(kExitLoad, "its encryption is not supported");
     default:
-        return failedRun ? kExitRunFailed : kExitLoad;
+        return fail(failedRun ? kExitRunFailed : kExitLoad, "nothing was extracted");
     }
 }
 
@@ -341,11 +389,13 @@ int main(int argc, char** argv) {
     app.set_help_all_flag("--help-all", "Print the help of every command and exit");
 
     std::string file;
-    std::string password;
+    tolvane_cli::TPasswordArgs infoPassword;
+    tolvane_cli::TPasswordArgs pageTextPassword;
+    tolvane_cli::TPasswordArgs extractPassword;
 
     CLI::App* info = app.add_subcommand("info", "Encryption, security answers and page sizes");
     info->add_option("FILE", file, "PDF file")->required();
-    CLI::Option* infoPassword = info->add_option("--password", password, "Password to apply");
+    tolvane_cli::AddPasswordOptions(*info, infoPassword, "Password to apply");
     bool repair = false;
     const char* repairHelp = "Read leniently: reconstruct a damaged file, mend stream lengths";
     info->add_flag("--repair", repair, repairHelp);
@@ -356,16 +406,16 @@ int main(int argc, char** argv) {
     pageText->add_option("FILE", file, "PDF file")->required();
     pageText->add_option("--page", pages, "Page number (may repeat)")->required();
     pageText->add_option("--option", option, "Extraction option 0 to 4")->required();
-    CLI::Option* pageTextPassword =
-        pageText->add_option("--password", password, "Password to apply");
+    tolvane_cli::AddPasswordOptions(*pageText, pageTextPassword, "Password to apply");
     std::string encoding = "cp1252";
-    pageText->add_option("--encoding", encoding, "Text encoding: cp1252 (default) or utf-8")
-        ->check(CLI::IsMember({"cp1252", "utf-8"}));
+    tolvane_cli::AddEncodingOption(*pageText, encoding, "Text encoding: cp1252 or utf-8");
     pageText->add_flag("--repair", repair, repairHelp);
 
     CLI::App* extract = app.add_subcommand(
-        "extract", "The extraction run: the text of the chosen pages into one text file. Log on "
-                   "stderr; exit 0 finished, 2 file not loaded or encryption unsupported, 3 "
+        "extract", "The desktop program's extraction run: the text of the chosen pages into one "
+                   "text file, Windows-1252 and CR LF unless asked, framed by a header and a "
+                   "footer (see `text` for scripts). Log on stderr; exit 0 finished, 1 usage or "
+                   "the output is the input, 2 file not loaded or encryption unsupported, 3 "
                    "password missing or wrong, 4 the run failed (nothing written), 130 stopped "
                    "by Ctrl-C (the pages done are written)");
     TExtractOptions ex;
@@ -384,14 +434,16 @@ int main(int argc, char** argv) {
                         "default: none)");
     extract->add_option("--footer", ex.Footer, "Footer line, same placeholders; \"\" for none")
         ->capture_default_str();
-    CLI::Option* extractPassword = extract->add_option(
-        "--password", password, "Password (default: asked on a terminal, without echo)");
-    extract->add_option("--encoding", extractEncoding, "Text encoding: cp1252 or utf-8")
-        ->check(CLI::IsMember({"cp1252", "utf-8"}))
-        ->capture_default_str();
+    tolvane_cli::AddPasswordOptions(
+        *extract, extractPassword,
+        "Password (default: TOLVANE_PASSWORD, else asked on a terminal, without echo)");
+    tolvane_cli::AddEncodingOption(*extract, extractEncoding, "Text encoding: cp1252 or utf-8");
+    extract->add_flag("-q,--quiet", ex.Quiet, "No progress lines (errors are still shown)");
 
     tolvane_cli::TBatchOptions batchOptions;
     CLI::App* batch = tolvane_cli::AddBatchCommand(app, batchOptions);
+    tolvane_cli::TTextOptions textOptions;
+    CLI::App* text = tolvane_cli::AddTextCommand(app, textOptions);
 
     try {
         app.parse(argc, argv);
@@ -401,25 +453,41 @@ int main(int argc, char** argv) {
         return code == 0 ? kExitOk : kExitUsage;
     }
 
+    // The password of a command, from its options or the environment.
+    std::optional<std::string> password;
+    const auto resolve = [&password](const tolvane_cli::TPasswordArgs& args) {
+        try {
+            password = tolvane_cli::ResolvePassword(args);
+            return true;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "tolvane-text: %s\n", e.what());
+            return false;
+        }
+    };
     if (batch->parsed())
         return tolvane_cli::RunBatch(batchOptions);
-    if (info->parsed())
-        return runInfo(file, infoPassword->count() > 0 ? &password : nullptr, repair);
+    if (text->parsed())
+        return tolvane_cli::RunText(textOptions);
+    if (info->parsed()) {
+        if (!resolve(infoPassword))
+            return kExitUsage;
+        return runInfo(file, password ? &*password : nullptr, repair);
+    }
     if (pageText->parsed()) {
+        if (!resolve(pageTextPassword))
+            return kExitUsage;
         try {
-            return runPageText(
-                file, pageTextPassword->count() > 0 ? &password : nullptr, pages, option,
-                encoding == "utf-8" ? korvel::TTextEncoding::Utf8 : korvel::TTextEncoding::Cp1252,
-                repair);
+            return runPageText(file, password ? &*password : nullptr, pages, option,
+                               *tolvane::EncodingFromName(encoding), repair);
         } catch (const std::exception& e) {
             std::fflush(stdout);
             std::fprintf(stderr, "tolvane-text: %s\n", e.what());
             return kExitUsage;
         }
     }
-    if (extractPassword->count() > 0)
-        ex.Password = password;
-    ex.Encoding =
-        extractEncoding == "utf-8" ? korvel::TTextEncoding::Utf8 : korvel::TTextEncoding::Cp1252;
+    if (!resolve(extractPassword))
+        return kExitUsage;
+    ex.Password = password;
+    ex.Encoding = *tolvane::EncodingFromName(extractEncoding);
     return runExtract(ex);
 }

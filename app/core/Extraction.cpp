@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QSaveFile>
 
 #include <exception>
 #include <stdexcept>
@@ -38,26 +37,7 @@ std::string fileNameBytes(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-class TFileOutput final : public TOutput {
-public:
-    explicit TFileOutput(const QString& path) : FFile(path) {}
-    bool Open() override { return FFile.open(QIODevice::WriteOnly); }
-    bool Write(std::string_view bytes) override {
-        return FFile.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-               static_cast<qint64>(bytes.size());
-    }
-    bool Commit() override { return FFile.commit(); }
-    QString ErrorString() const override { return FFile.errorString(); }
-
-private:
-    QSaveFile FFile; // discards its temporary file unless committed
-};
-
 } // namespace
-
-std::unique_ptr<TOutput> MakeFileOutput(const QString& path) {
-    return std::make_unique<TFileOutput>(path);
-}
 
 std::string EncodeText(const QString& text, korvel::TTextEncoding encoding) {
     if (encoding == korvel::TTextEncoding::Utf8)
@@ -241,6 +221,12 @@ TRunResult TExtraction::aExtractExecute() {
         FHooks.AskSaveFile ? FHooks.AskSaveFile(TextPathFor(FCurrentFile)) : std::nullopt;
     if (!outputPath)
         return TRunResult::Cancelled;
+    if (IsSameFile(*outputPath, FCurrentFile)) {
+        AddLog(QStringLiteral("Can not write file: %1. It is the PDF file being extracted; "
+                              "nothing was written.")
+                   .arg(*outputPath));
+        return TRunResult::OutputIsInput;
+    }
 
     SetRunning(true);
     FStopRequested.store(false);

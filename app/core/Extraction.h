@@ -4,8 +4,8 @@
 // password, where to save, how to log, show progress and ask yes/no. The engine document is
 // loaded for the opening and again for the run, never kept in between.
 //
-// Output is written atomically (QSaveFile): a run that ends with an error, or a full disk,
-// leaves any earlier file at the output path as it was.
+// Output is written atomically (OutputFile.h): a run that ends with an error, or a full disk,
+// leaves any earlier file at the output path as it was; a run never writes over its input.
 
 #include <QString>
 
@@ -17,24 +17,12 @@
 #include <string>
 #include <string_view>
 
+#include "OutputFile.h"
 #include "facade/uKorvel.h"
 
 namespace tolvane {
 
 class TSettings;
-
-// Where a run's text goes. Nothing reaches the destination unless Commit succeeds.
-class TOutput {
-public:
-    virtual ~TOutput() = default;
-    virtual bool Open() = 0;
-    virtual bool Write(std::string_view bytes) = 0;
-    virtual bool Commit() = 0;
-    virtual QString ErrorString() const = 0;
-};
-
-// A file written through a temporary file that replaces the path only on Commit.
-std::unique_ptr<TOutput> MakeFileOutput(const QString& path);
 
 struct TExtractionHooks {
     // Asks for a password (hidden input, empty initial text) with this prompt and caption;
@@ -74,6 +62,7 @@ enum class TRunResult {
     Stopped,          // "User teminate": the pages done so far were written
     LoadFailed,       // the file could not be loaded again
     PasswordRejected, // the file changed since it was opened: its password no longer opens it
+    OutputIsInput,    // the chosen output is the PDF file itself; nothing was written
     Failed,           // an engine, internal or write error; nothing was written
 };
 

@@ -249,18 +249,22 @@ TEST(CliExtract, ExitCodesForLoadEncryptionAndPasswords) {
     w.TrailerExtra = "/Encrypt 4 0 R";
     const RunResult unknown = run({"extract", dir.Write("other.pdf", w.Finish())});
     EXPECT_EQ(unknown.ExitCode, 2);
-    EXPECT_EQ(unknown.Err, "Unknown Encryption.\n");
+    EXPECT_EQ(unknown.Err, "Unknown Encryption.\ntolvane-text: " + dir.Path.string() +
+                               "/other.pdf: its encryption is not supported\n");
 
     SimpleDocOptions options;
     options.Encrypted = true;
     options.Encryption.UserPassword = "s3cret";
     const std::string locked =
         dir.Write("locked.pdf", MakeSimplePdf({"BT /F1 12 Tf 72 720 Td (Hidden) Tj ET"}, options));
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"extract", locked}, {"extract", locked, "--password", "nope"}}) {
+    const std::pair<std::vector<std::string>, std::string> refusals[] = {
+        {{"extract", locked}, "a password is needed (--password-file FILE, TOLVANE_PASSWORD or "
+                              "--password)"},
+        {{"extract", locked, "--password", "nope"}, "the password was not accepted"}};
+    for (const auto& [args, message] : refusals) {
         const RunResult r = run(args);
         EXPECT_EQ(r.ExitCode, 3);
-        EXPECT_EQ(r.Err, "");
+        EXPECT_EQ(r.Err, "tolvane-text: " + locked + ": " + message + "\n");
         EXPECT_FALSE(std::filesystem::exists(dir.Path / "locked.txt"));
     }
     const RunResult opened =
