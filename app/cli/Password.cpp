@@ -118,12 +118,12 @@ std::optional<std::string> ResolvePassword(const TPasswordArgs& args) {
 }
 
 std::optional<std::string> ReadHidden(const std::string& prompt) {
-    std::fputs((prompt + " ").c_str(), stderr);
-    std::fflush(stderr);
     std::string line;
     bool got = false;
     {
-        const THiddenInput hidden;
+        const THiddenInput hidden; // before the prompt, so nothing typed after it is echoed
+        std::fputs((prompt + " ").c_str(), stderr);
+        std::fflush(stderr);
         for (int c = std::fgetc(stdin); c != EOF; c = std::fgetc(stdin)) {
             got = true;
             if (c == '\n')

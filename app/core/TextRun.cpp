@@ -68,14 +68,13 @@ std::optional<TPageList> ParsePageList(std::string_view text) {
 }
 
 std::string CheckPageList(const TPageList& list, std::int64_t pageCount, int filter) {
+    if (pageCount <= 0)
+        return "the document has no pages";
     for (const TPageSpan& span : list) {
         const auto [first, last] = spanPages(span, pageCount);
-        if (last > pageCount) {
-            const std::int64_t outside = first > pageCount ? first : last;
-            return "page " + std::to_string(outside) +
-                   (pageCount > 0 ? " is outside 1-" + std::to_string(pageCount)
-                                  : std::string(" is outside the document, which has no pages"));
-        }
+        if (last > pageCount)
+            return "page " + std::to_string(first > pageCount ? first : last) + " is outside 1-" +
+                   std::to_string(pageCount);
     }
     if (CountListedPages(list, pageCount, filter) == 0)
         return "the page list selects no page";
