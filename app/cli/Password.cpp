@@ -90,6 +90,7 @@ void AddPasswordOptions(CLI::App& command, TPasswordArgs& args, const std::strin
         "Read the password from the first line of FILE (- for stdin); for scripts, as is the "
         "TOLVANE_PASSWORD environment variable: a password on the command line is seen by "
         "every user in the process list");
+    args.FileOption->type_name("FILE");
     args.FileOption->excludes(args.PasswordOption);
 }
 
