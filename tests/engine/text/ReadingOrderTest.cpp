@@ -1,0 +1,123 @@
+// Reading order over glyphs placed by hand: words, lines with their scripts, blocks, columns
+// and bands, directions, duplicates and ligatures.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "text/uPDFReadingOrder.h"
+
+using korvel::TPDFReadingOrder;
+using korvel::TReadingGlyph;
+
+namespace {
+
+constexpr double kPageWidth = 600;
+constexpr double kPageHeight = 800;
+
+// Glyphs of `text` from (x, y) along direction `quarter` (0 right, 1 up, 2 left, 3 down), each
+// character half the size wide, spaces as glyphs of their own; `gap` is put between letters.
+void place(std::vector<TReadingGlyph>& glyphs, const std::string& text, double x, double y,
+           double size = 10, int quarter = 0, double gap = 0) {
+    const double dx[] = {1, 0, -1, 0};
+    const double dy[] = {0, 1, 0, -1};
+    for (const char c : text) {
+        TReadingGlyph g;
+        g.Text = std::string(1, c);
+        g.X = x;
+        g.Y = y;
+        g.DirX = dx[quarter];
+        g.DirY = dy[quarter];
+        g.Size = size;
+        g.Advance = (c == ' ' ? 0.25 : 0.5) * size;
+        glyphs.push_back(g);
+        x += dx[quarter] * (g.Advance + gap);
+        y += dy[quarter] * (g.Advance + gap);
+    }
+}
+
+std::string read(const std::vector<TReadingGlyph>& glyphs) {
+    return TPDFReadingOrder::Text(TPDFReadingOrder::LayOut(glyphs, kPageWidth, kPageHeight));
+}
+
+} // namespace
+
+TEST(ReadingOrder, WordsBreakAtSpacesAndAtGapsButNotAtKerning) {
+    std::vector<TReadingGlyph> glyphs;
+    place(glyphs, "two words", 50, 700);
+    place(glyphs, "kern", 50, 688, 10, 0, 0.2); // 0.02 of the size between letters
+    place(glyphs, "is", 50, 676);               // no space glyph: a gap of 0.3 of the size
+    place(glyphs, "available", 63, 676);
+    EXPECT_EQ(read(glyphs), "two words\nkern\nis available\n");
+}
+
+TEST(ReadingOrder, ScriptsStayInTheirLine) {
+    std::vector<TReadingGlyph> glyphs;
+    place(glyphs, "*", 50, 704, 6); // a footnote mark before the line it belongs to
+    place(glyphs, "Author", 53, 700);
+    place(glyphs, "E=mc", 50, 688);
+    place(glyphs, "2", 70, 692, 6);
+    place(glyphs, "x", 50, 676);
+    place(glyphs, "i", 55, 673, 6);
+    EXPECT_EQ(read(glyphs), "*Author\nE=mc2\nxi\n");
+}
+
+TEST(ReadingOrder, ColumnsReadWholeUnderATitleAndAboveAFooter) {
+    std::vector<TReadingGlyph> glyphs;
+    place(glyphs, "A title across both columns of the page", 150, 760, 14);
+    // Two columns on shared baselines, with a paragraph break at the same height in both.
+    for (int line = 0; line < 6; ++line) {
+        const double y = 700 - 12 * line - (line >= 3 ? 12 : 0);
+        place(glyphs, "left " + std::to_string(line), 50, y);
+        place(glyphs, "right " + std::to_string(line), 320, y);
+    }
+    place(glyphs, "A footer line that spans the page from left to right too", 50, 60);
+    EXPECT_EQ(read(glyphs), "A title across both columns of the page\n\n"
+                            "left 0\nleft 1\nleft 2\n\nleft 3\nleft 4\nleft 5\n\n"
+                            "right 0\nright 1\nright 2\n\nright 3\nright 4\nright 5\n\n"
+                            "A footer line that spans the page from left to right too\n");
+}
+
+TEST(ReadingOrder, DuplicatesCountOnceAndLigaturesBecomeLetters) {
+    std::vector<TReadingGlyph> glyphs;
+    place(glyphs, "Bold", 50, 700);
+    place(glyphs, "Bold", 50.3, 700); // drawn again a little to the right
+    TReadingGlyph ligature;
+    ligature.Text = "\xEF\xAC\x81"; // U+FB01
+    ligature.X = 50;
+    ligature.Y = 688;
+    ligature.Size = 10;
+    ligature.Advance = 5;
+    glyphs.push_back(ligature);
+    place(glyphs, "nd", 55, 688);
+    const korvel::TReadingLayout layout =
+        TPDFReadingOrder::LayOut(glyphs, kPageWidth, kPageHeight);
+    EXPECT_EQ(TPDFReadingOrder::Text(layout), "Bold\nfind\n");
+    EXPECT_EQ(layout.DroppedGlyphs, 4u);
+}
+
+TEST(ReadingOrder, TurnedTextReadsInItsOwnDirection) {
+    for (int quarter = 0; quarter < 4; ++quarter) {
+        std::vector<TReadingGlyph> glyphs;
+        // Two lines, the second one line further in the direction the glyphs' feet point.
+        const double feetX[] = {0, 1, 0, -1};
+        const double feetY[] = {-1, 0, 1, 0};
+        place(glyphs, "first line", 300, 400, 10, quarter);
+        place(glyphs, "second", 300 + 12 * feetX[quarter], 400 + 12 * feetY[quarter], 10, quarter);
+        EXPECT_EQ(read(glyphs), "first line\nsecond\n") << quarter;
+    }
+}
+
+TEST(ReadingOrder, WordBoxesCountFromTheTopLeft) {
+    std::vector<TReadingGlyph> glyphs;
+    place(glyphs, "ab cd", 100, 700);
+    const korvel::TReadingLayout layout =
+        TPDFReadingOrder::LayOut(glyphs, kPageWidth, kPageHeight);
+    ASSERT_EQ(layout.Words.size(), 2u);
+    const korvel::TReadingWord& second = layout.Words[1];
+    EXPECT_EQ(second.Text, "cd");
+    EXPECT_DOUBLE_EQ(second.X0, 112.5);
+    EXPECT_DOUBLE_EQ(second.X1, 122.5);
+    EXPECT_DOUBLE_EQ(second.Top, 92);     // 800 - 700 - 0.8 * 10
+    EXPECT_DOUBLE_EQ(second.Bottom, 102); // 800 - 700 + 0.2 * 10
+    EXPECT_EQ(second.Word, 1);
+}
