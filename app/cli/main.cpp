@@ -163,10 +163,16 @@ int runPageText(const std::string& fileName, const std::string* password,
             selected = page;
         } else {
             const int count = korvel.PageCount();
-            warn(fileName, "page " + std::to_string(page) +
-                               (count > 0 ? " is outside 1-" + std::to_string(count) + "; page " +
-                                                std::to_string(selected) + " stays selected"
-                                          : " is outside the document, which has no pages"));
+            const std::string stays = "; page " + std::to_string(selected) + " stays selected";
+            if (count <= 0)
+                warn(fileName, "page " + std::to_string(page) +
+                                   " is outside the document, which has no pages");
+            else if (page < 1 || page > count)
+                warn(fileName, "page " + std::to_string(page) + " is outside 1-" +
+                                   std::to_string(count) + stays);
+            else
+                warn(fileName, "page " + std::to_string(page) +
+                                   " is not in the document's page tree" + stays);
         }
         writeBytes(stdout, korvel.GetPageText(option));
     }
