@@ -172,7 +172,7 @@ int runPageText(const std::string& fileName, const std::string* password,
                                    std::to_string(count) + stays);
             else
                 warn(fileName, "page " + std::to_string(page) +
-                                   " is not in the document's page tree" + stays);
+                                   " is not in the document's page tree; it gives no text");
         }
         writeBytes(stdout, korvel.GetPageText(option));
     }
