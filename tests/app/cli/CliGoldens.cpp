@@ -78,16 +78,16 @@ PdfWriter plainWriter() {
 // Simple fonts under four encodings, a composite font read through its ToUnicode map, a Type 3
 // font and the symbolic dingbats.
 std::string fontsPdf() {
-    PdfWriter w = pagesWriter(
-        {{"BT /F1 12 Tf 72 720 Td (WinAnsi: na\\357ve \\200 \\226) Tj ET\n"
-          "BT /F2 12 Tf 72 700 Td (MacRoman: caf\\216 \\245) Tj ET\n"
-          "BT /F3 12 Tf 72 680 Td (Differences: ABC) Tj ET\n"
-          "BT /F4 12 Tf 72 660 Td <000100020003> Tj ET\n"},
-         {"BT /T3 12 Tf 72 720 Td <0102> Tj ET\n"
-          "BT /ZD 12 Tf 72 700 Td (\\063\\064 \\110) Tj ET\n"}},
-        "/F1 3 0 R /F2 4 0 R /F3 5 0 R /F4 6 0 R /T3 10 0 R /ZD 13 0 R");
+    PdfWriter w = pagesWriter({{"BT /F1 12 Tf 72 720 Td (WinAnsi: na\\357ve \\200 \\226) Tj ET\n"
+                                "BT /F2 12 Tf 72 700 Td (MacRoman: caf\\216 \\245) Tj ET\n"
+                                "BT /F3 12 Tf 72 680 Td (Differences: ABC) Tj ET\n"
+                                "BT /F4 12 Tf 72 660 Td <000100020003> Tj ET\n"},
+                               {"BT /T3 12 Tf 72 720 Td <0102> Tj ET\n"
+                                "BT /ZD 12 Tf 72 700 Td (\\063\\064 \\110) Tj ET\n"}},
+                              "/F1 3 0 R /F2 4 0 R /F3 5 0 R /F4 6 0 R /T3 10 0 R /ZD 13 0 R");
     w.Set(3, kHelvetica);
-    w.Set(4, "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding /MacRomanEncoding >>");
+    w.Set(4,
+          "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman /Encoding /MacRomanEncoding >>");
     w.Set(5, "<< /Type /Font /Subtype /Type1 /BaseFont /Courier /Encoding << /Type /Encoding "
              "/BaseEncoding /StandardEncoding /Differences [65 /Euro /ellipsis /germandbls] >> >>");
     w.Set(6, "<< /Type /Font /Subtype /Type0 /BaseFont /Composite /Encoding /Identity-H "
@@ -111,11 +111,11 @@ std::string fontsPdf() {
 
 // A page turned by /Rotate and a page whose text runs upwards.
 std::string rotatedPdf() {
-    PdfWriter w = pagesWriter({{"BT /F1 12 Tf 72 720 Td (Turned page) Tj ET\n", "[0 0 612 792]",
-                                "/Rotate 90 "},
-                               {"BT /F1 12 Tf 0 1 -1 0 300 100 Tm (Upwards) Tj ET\n"
-                                "BT /F1 12 Tf 72 720 Td (Level) Tj ET\n"}},
-                              "/F1 3 0 R");
+    PdfWriter w = pagesWriter(
+        {{"BT /F1 12 Tf 72 720 Td (Turned page) Tj ET\n", "[0 0 612 792]", "/Rotate 90 "},
+         {"BT /F1 12 Tf 0 1 -1 0 300 100 Tm (Upwards) Tj ET\n"
+          "BT /F1 12 Tf 72 720 Td (Level) Tj ET\n"}},
+        "/F1 3 0 R");
     w.Set(3, kHelvetica);
     return w.Finish();
 }
@@ -137,15 +137,15 @@ std::string sizesPdf() {
 std::string objstmPdf() {
     PdfWriter out;
     out.RootObj = 1;
-    const std::vector<std::string> contents = {
-        "BT /F1 12 Tf 72 720 Td (Packed one) Tj ET\n", "BT /F1 12 Tf 72 720 Td (Packed two) Tj ET\n"};
+    const std::vector<std::string> contents = {"BT /F1 12 Tf 72 720 Td (Packed one) Tj ET\n",
+                                               "BT /F1 12 Tf 72 720 Td (Packed two) Tj ET\n"};
     out.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
     out.Set(2, "<< /Type /Pages /Kids [4 0 R 6 0 R] /Count 2 >>");
     out.Set(3, kHelvetica);
     for (int i = 0; i < 2; ++i) {
         out.Set(4 + 2 * i, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents " +
-                               std::to_string(5 + 2 * i) + " 0 R /Resources << /Font << /F1 3 0 R "
-                               ">> >> >>");
+                               std::to_string(5 + 2 * i) +
+                               " 0 R /Resources << /Font << /F1 3 0 R >> >> >>");
         out.SetStream(5 + 2 * i, " /Filter /FlateDecode", tolvane_test::Deflate(contents[i]));
     }
     for (int num : {1, 2, 3, 4, 6})
@@ -200,10 +200,6 @@ std::map<std::string, std::string> inputs() {
             {"unknown.pdf", unknownHandlerPdf()},
             {"garbage.pdf", "%PDX-1.4 this is not a PDF file\n\x01\x02\x03\n"}};
 }
-
-} // namespace
-
-namespace {
 
 // ---- The cases and their comparison --------------------------------------------------------
 
@@ -304,6 +300,15 @@ std::string visible(const std::string& line) {
     return out;
 }
 
+// "CASE: stdout" for CASE.stdout, "CASE: the file it wrote out.txt" for CASE@out.txt.
+std::string describe(const std::string& golden) {
+    const std::size_t at = golden.find('@');
+    if (at != std::string::npos)
+        return golden.substr(0, at) + ": the file it wrote " + golden.substr(at + 1);
+    const std::size_t dot = golden.rfind('.');
+    return golden.substr(0, dot) + ": " + golden.substr(dot + 1);
+}
+
 // "line N" and both versions of the first line that differs.
 std::string firstDifference(const std::string& expected, const std::string& actual) {
     std::size_t start = 0;
@@ -316,10 +321,10 @@ std::string firstDifference(const std::string& expected, const std::string& actu
         }
     const auto lineAt = [start](const std::string& text) {
         const std::size_t end = text.find('\n', start);
-        return start >= text.size() ? std::string("(end of output)")
-                                    : visible(text.substr(start, end == std::string::npos
-                                                                     ? std::string::npos
-                                                                     : end - start + 1));
+        return start >= text.size()
+                   ? std::string("(end of output)")
+                   : visible(text.substr(start, end == std::string::npos ? std::string::npos
+                                                                         : end - start + 1));
     };
     return "line " + std::to_string(line) + "\n    expected: " + lineAt(expected) +
            "\n    actual:   " + lineAt(actual);
@@ -377,16 +382,19 @@ int main(int argc, char** argv) {
     for (const auto& [name, bytes] : actual) {
         const auto found = expected.find(name);
         if (found == expected.end())
-            std::cout << name << ": written by the run, no golden\n";
+            std::cout << describe(name) << " has no golden " << name << '\n';
         else if (found->second != bytes)
-            std::cout << name << ": differs at " << firstDifference(found->second, bytes) << '\n';
+            std::cout << describe(name) << " differs from " << name << " at "
+                      << firstDifference(found->second, bytes) << '\n';
         else
             continue;
         ++differences;
     }
     for (const auto& [name, bytes] : expected)
         if (actual.count(name) == 0) {
-            std::cout << name << ": a golden that no case produces\n";
+            std::cout << name
+                      << ": a golden that no run gives (a case renamed or removed, or a "
+                         "file no longer written)\n";
             ++differences;
         }
     std::cout << cases.size() << " cases, " << differences << " differences"
