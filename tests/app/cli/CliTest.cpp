@@ -141,43 +141,16 @@ TEST(Cli, UsageErrorsExitOneWithAMessage) {
     }
 }
 
-TEST(Cli, PageTextWritesEachAskedPageInOrderAndNothingElse) {
-    // The bundled sample: page 2 sets accented words and a euro sign in WinAnsiEncoding.
+// The goldens (cli_goldens) hold every page-text option byte for byte in the C locale; this
+// test runs again under a German locale (cli_test_de_DE), where the numbers must stay the same.
+TEST(Cli, PageTextNumbersDoNotFollowTheLocale) {
     const std::string pdf = TOLVANE_SOURCE_DIR "/samples/sample.pdf";
-    const RunResult one = run({"page-text", pdf, "--page", "1", "--option", "0"});
-    EXPECT_EQ(one.ExitCode, 0);
-    EXPECT_EQ(one.Err, "");
-    EXPECT_EQ(one.Out.rfind("Tolvane Text Extractor sample \r\n", 0), 0u) << one.Out;
-    const RunResult two = run({"page-text", pdf, "--page", "2", "--option", "0"});
-    EXPECT_NE(two.Out.find("Caf\xe9 cr\xe8me br\xfbl\xe9"
-                           "e costs 5 \x80."),
-              std::string::npos)
-        << "Windows-1252 by default";
-    const RunResult utf8 =
-        run({"page-text", pdf, "--page", "2", "--option", "0", "--encoding", "utf-8"});
-    EXPECT_NE(utf8.Out.find("Caf\xc3\xa9 cr\xc3\xa8me br\xc3\xbbl\xc3\xa9"
-                            "e costs 5 \xe2\x82\xac."),
-              std::string::npos);
-    const RunResult both = run({"page-text", pdf, "--page", "2", "--page", "1", "--option", "1"});
-    EXPECT_EQ(both.Out, two.Out + one.Out) << "option 1 is option 0, pages in the order asked";
     const RunResult records = run({"page-text", pdf, "--page", "1", "--option", "2"});
     EXPECT_EQ(records.Out.rfind("72.00,720.00,#000000,18.00,\"Helvetica\",\"Tolvane", 0), 0u)
         << records.Out;
     const RunResult positioned = run({"page-text", pdf, "--page", "1", "--option", "3"});
     EXPECT_EQ(positioned.Out.rfind("\"Arial\",#000000,18.00,72.0000,716.2740,316.0800,", 0), 0u)
         << positioned.Out;
-    for (const char* option : {"5", "-1"}) {
-        const RunResult none = run({"page-text", pdf, "--page", "1", "--option", option});
-        EXPECT_EQ(none.ExitCode, 0);
-        EXPECT_EQ(none.Out, "") << option;
-    }
-    EXPECT_EQ(
-        run({"page-text", pdf, "--page", "1", "--option", "0", "--encoding", "latin1"}).ExitCode,
-        1);
-    TempDir dir;
-    const RunResult missing =
-        run({"page-text", dir.Write("junk.pdf", "junk"), "--page", "1", "--option", "0"});
-    EXPECT_EQ(missing.ExitCode, 2);
 }
 
 namespace {
@@ -207,29 +180,6 @@ TEST(CliExtract, WritesTheTextFileNextToThePdfAndLogsTheRun) {
     EXPECT_EQ(ReadFile(txt), "One\r\n = Page 1 =\r\n"
                              "Second page\r\n = Page 2 =\r\n"
                              "Three \r\nand more\r\n = Page 3 =\r\n");
-}
-
-TEST(CliExtract, RangeFilterHeaderAndEncodingToStdout) {
-    TempDir dir;
-    const std::string pdf = dir.Write("three.pdf", threePages());
-    const RunResult utf8 =
-        run({"extract", pdf, "-o", "-", "--layout", "order", "--range", "2-9", "--filter", "even",
-             "--header", "Caf\xc3\xa9 &P/&a &n", "--footer", "", "--encoding", "utf-8"});
-    EXPECT_EQ(utf8.ExitCode, 0);
-    EXPECT_EQ(utf8.Out, "Caf\xc3\xa9 2/3 three.pdf\r\nSecond page\r\n");
-    EXPECT_NE(utf8.Err.find("Begin to extract from " + pdf + " to -\n Page from 2 to 3\n"),
-              std::string::npos)
-        << utf8.Err;
-    EXPECT_FALSE(std::filesystem::exists(dir.Path / "three.txt"));
-
-    const RunResult cp1252 = run({"extract", pdf, "-o", "-", "--layout", "order", "--range", "3",
-                                  "--header", "\xe2\x82\xac", "--footer", "&p"});
-    EXPECT_EQ(cp1252.Out, "\x80\r\nThree \r\nand more\r\n3\r\n");
-
-    const RunResult outFile = run({"extract", pdf, "-o", (dir.Path / "x.out").string(), "--layout",
-                                   "smart", "--range", "1-1"});
-    EXPECT_EQ(outFile.ExitCode, 0);
-    EXPECT_TRUE(std::filesystem::exists(dir.Path / "x.out"));
 }
 
 TEST(CliExtract, ExitCodesForLoadEncryptionAndPasswords) {
@@ -293,19 +243,4 @@ TEST(CliExtract, UsageErrorsAndHelp) {
     for (const char* text : {"-o", "--layout", "smart", "--range", "--filter", "all", "--header",
                              "--footer", " = Page &p =", "--password", "--encoding", "cp1252"})
         EXPECT_NE(help.Out.find(text), std::string::npos) << text << " in\n" << help.Out;
-}
-
-TEST(Cli, RepairReadsADamagedFileThatExactReadingRefuses) {
-    TempDir dir;
-    std::string bytes = tolvane_test::MakeSimplePdf({"BT /F1 12 Tf 72 700 Td (Recovered) Tj ET"});
-    bytes.resize(bytes.rfind("xref"));
-    const std::string file = dir.Write("damaged.pdf", bytes);
-    EXPECT_EQ(run({"info", file}).ExitCode, 2);
-    RunResult r = run({"info", file, "--repair"});
-    EXPECT_EQ(r.ExitCode, 0);
-    EXPECT_NE(r.Out.find("PageCount: 1\n"), std::string::npos);
-    EXPECT_EQ(run({"page-text", file, "--page", "1", "--option", "0"}).ExitCode, 2);
-    r = run({"page-text", file, "--page", "1", "--option", "0", "--repair"});
-    EXPECT_EQ(r.ExitCode, 0);
-    EXPECT_NE(r.Out.find("Recovered"), std::string::npos);
 }
