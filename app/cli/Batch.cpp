@@ -4,10 +4,7 @@
 
 #include <QString>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +26,7 @@
 
 #include "Extraction.h"
 #include "Settings.h"
+#include "WorkerPool.h"
 #include "facade/uKorvel.h"
 #include "platform/uInstalledFonts.h"
 
@@ -42,18 +40,6 @@ using TClock = std::chrono::steady_clock;
 constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;
 constexpr int kExitSomeFailed = 4;
-// How often the parent looks at the resident memory of its workers: the memory limit's only
-// enforcement in sanitizer builds, a second line behind the address-space limit elsewhere.
-constexpr int kWatchMilliseconds = 50;
-
-#if defined(__SANITIZE_ADDRESS__)
-// AddressSanitizer reserves terabytes of address space for its shadow: an address-space limit
-// would stop every worker at its first allocation.
-constexpr bool kLimitAddressSpace = false;
-#else
-constexpr bool kLimitAddressSpace = true;
-#endif
-
 // One input and where its text goes.
 struct TTask {
     std::string File;
@@ -214,29 +200,10 @@ std::string oneLine(std::string text) {
     return text;
 }
 
-// The worker: limits itself, extracts, reports on `report` and leaves without running the
-// parent's exit handlers.
-[[noreturn]] void runWorker(const TBatchOptions& options, const TTask& task, int report) {
-    const int devNull = open("/dev/null", O_RDWR);
-    if (devNull >= 0) {
-        dup2(devNull, 0);
-        dup2(devNull, 1); // stdout carries the parent's report only
-        close(devNull);
-    }
-    const rlimit noCore{0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
-    if (options.Timeout > 0) { // a backstop behind the parent's wall-clock deadline
-        const auto seconds = static_cast<rlim_t>(std::ceil(options.Timeout)) + 1;
-        const rlimit cpu{seconds, seconds + 1};
-        setrlimit(RLIMIT_CPU, &cpu);
-    }
-    if (kLimitAddressSpace && options.MaxMemory > 0) {
-        const auto bytes = static_cast<rlim_t>(options.MaxMemory) << 20;
-        const rlimit memory{bytes, bytes};
-        setrlimit(RLIMIT_AS, &memory);
-    }
+// The job of a worker: extracts and gives its outcome as one line "status TAB pages TAB chars
+// TAB error".
+std::string runTask(const TBatchOptions& options, const TTask& task) {
     std::set_new_handler(outOfMemory);
-
     TOutcome outcome;
     try {
         outcome = extractOne(options, task);
@@ -247,15 +214,8 @@ std::string oneLine(std::string text) {
         outcome.Status = "unreadable";
         outcome.Error = e.what();
     }
-    const std::string line = outcome.Status + '\t' + std::to_string(outcome.Pages) + '\t' +
-                             std::to_string(outcome.Chars) + '\t' + oneLine(outcome.Error) + '\n';
-    for (std::size_t done = 0; done < line.size();) {
-        const ssize_t n = write(report, line.data() + done, line.size() - done);
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    _exit(0);
+    return outcome.Status + '\t' + std::to_string(outcome.Pages) + '\t' +
+           std::to_string(outcome.Chars) + '\t' + oneLine(outcome.Error) + '\n';
 }
 
 TOutcome parseOutcome(const std::string& line) {
@@ -355,23 +315,6 @@ bool alreadyDone(const TTask& task) {
            (output.st_mtim.tv_sec == input.st_mtim.tv_sec &&
             output.st_mtim.tv_nsec > input.st_mtim.tv_nsec);
 }
-
-long long residentBytes(pid_t pid) {
-    std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
-    long long size = 0;
-    long long resident = 0;
-    if (!(statm >> size >> resident))
-        return 0;
-    return resident * sysconf(_SC_PAGESIZE);
-}
-
-struct TWorker {
-    std::size_t Task;
-    int Report; // read end of the worker's report pipe
-    std::string Received;
-    TClock::time_point Started;
-    const char* KilledFor = nullptr; // "timeout" or "memory" once the parent killed it
-};
 
 // The summary and, on a terminal, the progress line.
 class TProgress {
@@ -511,9 +454,8 @@ int RunBatch(const TBatchOptions& options) {
     const long cores = sysconf(_SC_NPROCESSORS_ONLN);
     const std::size_t jobs =
         static_cast<std::size_t>(options.Jobs > 0 ? options.Jobs : std::max(1L, cores));
-    const long long memoryLimit = static_cast<long long>(options.MaxMemory) << 20;
+    TWorkerPool pool(jobs, {options.Timeout, static_cast<long long>(options.MaxMemory) << 20});
     TProgress progress(tasks.size());
-    std::map<pid_t, TWorker> running;
     std::size_t next = 0;
 
     const auto report = [&](const TTask& task, const TOutcome& outcome, double seconds,
@@ -523,15 +465,16 @@ int RunBatch(const TBatchOptions& options) {
         std::fflush(stdout);
         progress.Done(outcome);
     };
-    const auto finish = [&](pid_t pid, TWorker& worker, int status) {
-        const TTask& task = tasks[worker.Task];
-        TOutcome outcome = parseOutcome(worker.Received);
-        if (worker.KilledFor && outcome.Status.empty()) { // not one that finished as it was killed
+    const auto finish = [&](const TWorkerEnd& end) {
+        const TTask& task = tasks[end.Job];
+        TOutcome outcome = parseOutcome(end.Bytes);
+        const int status = end.WaitStatus;
+        if (end.Killed != TWorkerKill::None && outcome.Status.empty()) {
+            // not one that finished as it was killed
             outcome = {};
-            outcome.Status = worker.KilledFor;
-            outcome.Error = worker.KilledFor == std::string("timeout")
-                                ? "stopped after the time limit"
-                                : "stopped at the memory limit";
+            outcome.Status = end.Killed == TWorkerKill::Timeout ? "timeout" : "memory";
+            outcome.Error = end.Killed == TWorkerKill::Timeout ? "stopped after the time limit"
+                                                               : "stopped at the memory limit";
         } else if (outcome.Status.empty()) {
             outcome = {};
             if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU) {
@@ -548,15 +491,14 @@ int RunBatch(const TBatchOptions& options) {
         }
         if (outcome.Status != "ok") {
             std::error_code ignored;
-            fs::remove(TAtomicOutput::TemporaryFor(task.Output, pid), ignored);
+            fs::remove(TAtomicOutput::TemporaryFor(task.Output, end.Pid), ignored);
         }
-        report(task, outcome, std::chrono::duration<double>(TClock::now() - worker.Started).count(),
-               false);
+        report(task, outcome, end.Seconds, false);
     };
 
     std::signal(SIGPIPE, SIG_IGN);
-    while (next < tasks.size() || !running.empty()) {
-        while (next < tasks.size() && running.size() < jobs) {
+    while (next < tasks.size() || !pool.Empty()) {
+        while (next < tasks.size() && !pool.Full()) {
             const std::size_t index = next++;
             if (options.SkipDone && alreadyDone(tasks[index])) {
                 TOutcome done;
@@ -564,82 +506,24 @@ int RunBatch(const TBatchOptions& options) {
                 report(tasks[index], done, 0, true);
                 continue;
             }
-            int pipeEnds[2];
-            if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+            const TTask& task = tasks[index];
+            const TWorkerStart started =
+                pool.Start(index, [&options, &task] { return runTask(options, task); });
+            if (started == TWorkerStart::NoPipe) {
                 std::perror("batch: pipe");
                 return kExitSomeFailed;
             }
-            std::fflush(stdout);
-            std::fflush(stderr);
-            const pid_t pid = fork();
-            if (pid == 0) {
-                close(pipeEnds[0]);
-                runWorker(options, tasks[index], pipeEnds[1]);
-            }
-            close(pipeEnds[1]);
-            if (pid < 0) {
-                close(pipeEnds[0]);
+            if (started == TWorkerStart::NoProcess) {
                 TOutcome failed;
                 failed.Status = "crashed";
                 failed.Error = "can not start a worker";
                 report(tasks[index], failed, 0, false);
-                continue;
             }
-            running[pid] = TWorker{index, pipeEnds[0], {}, TClock::now()};
         }
-        if (running.empty())
+        if (pool.Empty())
             continue;
-
-        // Wait for a report, an end, or the next look at the limits.
-        std::vector<pollfd> watched;
-        std::vector<pid_t> owners;
-        for (const auto& [pid, worker] : running) {
-            watched.push_back({worker.Report, POLLIN, 0});
-            owners.push_back(pid);
-        }
-        int wait = kWatchMilliseconds;
-        if (options.Timeout > 0)
-            for (const auto& [pid, worker] : running) {
-                const auto left = std::chrono::duration<double>(
-                    worker.Started + std::chrono::duration<double>(options.Timeout) -
-                    TClock::now());
-                wait =
-                    std::min(wait, std::max(0, static_cast<int>(std::ceil(left.count() * 1000))));
-            }
-        poll(watched.data(), watched.size(), wait);
-
-        for (std::size_t i = 0; i < watched.size(); ++i) {
-            if (!(watched[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            TWorker& worker = running.at(owners[i]);
-            char buffer[4096];
-            const ssize_t n = read(worker.Report, buffer, sizeof buffer);
-            if (n > 0) {
-                worker.Received.append(buffer, static_cast<std::size_t>(n));
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            // The pipe closed: the worker has ended or is ending.
-            int status = 0;
-            waitpid(owners[i], &status, 0);
-            close(worker.Report);
-            finish(owners[i], worker, status);
-            running.erase(owners[i]);
-        }
-
-        const TClock::time_point now = TClock::now();
-        for (auto& [pid, worker] : running) {
-            if (worker.KilledFor)
-                continue;
-            if (options.Timeout > 0 &&
-                now - worker.Started >= std::chrono::duration<double>(options.Timeout))
-                worker.KilledFor = "timeout";
-            else if (memoryLimit > 0 && residentBytes(pid) > memoryLimit)
-                worker.KilledFor = "memory";
-            if (worker.KilledFor)
-                kill(pid, SIGKILL);
-        }
+        for (const TWorkerEnd& end : pool.Wait())
+            finish(end);
     }
     progress.Summary();
     return progress.AllOk() ? kExitOk : kExitSomeFailed;

@@ -4,6 +4,8 @@
 // batch. One text file per input under --out-dir (folders mirrored, written atomically), one
 // JSON line per input on stdout as it finishes, a summary on stderr. Exit 0 when every file is
 // ok, 4 when some are not, 1 on usage errors.
+// This module is the batch's policy: the inputs and their outputs, what a worker does with one
+// file, the report lines and the summary. The processes themselves are WorkerPool's.
 
 #include <optional>
 #include <string>
