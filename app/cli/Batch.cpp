@@ -1,6 +1,7 @@
 #include "Batch.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <QString>
 
@@ -237,72 +238,52 @@ TOutcome parseOutcome(const std::string& line) {
     return outcome;
 }
 
-// A JSON string; bytes that are not UTF-8 (file names may hold any) become U+FFFD.
-void appendJsonString(std::string& out, std::string_view text) {
-    out += '"';
-    const QString decoded = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    for (const char c : decoded.toStdString()) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (byte < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-                out += escaped;
-            } else {
-                out += c;
-            }
-        }
-    }
-    out += '"';
+// Text for a JSON string: bytes that are not UTF-8 (file names may hold any) become U+FFFD.
+std::string validUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toStdString();
 }
 
-void appendCount(std::string& out, long long value) {
-    out += value < 0 ? std::string("null") : std::to_string(value);
+nlohmann::ordered_json countOrNull(long long value) {
+    return value < 0 ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(value);
+}
+
+// The serializer writes backspace and form feed as \b and \f; the report has always spelled
+// them \u0008 and \u000c. Every backslash of serialized JSON begins a two-character escape.
+std::string spellControlsAsBefore(const std::string& json) {
+    std::string out;
+    out.reserve(json.size());
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        if (json[i] != '\\' || i + 1 == json.size()) {
+            out += json[i];
+            continue;
+        }
+        const char escaped = json[++i];
+        if (escaped == 'b')
+            out += "\\u0008";
+        else if (escaped == 'f')
+            out += "\\u000c";
+        else
+            (out += '\\') += escaped;
+    }
+    return out;
 }
 
 std::string reportLine(const TTask& task, const TOutcome& outcome, double seconds, bool skipped) {
-    std::string line = "{\"file\":";
-    appendJsonString(line, task.File);
-    line += ",\"status\":";
-    appendJsonString(line, outcome.Status);
-    line += ",\"pages\":";
-    appendCount(line, outcome.Pages);
-    line += ",\"chars\":";
-    appendCount(line, outcome.Chars);
-    char number[32];
-    std::snprintf(number, sizeof number, "%.3f", seconds);
-    line += ",\"seconds\":";
-    line += number;
-    line += ",\"output\":";
-    if (outcome.Status == "ok")
-        appendJsonString(line, task.Output.string());
-    else
-        line += "null";
-    line += ",\"error\":";
-    if (outcome.Error.empty())
-        line += "null";
-    else
-        appendJsonString(line, outcome.Error);
+    nlohmann::ordered_json line;
+    line["file"] = validUtf8(task.File);
+    line["status"] = validUtf8(outcome.Status);
+    line["pages"] = countOrNull(outcome.Pages);
+    line["chars"] = countOrNull(outcome.Chars);
+    line["seconds"] = std::round(seconds * 1000) / 1000; // milliseconds, written shortest
+    line["output"] = outcome.Status == "ok" ? nlohmann::ordered_json(validUtf8(task.Output.string()))
+                                            : nlohmann::ordered_json(nullptr);
+    line["error"] = outcome.Error.empty() ? nlohmann::ordered_json(nullptr)
+                                          : nlohmann::ordered_json(validUtf8(outcome.Error));
     if (skipped)
-        line += ",\"skipped\":true";
-    line += "}\n";
-    return line;
+        line["skipped"] = true;
+    return spellControlsAsBefore(
+               line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)) +
+           '\n';
 }
 
 // Output newer than input: done by an earlier run.
