@@ -63,6 +63,8 @@ void outOfMemory() {
     throw std::bad_alloc();
 }
 
+const char* signalName(int signal) { return signal == SIGINT ? "SIGINT" : "SIGTERM"; }
+
 // The output path of an input: the input's path (".." becoming "__", the root dropped) under
 // the output folder, with the extension of its name replaced by ".txt".
 fs::path mirroredOutput(const fs::path& outDir, const std::string& file) {
@@ -110,6 +112,9 @@ public:
         return std::fwrite(bytes.data(), 1, bytes.size(), FFile) == bytes.size();
     }
     bool Commit() override {
+        // Past this point a stop signal waits for the worker to report, so a complete output
+        // is never reported stopped.
+        HoldStopSignals();
         const bool written = std::fclose(FFile) == 0;
         FFile = nullptr;
         if (!written || std::rename(FTemporary.c_str(), FPath.c_str()) != 0) {
@@ -450,7 +455,11 @@ int RunBatch(const TBatchOptions& options) {
         const TTask& task = tasks[end.Job];
         TOutcome outcome = parseOutcome(end.Bytes);
         const int status = end.WaitStatus;
-        if (end.Killed != TWorkerKill::None && outcome.Status.empty()) {
+        if (end.Killed == TWorkerKill::Stop && outcome.Status.empty()) {
+            outcome = {};
+            outcome.Status = "stopped";
+            outcome.Error = std::string("the batch was stopped by ") + signalName(pool.StopSignal());
+        } else if (end.Killed != TWorkerKill::None && outcome.Status.empty()) {
             // not one that finished as it was killed
             outcome = {};
             outcome.Status = end.Killed == TWorkerKill::Timeout ? "timeout" : "memory";
@@ -478,8 +487,12 @@ int RunBatch(const TBatchOptions& options) {
     };
 
     std::signal(SIGPIPE, SIG_IGN);
-    while (next < tasks.size() || !pool.Empty()) {
-        while (next < tasks.size() && !pool.Full()) {
+    // A stop signal ends the workers (the pool forwards it); each started input still gets its
+    // line, those not started get none.
+    pool.CatchStopSignals();
+    const auto stopped = [&pool] { return pool.StopSignal() != 0; };
+    while ((next < tasks.size() && !stopped()) || !pool.Empty()) {
+        while (next < tasks.size() && !pool.Full() && !stopped()) {
             const std::size_t index = next++;
             if (options.SkipDone && alreadyDone(tasks[index])) {
                 TOutcome done;
@@ -507,6 +520,8 @@ int RunBatch(const TBatchOptions& options) {
             finish(end);
     }
     progress.Summary();
+    if (stopped())
+        return 128 + pool.StopSignal();
     return progress.AllOk() ? kExitOk : kExitSomeFailed;
 }
 

@@ -2,12 +2,17 @@
 // reported on its own JSON line while the rest finish.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/Processes.h"
@@ -38,6 +43,50 @@ RunResult run(const fs::path& dir, const std::vector<std::string>& args,
     std::vector<std::string> argv{kBinary, "batch"};
     argv.insert(argv.end(), args.begin(), args.end());
     return tolvane_test::RunProgram(std::move(argv), inPath, dir, dir);
+}
+
+// Starts the batch command in `dir` without waiting for it; stdout and stderr go to files there.
+pid_t start(const fs::path& dir, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{kBinary, "batch"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const pid_t child = fork();
+    if (child == 0) {
+        const int input = open("/dev/null", O_RDONLY);
+        const int out = open((dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open((dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (chdir(dir.c_str()) != 0 || input < 0 || out < 0 || err < 0)
+            _exit(127);
+        dup2(input, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        std::vector<char*> raw;
+        for (std::string& a : argv)
+            raw.push_back(a.data());
+        raw.push_back(nullptr);
+        execv(raw[0], raw.data());
+        _exit(127);
+    }
+    return child;
+}
+
+// The exit code of a started program, 128 + the signal when a signal ended it.
+int waitExit(pid_t child) {
+    int status = 0;
+    if (waitpid(child, &status, 0) != child)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Processes working in `dir`: the workers of a batch started there are forks of it.
+int processesIn(const fs::path& dir) {
+    int count = 0;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        std::error_code unreadable;
+        if (fs::read_symlink(entry.path() / "cwd", unreadable) == dir)
+            ++count;
+    }
+    return count;
 }
 
 // The report line of `file` ("" when there is none, or more than one).
@@ -136,6 +185,53 @@ TEST(Batch, SlowFileIsStoppedAtTheTimeLimitAndTheOthersFinish) {
     EXPECT_EQ(field(lineOf(r.Out, "a.pdf"), "status"), "\"ok\"");
     EXPECT_EQ(field(lineOf(r.Out, "b.pdf"), "status"), "\"ok\"");
     EXPECT_FALSE(anyPartFiles(dir.Path / "out"));
+}
+
+TEST(Batch, StopSignalGivesEveryStartedInputItsLineAndLeavesNoPartialOutput) {
+    struct {
+        int Signal;
+        int Exit;
+        const char* Name;
+    } const cases[] = {{SIGTERM, 143, "SIGTERM"}, {SIGINT, 130, "SIGINT"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir dir;
+        dir.Write("quick.pdf", tolvane_test::TextPdf({"quick"}));
+        const std::string slow = tolvane_test::FormFanPdf(6);
+        for (const char* name : {"slow1.pdf", "slow2.pdf", "slow3.pdf", "slow4.pdf"})
+            dir.Write(name, slow);
+        const pid_t batch =
+            start(dir.Path, {"quick.pdf", "slow1.pdf", "slow2.pdf", "slow3.pdf", "slow4.pdf",
+                             "--out-dir", "out", "-j", "2", "--max-memory", "0", "--timeout", "0"});
+        ASSERT_GT(batch, 0);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (ReadFile(dir.Path / "stdout").find('\n') == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        kill(batch, c.Signal);
+        EXPECT_EQ(waitExit(batch), c.Exit);
+
+        const std::string out = ReadFile(dir.Path / "stdout");
+        const std::string err = ReadFile(dir.Path / "stderr");
+        EXPECT_EQ(field(lineOf(out, "quick.pdf"), "status"), "\"ok\"") << out;
+        const std::string first = lineOf(out, "slow1.pdf");
+        EXPECT_EQ(field(first, "status"), "\"stopped\"") << out;
+        EXPECT_EQ(field(first, "pages"), "null");
+        EXPECT_EQ(field(first, "chars"), "null");
+        EXPECT_EQ(field(first, "output"), "null");
+        EXPECT_EQ(field(first, "error"), std::string("\"the batch was stopped by ") + c.Name + '"');
+        // slow2 may have started as quick ended; slow3 and slow4 never did.
+        const std::size_t lines = lineCount(out);
+        EXPECT_TRUE(lines == 2 || (lines == 3 && field(lineOf(out, "slow2.pdf"), "status") ==
+                                                     "\"stopped\"")) << out;
+        EXPECT_EQ(lineOf(out, "slow3.pdf"), "");
+        EXPECT_NE(err.find("batch: " + std::to_string(lines) + " files"), std::string::npos) << err;
+        EXPECT_NE(err.find(" stopped"), std::string::npos) << err;
+        EXPECT_TRUE(fs::exists(dir.Path / "out/quick.txt"));
+        EXPECT_FALSE(fs::exists(dir.Path / "out/slow1.txt"));
+        EXPECT_FALSE(anyPartFiles(dir.Path / "out"));
+        EXPECT_EQ(processesIn(dir.Path), 0);
+    }
 }
 
 TEST(Batch, PasswordOpensEncryptedFilesAndEveryOkRunExitsZero) {
