@@ -19,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <new>
@@ -47,11 +48,12 @@ struct TTask {
     fs::path Output;
 };
 
-// What a worker tells its parent: one line "status TAB pages TAB chars TAB error".
+// What a worker tells its parent: one line "status TAB pages TAB chars TAB no-text TAB error".
 struct TOutcome {
     std::string Status;
     long long Pages = -1; // -1: not known
     long long Chars = -1;
+    bool NoText = false; // ok, but no page gave any text (headers and footers aside)
     std::string Error;
 };
 
@@ -86,10 +88,11 @@ fs::path mirroredOutput(const fs::path& outDir, const std::string& file) {
 class TAtomicOutput final : public tolvane::TOutput {
 public:
     // Counts the characters written into `chars`, which outlives the output (the run frees its
-    // output before it returns).
-    TAtomicOutput(fs::path path, bool utf8, long long& chars)
+    // output before it returns), and shows each write (one page) to `watch`.
+    TAtomicOutput(fs::path path, bool utf8, long long& chars,
+                  std::function<void(std::string_view)> watch)
         : FPath(std::move(path)), FTemporary(TemporaryFor(FPath, getpid())), FUtf8(utf8),
-          FChars(chars) {}
+          FChars(chars), FWatch(std::move(watch)) {}
     ~TAtomicOutput() override {
         if (FFile) {
             std::fclose(FFile);
@@ -109,6 +112,7 @@ public:
         for (const char c : bytes) // characters, not bytes: UTF-8 continuation bytes don't count
             if (!FUtf8 || (static_cast<unsigned char>(c) & 0xC0) != 0x80)
                 ++FChars;
+        FWatch(bytes);
         return std::fwrite(bytes.data(), 1, bytes.size(), FFile) == bytes.size();
     }
     bool Commit() override {
@@ -131,7 +135,23 @@ private:
     bool FUtf8;
     std::FILE* FFile = nullptr;
     long long& FChars;
+    std::function<void(std::string_view)> FWatch;
 };
+
+// Whether a page's piece of the text file holds text of its own: the piece is the page's
+// header line, its text and its footer line, each ended by CR LF. A piece that does not have
+// the expected header or footer (the date changed during the run) counts as text.
+bool pieceHasText(std::string_view piece, std::string_view header, std::string_view footer) {
+    const std::string prefix = header.empty() ? std::string() : std::string(header) + "\r\n";
+    const std::string suffix =
+        (footer.empty() ? std::string() : "\r\n" + std::string(footer)) + "\r\n";
+    if (piece.size() < prefix.size() + suffix.size() || !piece.starts_with(prefix) ||
+        !piece.ends_with(suffix))
+        return true;
+    const std::string_view text =
+        piece.substr(prefix.size(), piece.size() - prefix.size() - suffix.size());
+    return text.find_first_not_of(" \t\r\n\f") != std::string_view::npos;
+}
 
 // The extraction of one file, in the worker process.
 TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
@@ -150,7 +170,26 @@ TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
     tolvane::TExtractionHooks hooks;
     hooks.AddLog = [&lastLog](const QString& message) { lastLog = message; };
     hooks.ShowError = [&lastError](const QString& message) { lastError = message; };
-    hooks.ShowProgress = [&pages](int) { ++pages; };
+    // Once a page shows text the rest are not looked at.
+    const tolvane::TExtraction* run = nullptr;
+    const QString date = tolvane::ShortDateToday();
+    bool anyText = false;
+    std::string piece;
+    const auto expanded = [&](const QString& pattern, int page) {
+        if (pattern.isEmpty())
+            return std::string();
+        return tolvane::EncodeText(tolvane::ExpandPlaceholders(pattern, page,
+                                                               run->OpenedPageCount(),
+                                                               run->CurrentFile(), date),
+                                   utf8 ? korvel::TTextEncoding::Utf8
+                                        : korvel::TTextEncoding::Cp1252);
+    };
+    hooks.ShowProgress = [&](int page) { // just after the page's piece was written
+        ++pages;
+        if (!anyText)
+            anyText = pieceHasText(piece, expanded(settings.Header(), page),
+                                   expanded(settings.Footer(), page));
+    };
     hooks.AskYesNo = [](const QString&) { return false; };
     hooks.AskSaveFile = [&task](const QString&) {
         return std::optional<QString>(QString::fromStdString(task.Output.string()));
@@ -163,10 +202,15 @@ TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
     };
     hooks.MakeOutput = [&](const QString&) -> std::unique_ptr<tolvane::TOutput> {
         chars = 0;
-        return std::make_unique<TAtomicOutput>(task.Output, utf8, chars);
+        return std::make_unique<TAtomicOutput>(task.Output, utf8, chars,
+                                               [&](std::string_view bytes) {
+                                                   if (!anyText)
+                                                       piece = bytes;
+                                               });
     };
 
     tolvane::TExtraction extraction(settings, std::move(hooks));
+    run = &extraction;
     extraction.SetTextEncoding(utf8 ? korvel::TTextEncoding::Utf8 : korvel::TTextEncoding::Cp1252);
     const auto failed = [&](const char* status, const QString& error) {
         outcome.Status = gOutOfMemory.load() ? "memory" : status;
@@ -192,6 +236,7 @@ TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
         outcome.Status = "ok";
         outcome.Pages = pages;
         outcome.Chars = chars;
+        outcome.NoText = !anyText;
         return outcome;
     case tolvane::TRunResult::PasswordRejected:
         return failed("needs-password", lastLog);
@@ -221,21 +266,23 @@ std::string runTask(const TBatchOptions& options, const TTask& task) {
         outcome.Error = e.what();
     }
     return outcome.Status + '\t' + std::to_string(outcome.Pages) + '\t' +
-           std::to_string(outcome.Chars) + '\t' + oneLine(outcome.Error) + '\n';
+           std::to_string(outcome.Chars) + '\t' + (outcome.NoText ? '1' : '0') + '\t' +
+           oneLine(outcome.Error) + '\n';
 }
 
 TOutcome parseOutcome(const std::string& line) {
     TOutcome outcome;
     std::vector<std::string> fields;
     std::size_t start = 0;
-    for (std::size_t tab; fields.size() < 3 && (tab = line.find('\t', start)) != std::string::npos;
+    for (std::size_t tab; fields.size() < 4 && (tab = line.find('\t', start)) != std::string::npos;
          start = tab + 1)
         fields.push_back(line.substr(start, tab - start));
-    if (fields.size() < 3)
+    if (fields.size() < 4)
         return outcome;
     outcome.Status = fields[0];
     outcome.Pages = std::atoll(fields[1].c_str());
     outcome.Chars = std::atoll(fields[2].c_str());
+    outcome.NoText = fields[3] == "1";
     std::string error = line.substr(start);
     if (!error.empty() && error.back() == '\n')
         error.pop_back();
@@ -284,6 +331,8 @@ std::string reportLine(const TTask& task, const TOutcome& outcome, double second
                                             : nlohmann::ordered_json(nullptr);
     line["error"] = outcome.Error.empty() ? nlohmann::ordered_json(nullptr)
                                           : nlohmann::ordered_json(validUtf8(outcome.Error));
+    if (outcome.NoText)
+        line["warning"] = "no text";
     if (skipped)
         line["skipped"] = true;
     return spellControlsAsBefore(
@@ -309,6 +358,8 @@ public:
     void Done(const TOutcome& outcome) {
         ++FDone;
         ++FByStatus[outcome.Status];
+        if (outcome.NoText)
+            ++FNoText;
         if (outcome.Pages > 0)
             FPages += outcome.Pages;
         if (FTerminal) {
@@ -322,8 +373,11 @@ public:
             std::fputc('\n', stderr);
         const double seconds = Elapsed();
         std::string statuses;
-        for (const auto& [status, count] : FByStatus)
+        for (const auto& [status, count] : FByStatus) {
             statuses += (statuses.empty() ? "" : ", ") + std::to_string(count) + ' ' + status;
+            if (status == "ok" && FNoText > 0)
+                statuses += " (" + std::to_string(FNoText) + " with no text)";
+        }
         std::fprintf(stderr,
                      "batch: %zu files, %lld pages in %.2f s (%.1f files/s, %.1f pages/s)%s%s\n",
                      FDone, FPages, seconds, FDone / seconds, FPages / seconds,
@@ -342,6 +396,7 @@ private:
     TClock::time_point FStart = TClock::now();
     std::size_t FDone = 0;
     long long FPages = 0;
+    std::size_t FNoText = 0;
     std::map<std::string, std::size_t> FByStatus;
 };
 

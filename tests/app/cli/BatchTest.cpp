@@ -234,6 +234,39 @@ TEST(Batch, StopSignalGivesEveryStartedInputItsLineAndLeavesNoPartialOutput) {
     }
 }
 
+TEST(Batch, FileWhosePagesGiveNoTextIsOkWithAWarningAndCountedInTheSummary) {
+    struct {
+        const char* Name;
+        std::vector<std::string> Pages;
+        bool NoText;
+    } const cases[] = {
+        {"empty.pdf", {""}, true},
+        {"blank.pdf", {"", " "}, true},     // a space alone is no text
+        {"late.pdf", {"", "", "x"}, false}, // text on the last page only
+        {"text.pdf", {"text"}, false},
+    };
+    TempDir dir;
+    std::vector<std::string> args;
+    for (const auto& c : cases) {
+        dir.Write(c.Name, tolvane_test::TextPdf(c.Pages));
+        args.push_back(c.Name);
+    }
+    // The header and footer lines are not the pages' text, placeholders expanded or not.
+    for (const char* option : {"--out-dir", "out", "--header", "&n, page &p of &a"})
+        args.push_back(option);
+    const RunResult r = run(dir.Path, args);
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string line = lineOf(r.Out, c.Name);
+        EXPECT_EQ(field(line, "status"), "\"ok\"") << line;
+        EXPECT_EQ(field(line, "warning"), c.NoText ? "\"no text\"" : "<missing>") << line;
+        const fs::path output = dir.Path / "out" / fs::path(c.Name).replace_extension(".txt");
+        EXPECT_EQ(field(line, "chars"), std::to_string(ReadFile(output).size()));
+    }
+    EXPECT_NE(r.Err.find(": 4 ok (2 with no text)\n"), std::string::npos) << r.Err;
+}
+
 TEST(Batch, PasswordOpensEncryptedFilesAndEveryOkRunExitsZero) {
     TempDir dir;
     dir.Write("locked.pdf", tolvane_test::EncryptedTextPdf({"secret text"}, "pw"));
