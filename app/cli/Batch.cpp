@@ -27,6 +27,7 @@
 #include <string_view>
 
 #include "Extraction.h"
+#include "OutputFile.h"
 #include "Settings.h"
 #include "WorkerPool.h"
 #include "facade/uKorvel.h"
@@ -84,7 +85,9 @@ fs::path mirroredOutput(const fs::path& outDir, const std::string& file) {
 }
 
 // The text written to a temporary file beside the destination that replaces it only on
-// Commit; a worker killed half way leaves the temporary file, which the parent removes.
+// Commit; a worker killed half way leaves the temporary file, which the parent removes. A
+// destination that exists and is neither a regular file nor a folder (a FIFO, a device) is
+// written in place: a rename would put a file where it was.
 class TAtomicOutput final : public tolvane::TOutput {
 public:
     // Counts the characters written into `chars`, which outlives the output (the run frees its
@@ -96,7 +99,8 @@ public:
     ~TAtomicOutput() override {
         if (FFile) {
             std::fclose(FFile);
-            std::remove(FTemporary.c_str());
+            if (!FInPlace)
+                std::remove(FTemporary.c_str());
         }
     }
     static fs::path TemporaryFor(const fs::path& path, pid_t worker) {
@@ -105,7 +109,10 @@ public:
     bool Open() override {
         std::error_code error;
         fs::create_directories(FPath.parent_path(), error);
-        FFile = std::fopen(FTemporary.c_str(), "wb");
+        struct stat existing {};
+        FInPlace = stat(FPath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) &&
+                   !S_ISDIR(existing.st_mode);
+        FFile = std::fopen((FInPlace ? FPath : FTemporary).c_str(), "wb");
         return FFile != nullptr;
     }
     bool Write(std::string_view bytes) override {
@@ -121,6 +128,8 @@ public:
         HoldStopSignals();
         const bool written = std::fclose(FFile) == 0;
         FFile = nullptr;
+        if (FInPlace)
+            return written;
         if (!written || std::rename(FTemporary.c_str(), FPath.c_str()) != 0) {
             std::remove(FTemporary.c_str());
             return false;
@@ -133,6 +142,7 @@ private:
     fs::path FPath;
     fs::path FTemporary;
     bool FUtf8;
+    bool FInPlace = false;
     std::FILE* FFile = nullptr;
     long long& FChars;
     std::function<void(std::string_view)> FWatch;
@@ -549,6 +559,13 @@ int RunBatch(const TBatchOptions& options) {
     while ((next < tasks.size() && !stopped()) || !pool.Empty()) {
         while (next < tasks.size() && !pool.Full() && !stopped()) {
             const std::size_t index = next++;
+            if (tolvane::IsSameFile(tasks[index].File, tasks[index].Output.string())) {
+                TOutcome refused; // doc.txt with --out-dir . would be written over itself
+                refused.Status = "refused";
+                refused.Error = "the output would replace the input";
+                report(tasks[index], refused, 0, false);
+                continue;
+            }
             if (options.SkipDone && alreadyDone(tasks[index])) {
                 TOutcome done;
                 done.Status = "ok";

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -265,6 +266,70 @@ TEST(Batch, FileWhosePagesGiveNoTextIsOkWithAWarningAndCountedInTheSummary) {
         EXPECT_EQ(field(line, "chars"), std::to_string(ReadFile(output).size()));
     }
     EXPECT_NE(r.Err.find(": 4 ok (2 with no text)\n"), std::string::npos) << r.Err;
+}
+
+TEST(Batch, OutputThatWouldReplaceItsInputIsRefusedAndTheInputKept) {
+    struct {
+        const char* Name;
+        const char* Input;
+        const char* OutDir;
+        void (*Prepare)(const fs::path& dir); // makes the output path lead to the input
+    } const cases[] = {
+        {"same path", "doc.txt", ".", [](const fs::path&) {}},
+        {"symbolic link", "in/doc.pdf", "out",
+         [](const fs::path& dir) {
+             fs::create_directories(dir / "out/in");
+             fs::create_symlink("../../in/doc.pdf", dir / "out/in/doc.txt");
+         }},
+        {"hard link", "in/doc.pdf", "out",
+         [](const fs::path& dir) {
+             fs::create_directories(dir / "out/in");
+             fs::create_hard_link(dir / "in/doc.pdf", dir / "out/in/doc.txt");
+         }},
+        {"linked folder", "in/doc.txt", "out",
+         [](const fs::path& dir) { fs::create_directory_symlink(".", dir / "out"); }},
+    };
+    const std::string pdf = tolvane_test::TextPdf({"kept"});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir dir;
+        dir.Write(c.Input, pdf);
+        dir.Write("other.pdf", pdf);
+        c.Prepare(dir.Path);
+        const RunResult r = run(dir.Path, {c.Input, "other.pdf", "--out-dir", c.OutDir});
+        EXPECT_EQ(r.ExitCode, 4) << r.Err;
+        const std::string line = lineOf(r.Out, c.Input);
+        EXPECT_EQ(field(line, "status"), "\"refused\"") << r.Out;
+        EXPECT_EQ(field(line, "error"), "\"the output would replace the input\"");
+        EXPECT_EQ(field(line, "pages"), "null");
+        EXPECT_EQ(field(line, "output"), "null");
+        EXPECT_EQ(ReadFile(dir.Path / c.Input), pdf);
+        EXPECT_EQ(field(lineOf(r.Out, "other.pdf"), "status"), "\"ok\"");
+        EXPECT_NE(r.Err.find(": 1 ok, 1 refused\n"), std::string::npos) << r.Err;
+    }
+}
+
+TEST(Batch, OutputThatIsAFifoOrADeviceIsWrittenInPlaceAndStaysWhatItWas) {
+    TempDir dir;
+    dir.Write("fifo.pdf", tolvane_test::TextPdf({"through the pipe"}));
+    dir.Write("null.pdf", tolvane_test::TextPdf({"into nothing"}));
+    fs::create_directories(dir.Path / "out");
+    const fs::path fifo = dir.Path / "out/fifo.txt";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_symlink("/dev/null", dir.Path / "out/null.txt");
+    std::string received;
+    std::thread reader([&] { received = ReadFile(fifo); });
+    const RunResult r = run(dir.Path, {"fifo.pdf", "null.pdf", "--out-dir", "out", "--footer", ""});
+    // Ends the reader's wait should nothing have opened the FIFO.
+    const int unblock = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (unblock >= 0)
+        close(unblock);
+    reader.join();
+    EXPECT_EQ(r.ExitCode, 0) << r.Err << r.Out;
+    EXPECT_EQ(received, "through the pipe\r\n");
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_TRUE(fs::is_symlink(dir.Path / "out/null.txt"));
+    EXPECT_FALSE(anyPartFiles(dir.Path / "out"));
 }
 
 TEST(Batch, PasswordOpensEncryptedFilesAndEveryOkRunExitsZero) {
