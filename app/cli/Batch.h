@@ -3,7 +3,7 @@
 // with a time and a memory limit, so a hostile file costs one line of the report and never the
 // batch. One text file per input under --out-dir (folders mirrored, written atomically), one
 // JSON line per input on stdout as it finishes, a summary on stderr. Exit 0 when every file is
-// ok, 4 when some are not, 1 on usage errors.
+// ok, 4 when some are not, 1 on usage errors, 130 or 143 when SIGINT or SIGTERM stopped it.
 // This module is the batch's policy: the inputs and their outputs, what a worker does with one
 // file, the report lines and the summary. The processes themselves are WorkerPool's.
 
