@@ -66,7 +66,9 @@ void outOfMemory() {
     throw std::bad_alloc();
 }
 
-const char* signalName(int signal) { return signal == SIGINT ? "SIGINT" : "SIGTERM"; }
+const char* signalName(int signal) {
+    return signal == SIGINT ? "SIGINT" : "SIGTERM";
+}
 
 // The output path of an input: the input's path (".." becoming "__", the root dropped) under
 // the output folder, with the extension of its name replaced by ".txt".
@@ -180,7 +182,7 @@ TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
     tolvane::TExtractionHooks hooks;
     hooks.AddLog = [&lastLog](const QString& message) { lastLog = message; };
     hooks.ShowError = [&lastError](const QString& message) { lastError = message; };
-    // Once a page shows text the rest are not looked at.
+    // Whether any page gave text of its own; once one has, the rest are not looked at.
     const tolvane::TExtraction* run = nullptr;
     const QString date = tolvane::ShortDateToday();
     bool anyText = false;
@@ -188,11 +190,10 @@ TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
     const auto expanded = [&](const QString& pattern, int page) {
         if (pattern.isEmpty())
             return std::string();
-        return tolvane::EncodeText(tolvane::ExpandPlaceholders(pattern, page,
-                                                               run->OpenedPageCount(),
-                                                               run->CurrentFile(), date),
-                                   utf8 ? korvel::TTextEncoding::Utf8
-                                        : korvel::TTextEncoding::Cp1252);
+        return tolvane::EncodeText(
+            tolvane::ExpandPlaceholders(pattern, page, run->OpenedPageCount(), run->CurrentFile(),
+                                        date),
+            utf8 ? korvel::TTextEncoding::Utf8 : korvel::TTextEncoding::Cp1252);
     };
     hooks.ShowProgress = [&](int page) { // just after the page's piece was written
         ++pages;
@@ -337,8 +338,9 @@ std::string reportLine(const TTask& task, const TOutcome& outcome, double second
     line["pages"] = countOrNull(outcome.Pages);
     line["chars"] = countOrNull(outcome.Chars);
     line["seconds"] = std::round(seconds * 1000) / 1000; // milliseconds, written shortest
-    line["output"] = outcome.Status == "ok" ? nlohmann::ordered_json(validUtf8(task.Output.string()))
-                                            : nlohmann::ordered_json(nullptr);
+    line["output"] = outcome.Status == "ok"
+                         ? nlohmann::ordered_json(validUtf8(task.Output.string()))
+                         : nlohmann::ordered_json(nullptr);
     line["error"] = outcome.Error.empty() ? nlohmann::ordered_json(nullptr)
                                           : nlohmann::ordered_json(validUtf8(outcome.Error));
     if (outcome.NoText)
@@ -523,7 +525,8 @@ int RunBatch(const TBatchOptions& options) {
         if (end.Killed == TWorkerKill::Stop && outcome.Status.empty()) {
             outcome = {};
             outcome.Status = "stopped";
-            outcome.Error = std::string("the batch was stopped by ") + signalName(pool.StopSignal());
+            outcome.Error =
+                std::string("the batch was stopped by ") + signalName(pool.StopSignal());
         } else if (end.Killed != TWorkerKill::None && outcome.Status.empty()) {
             // not one that finished as it was killed
             outcome = {};

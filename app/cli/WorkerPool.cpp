@@ -162,7 +162,9 @@ void TWorkerPool::CatchStopSignals() {
     }
 }
 
-int TWorkerPool::StopSignal() const { return FCatching ? static_cast<int>(gStopSignal) : 0; }
+int TWorkerPool::StopSignal() const {
+    return FCatching ? static_cast<int>(gStopSignal) : 0;
+}
 
 TWorkerStart TWorkerPool::Start(std::size_t job, const TJob& run) {
     int ends[2];

@@ -223,8 +223,9 @@ TEST(Batch, StopSignalGivesEveryStartedInputItsLineAndLeavesNoPartialOutput) {
         EXPECT_EQ(field(first, "error"), std::string("\"the batch was stopped by ") + c.Name + '"');
         // slow2 may have started as quick ended; slow3 and slow4 never did.
         const std::size_t lines = lineCount(out);
-        EXPECT_TRUE(lines == 2 || (lines == 3 && field(lineOf(out, "slow2.pdf"), "status") ==
-                                                     "\"stopped\"")) << out;
+        EXPECT_TRUE(lines == 2 ||
+                    (lines == 3 && field(lineOf(out, "slow2.pdf"), "status") == "\"stopped\""))
+            << out;
         EXPECT_EQ(lineOf(out, "slow3.pdf"), "");
         EXPECT_NE(err.find("batch: " + std::to_string(lines) + " files"), std::string::npos) << err;
         EXPECT_NE(err.find(" stopped"), std::string::npos) << err;
