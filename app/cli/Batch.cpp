@@ -1,13 +1,11 @@
 #include "Batch.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <QString>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <new>
@@ -28,7 +27,11 @@
 #include <string_view>
 
 #include "Extraction.h"
+#include "Names.h"
+#include "Options.h"
+#include "OutputFile.h"
 #include "Settings.h"
+#include "WorkerPool.h"
 #include "facade/uKorvel.h"
 #include "platform/uInstalledFonts.h"
 
@@ -42,29 +45,18 @@ using TClock = std::chrono::steady_clock;
 constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;
 constexpr int kExitSomeFailed = 4;
-// How often the parent looks at the resident memory of its workers: the memory limit's only
-// enforcement in sanitizer builds, a second line behind the address-space limit elsewhere.
-constexpr int kWatchMilliseconds = 50;
-
-#if defined(__SANITIZE_ADDRESS__)
-// AddressSanitizer reserves terabytes of address space for its shadow: an address-space limit
-// would stop every worker at its first allocation.
-constexpr bool kLimitAddressSpace = false;
-#else
-constexpr bool kLimitAddressSpace = true;
-#endif
-
 // One input and where its text goes.
 struct TTask {
     std::string File;
     fs::path Output;
 };
 
-// What a worker tells its parent: one line "status TAB pages TAB chars TAB error".
+// What a worker tells its parent: one line "status TAB pages TAB chars TAB no-text TAB error".
 struct TOutcome {
     std::string Status;
     long long Pages = -1; // -1: not known
     long long Chars = -1;
+    bool NoText = false; // ok, but no page gave any text (headers and footers aside)
     std::string Error;
 };
 
@@ -74,6 +66,10 @@ void outOfMemory() {
     gOutOfMemory.store(true);
     std::set_new_handler(nullptr);
     throw std::bad_alloc();
+}
+
+const char* signalName(int signal) {
+    return signal == SIGINT ? "SIGINT" : "SIGTERM";
 }
 
 // The output path of an input: the input's path (".." becoming "__", the root dropped) under
@@ -93,18 +89,22 @@ fs::path mirroredOutput(const fs::path& outDir, const std::string& file) {
 }
 
 // The text written to a temporary file beside the destination that replaces it only on
-// Commit; a worker killed half way leaves the temporary file, which the parent removes.
+// Commit; a worker killed half way leaves the temporary file, which the parent removes. A
+// destination that exists and is neither a regular file nor a folder (a FIFO, a device) is
+// written in place: a rename would put a file where it was.
 class TAtomicOutput final : public tolvane::TOutput {
 public:
     // Counts the characters written into `chars`, which outlives the output (the run frees its
-    // output before it returns).
-    TAtomicOutput(fs::path path, bool utf8, long long& chars)
+    // output before it returns), and shows each write (one page) to `watch`.
+    TAtomicOutput(fs::path path, bool utf8, long long& chars,
+                  std::function<void(std::string_view)> watch)
         : FPath(std::move(path)), FTemporary(TemporaryFor(FPath, getpid())), FUtf8(utf8),
-          FChars(chars) {}
+          FChars(chars), FWatch(std::move(watch)) {}
     ~TAtomicOutput() override {
         if (FFile) {
             std::fclose(FFile);
-            std::remove(FTemporary.c_str());
+            if (!FInPlace)
+                std::remove(FTemporary.c_str());
         }
     }
     static fs::path TemporaryFor(const fs::path& path, pid_t worker) {
@@ -113,18 +113,27 @@ public:
     bool Open() override {
         std::error_code error;
         fs::create_directories(FPath.parent_path(), error);
-        FFile = std::fopen(FTemporary.c_str(), "wb");
+        struct stat existing {};
+        FInPlace = stat(FPath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) &&
+                   !S_ISDIR(existing.st_mode);
+        FFile = std::fopen((FInPlace ? FPath : FTemporary).c_str(), "wb");
         return FFile != nullptr;
     }
     bool Write(std::string_view bytes) override {
         for (const char c : bytes) // characters, not bytes: UTF-8 continuation bytes don't count
             if (!FUtf8 || (static_cast<unsigned char>(c) & 0xC0) != 0x80)
                 ++FChars;
+        FWatch(bytes);
         return std::fwrite(bytes.data(), 1, bytes.size(), FFile) == bytes.size();
     }
     bool Commit() override {
+        // Past this point a stop signal waits for the worker to report, so a complete output
+        // is never reported stopped.
+        HoldStopSignals();
         const bool written = std::fclose(FFile) == 0;
         FFile = nullptr;
+        if (FInPlace)
+            return written;
         if (!written || std::rename(FTemporary.c_str(), FPath.c_str()) != 0) {
             std::remove(FTemporary.c_str());
             return false;
@@ -137,17 +146,34 @@ private:
     fs::path FPath;
     fs::path FTemporary;
     bool FUtf8;
+    bool FInPlace = false;
     std::FILE* FFile = nullptr;
     long long& FChars;
+    std::function<void(std::string_view)> FWatch;
 };
+
+// Whether a page's piece of the text file holds text of its own: the piece is the page's
+// header line, its text and its footer line, each ended by CR LF. A piece that does not have
+// the expected header or footer (the date changed during the run) counts as text.
+bool pieceHasText(std::string_view piece, std::string_view header, std::string_view footer) {
+    const std::string prefix = header.empty() ? std::string() : std::string(header) + "\r\n";
+    const std::string suffix =
+        (footer.empty() ? std::string() : "\r\n" + std::string(footer)) + "\r\n";
+    if (piece.size() < prefix.size() + suffix.size() || !piece.starts_with(prefix) ||
+        !piece.ends_with(suffix))
+        return true;
+    const std::string_view text =
+        piece.substr(prefix.size(), piece.size() - prefix.size() - suffix.size());
+    return text.find_first_not_of(" \t\r\n\f") != std::string_view::npos;
+}
 
 // The extraction of one file, in the worker process.
 TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
     tolvane::TSettings settings;
-    settings.SetTextType(options.Layout == "order" ? 0 : options.Layout == "position" ? 2 : 1);
+    settings.SetTextType(static_cast<std::uint8_t>(*tolvane::LayoutFromName(options.Layout)));
     settings.SetHeader(QString::fromStdString(options.Header));
     settings.SetFooter(QString::fromStdString(options.Footer));
-    const bool utf8 = options.Encoding == "utf-8";
+    const bool utf8 = tolvane::EncodingFromName(options.Encoding) == korvel::TTextEncoding::Utf8;
 
     TOutcome outcome;
     QString lastError;
@@ -158,7 +184,25 @@ TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
     tolvane::TExtractionHooks hooks;
     hooks.AddLog = [&lastLog](const QString& message) { lastLog = message; };
     hooks.ShowError = [&lastError](const QString& message) { lastError = message; };
-    hooks.ShowProgress = [&pages](int) { ++pages; };
+    // Whether any page gave text of its own; once one has, the rest are not looked at.
+    const tolvane::TExtraction* run = nullptr;
+    const QString date = tolvane::ShortDateToday();
+    bool anyText = false;
+    std::string piece;
+    const auto expanded = [&](const QString& pattern, int page) {
+        if (pattern.isEmpty())
+            return std::string();
+        return tolvane::EncodeText(
+            tolvane::ExpandPlaceholders(pattern, page, run->OpenedPageCount(), run->CurrentFile(),
+                                        date),
+            utf8 ? korvel::TTextEncoding::Utf8 : korvel::TTextEncoding::Cp1252);
+    };
+    hooks.ShowProgress = [&](int page) { // just after the page's piece was written
+        ++pages;
+        if (!anyText)
+            anyText = pieceHasText(piece, expanded(settings.Header(), page),
+                                   expanded(settings.Footer(), page));
+    };
     hooks.AskYesNo = [](const QString&) { return false; };
     hooks.AskSaveFile = [&task](const QString&) {
         return std::optional<QString>(QString::fromStdString(task.Output.string()));
@@ -171,10 +215,15 @@ TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
     };
     hooks.MakeOutput = [&](const QString&) -> std::unique_ptr<tolvane::TOutput> {
         chars = 0;
-        return std::make_unique<TAtomicOutput>(task.Output, utf8, chars);
+        return std::make_unique<TAtomicOutput>(task.Output, utf8, chars,
+                                               [&](std::string_view bytes) {
+                                                   if (!anyText)
+                                                       piece = bytes;
+                                               });
     };
 
     tolvane::TExtraction extraction(settings, std::move(hooks));
+    run = &extraction;
     extraction.SetTextEncoding(utf8 ? korvel::TTextEncoding::Utf8 : korvel::TTextEncoding::Cp1252);
     const auto failed = [&](const char* status, const QString& error) {
         outcome.Status = gOutOfMemory.load() ? "memory" : status;
@@ -200,6 +249,7 @@ TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
         outcome.Status = "ok";
         outcome.Pages = pages;
         outcome.Chars = chars;
+        outcome.NoText = !anyText;
         return outcome;
     case tolvane::TRunResult::PasswordRejected:
         return failed("needs-password", lastLog);
@@ -214,29 +264,10 @@ std::string oneLine(std::string text) {
     return text;
 }
 
-// The worker: limits itself, extracts, reports on `report` and leaves without running the
-// parent's exit handlers.
-[[noreturn]] void runWorker(const TBatchOptions& options, const TTask& task, int report) {
-    const int devNull = open("/dev/null", O_RDWR);
-    if (devNull >= 0) {
-        dup2(devNull, 0);
-        dup2(devNull, 1); // stdout carries the parent's report only
-        close(devNull);
-    }
-    const rlimit noCore{0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
-    if (options.Timeout > 0) { // a backstop behind the parent's wall-clock deadline
-        const auto seconds = static_cast<rlim_t>(std::ceil(options.Timeout)) + 1;
-        const rlimit cpu{seconds, seconds + 1};
-        setrlimit(RLIMIT_CPU, &cpu);
-    }
-    if (kLimitAddressSpace && options.MaxMemory > 0) {
-        const auto bytes = static_cast<rlim_t>(options.MaxMemory) << 20;
-        const rlimit memory{bytes, bytes};
-        setrlimit(RLIMIT_AS, &memory);
-    }
+// The job of a worker: extracts and gives its outcome as one line "status TAB pages TAB chars
+// TAB error".
+std::string runTask(const TBatchOptions& options, const TTask& task) {
     std::set_new_handler(outOfMemory);
-
     TOutcome outcome;
     try {
         outcome = extractOne(options, task);
@@ -247,29 +278,24 @@ std::string oneLine(std::string text) {
         outcome.Status = "unreadable";
         outcome.Error = e.what();
     }
-    const std::string line = outcome.Status + '\t' + std::to_string(outcome.Pages) + '\t' +
-                             std::to_string(outcome.Chars) + '\t' + oneLine(outcome.Error) + '\n';
-    for (std::size_t done = 0; done < line.size();) {
-        const ssize_t n = write(report, line.data() + done, line.size() - done);
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    _exit(0);
+    return outcome.Status + '\t' + std::to_string(outcome.Pages) + '\t' +
+           std::to_string(outcome.Chars) + '\t' + (outcome.NoText ? '1' : '0') + '\t' +
+           oneLine(outcome.Error) + '\n';
 }
 
 TOutcome parseOutcome(const std::string& line) {
     TOutcome outcome;
     std::vector<std::string> fields;
     std::size_t start = 0;
-    for (std::size_t tab; fields.size() < 3 && (tab = line.find('\t', start)) != std::string::npos;
+    for (std::size_t tab; fields.size() < 4 && (tab = line.find('\t', start)) != std::string::npos;
          start = tab + 1)
         fields.push_back(line.substr(start, tab - start));
-    if (fields.size() < 3)
+    if (fields.size() < 4)
         return outcome;
     outcome.Status = fields[0];
     outcome.Pages = std::atoll(fields[1].c_str());
     outcome.Chars = std::atoll(fields[2].c_str());
+    outcome.NoText = fields[3] == "1";
     std::string error = line.substr(start);
     if (!error.empty() && error.back() == '\n')
         error.pop_back();
@@ -277,72 +303,55 @@ TOutcome parseOutcome(const std::string& line) {
     return outcome;
 }
 
-// A JSON string; bytes that are not UTF-8 (file names may hold any) become U+FFFD.
-void appendJsonString(std::string& out, std::string_view text) {
-    out += '"';
-    const QString decoded = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    for (const char c : decoded.toStdString()) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (byte < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-                out += escaped;
-            } else {
-                out += c;
-            }
-        }
-    }
-    out += '"';
+// Text for a JSON string: bytes that are not UTF-8 (file names may hold any) become U+FFFD.
+std::string validUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toStdString();
 }
 
-void appendCount(std::string& out, long long value) {
-    out += value < 0 ? std::string("null") : std::to_string(value);
+nlohmann::ordered_json countOrNull(long long value) {
+    return value < 0 ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(value);
+}
+
+// The serializer writes backspace and form feed as \b and \f; the report has always spelled
+// them \u0008 and \u000c. Every backslash of serialized JSON begins a two-character escape.
+std::string spellControlsAsBefore(const std::string& json) {
+    std::string out;
+    out.reserve(json.size());
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        if (json[i] != '\\' || i + 1 == json.size()) {
+            out += json[i];
+            continue;
+        }
+        const char escaped = json[++i];
+        if (escaped == 'b')
+            out += "\\u0008";
+        else if (escaped == 'f')
+            out += "\\u000c";
+        else
+            (out += '\\') += escaped;
+    }
+    return out;
 }
 
 std::string reportLine(const TTask& task, const TOutcome& outcome, double seconds, bool skipped) {
-    std::string line = "{\"file\":";
-    appendJsonString(line, task.File);
-    line += ",\"status\":";
-    appendJsonString(line, outcome.Status);
-    line += ",\"pages\":";
-    appendCount(line, outcome.Pages);
-    line += ",\"chars\":";
-    appendCount(line, outcome.Chars);
-    char number[32];
-    std::snprintf(number, sizeof number, "%.3f", seconds);
-    line += ",\"seconds\":";
-    line += number;
-    line += ",\"output\":";
-    if (outcome.Status == "ok")
-        appendJsonString(line, task.Output.string());
-    else
-        line += "null";
-    line += ",\"error\":";
-    if (outcome.Error.empty())
-        line += "null";
-    else
-        appendJsonString(line, outcome.Error);
+    nlohmann::ordered_json line;
+    line["file"] = validUtf8(task.File);
+    line["status"] = validUtf8(outcome.Status);
+    line["pages"] = countOrNull(outcome.Pages);
+    line["chars"] = countOrNull(outcome.Chars);
+    line["seconds"] = std::round(seconds * 1000) / 1000; // milliseconds, written shortest
+    line["output"] = outcome.Status == "ok"
+                         ? nlohmann::ordered_json(validUtf8(task.Output.string()))
+                         : nlohmann::ordered_json(nullptr);
+    line["error"] = outcome.Error.empty() ? nlohmann::ordered_json(nullptr)
+                                          : nlohmann::ordered_json(validUtf8(outcome.Error));
+    if (outcome.NoText)
+        line["warning"] = "no text";
     if (skipped)
-        line += ",\"skipped\":true";
-    line += "}\n";
-    return line;
+        line["skipped"] = true;
+    return spellControlsAsBefore(
+               line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)) +
+           '\n';
 }
 
 // Output newer than input: done by an earlier run.
@@ -356,23 +365,6 @@ bool alreadyDone(const TTask& task) {
             output.st_mtim.tv_nsec > input.st_mtim.tv_nsec);
 }
 
-long long residentBytes(pid_t pid) {
-    std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
-    long long size = 0;
-    long long resident = 0;
-    if (!(statm >> size >> resident))
-        return 0;
-    return resident * sysconf(_SC_PAGESIZE);
-}
-
-struct TWorker {
-    std::size_t Task;
-    int Report; // read end of the worker's report pipe
-    std::string Received;
-    TClock::time_point Started;
-    const char* KilledFor = nullptr; // "timeout" or "memory" once the parent killed it
-};
-
 // The summary and, on a terminal, the progress line.
 class TProgress {
 public:
@@ -380,6 +372,8 @@ public:
     void Done(const TOutcome& outcome) {
         ++FDone;
         ++FByStatus[outcome.Status];
+        if (outcome.NoText)
+            ++FNoText;
         if (outcome.Pages > 0)
             FPages += outcome.Pages;
         if (FTerminal) {
@@ -393,8 +387,11 @@ public:
             std::fputc('\n', stderr);
         const double seconds = Elapsed();
         std::string statuses;
-        for (const auto& [status, count] : FByStatus)
+        for (const auto& [status, count] : FByStatus) {
             statuses += (statuses.empty() ? "" : ", ") + std::to_string(count) + ' ' + status;
+            if (status == "ok" && FNoText > 0)
+                statuses += " (" + std::to_string(FNoText) + " with no text)";
+        }
         std::fprintf(stderr,
                      "batch: %zu files, %lld pages in %.2f s (%.1f files/s, %.1f pages/s)%s%s\n",
                      FDone, FPages, seconds, FDone / seconds, FPages / seconds,
@@ -413,6 +410,7 @@ private:
     TClock::time_point FStart = TClock::now();
     std::size_t FDone = 0;
     long long FPages = 0;
+    std::size_t FNoText = 0;
     std::map<std::string, std::size_t> FByStatus;
 };
 
@@ -456,12 +454,8 @@ CLI::App* AddBatchCommand(CLI::App& app, TBatchOptions& options) {
     batch->add_option("--layout", options.Layout, "order, smart or position")
         ->check(CLI::IsMember({"order", "smart", "position"}))
         ->capture_default_str();
-    batch->add_option("--encoding", options.Encoding, "Text encoding: cp1252 or utf-8")
-        ->check(CLI::IsMember({"cp1252", "utf-8"}))
-        ->capture_default_str();
-    batch->add_option_function<std::string>(
-        "--password", [&options](const std::string& value) { options.Password = value; },
-        "Password tried on every encrypted file");
+    AddEncodingOption(*batch, options.Encoding, "Text encoding: cp1252 or utf-8");
+    AddPasswordOptions(*batch, options.PasswordArgs, "Password tried on every encrypted file");
     batch->add_flag("--repair", options.Repair,
                     "Accepted as for info and page-text: batch, like extract, always reads "
                     "damaged files leniently");
@@ -479,7 +473,18 @@ CLI::App* AddBatchCommand(CLI::App& app, TBatchOptions& options) {
     return batch;
 }
 
-int RunBatch(const TBatchOptions& options) {
+int RunBatch(const TBatchOptions& given) {
+    TBatchOptions options = given;
+    try {
+        options.Password = ResolvePassword(given.PasswordArgs);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "batch: %s\n", e.what());
+        return kExitUsage;
+    }
+    if (PasswordReadsStdin(given.PasswordArgs) && given.From == "-") {
+        std::fprintf(stderr, "batch: --password-file - and --from - both read standard input\n");
+        return kExitUsage;
+    }
     std::vector<std::string> files;
     if (!readInputs(options, files))
         return kExitUsage;
@@ -511,9 +516,8 @@ int RunBatch(const TBatchOptions& options) {
     const long cores = sysconf(_SC_NPROCESSORS_ONLN);
     const std::size_t jobs =
         static_cast<std::size_t>(options.Jobs > 0 ? options.Jobs : std::max(1L, cores));
-    const long long memoryLimit = static_cast<long long>(options.MaxMemory) << 20;
+    TWorkerPool pool(jobs, {options.Timeout, static_cast<long long>(options.MaxMemory) << 20});
     TProgress progress(tasks.size());
-    std::map<pid_t, TWorker> running;
     std::size_t next = 0;
 
     const auto report = [&](const TTask& task, const TOutcome& outcome, double seconds,
@@ -523,15 +527,21 @@ int RunBatch(const TBatchOptions& options) {
         std::fflush(stdout);
         progress.Done(outcome);
     };
-    const auto finish = [&](pid_t pid, TWorker& worker, int status) {
-        const TTask& task = tasks[worker.Task];
-        TOutcome outcome = parseOutcome(worker.Received);
-        if (worker.KilledFor && outcome.Status.empty()) { // not one that finished as it was killed
+    const auto finish = [&](const TWorkerEnd& end) {
+        const TTask& task = tasks[end.Job];
+        TOutcome outcome = parseOutcome(end.Bytes);
+        const int status = end.WaitStatus;
+        if (end.Killed == TWorkerKill::Stop && outcome.Status.empty()) {
             outcome = {};
-            outcome.Status = worker.KilledFor;
-            outcome.Error = worker.KilledFor == std::string("timeout")
-                                ? "stopped after the time limit"
-                                : "stopped at the memory limit";
+            outcome.Status = "stopped";
+            outcome.Error =
+                std::string("the batch was stopped by ") + signalName(pool.StopSignal());
+        } else if (end.Killed != TWorkerKill::None && outcome.Status.empty()) {
+            // not one that finished as it was killed
+            outcome = {};
+            outcome.Status = end.Killed == TWorkerKill::Timeout ? "timeout" : "memory";
+            outcome.Error = end.Killed == TWorkerKill::Timeout ? "stopped after the time limit"
+                                                               : "stopped at the memory limit";
         } else if (outcome.Status.empty()) {
             outcome = {};
             if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU) {
@@ -548,100 +558,54 @@ int RunBatch(const TBatchOptions& options) {
         }
         if (outcome.Status != "ok") {
             std::error_code ignored;
-            fs::remove(TAtomicOutput::TemporaryFor(task.Output, pid), ignored);
+            fs::remove(TAtomicOutput::TemporaryFor(task.Output, end.Pid), ignored);
         }
-        report(task, outcome, std::chrono::duration<double>(TClock::now() - worker.Started).count(),
-               false);
+        report(task, outcome, end.Seconds, false);
     };
 
     std::signal(SIGPIPE, SIG_IGN);
-    while (next < tasks.size() || !running.empty()) {
-        while (next < tasks.size() && running.size() < jobs) {
+    // A stop signal ends the workers (the pool forwards it); each started input still gets its
+    // line, those not started get none.
+    pool.CatchStopSignals();
+    const auto stopped = [&pool] { return pool.StopSignal() != 0; };
+    while ((next < tasks.size() && !stopped()) || !pool.Empty()) {
+        while (next < tasks.size() && !pool.Full() && !stopped()) {
             const std::size_t index = next++;
+            if (tolvane::IsSameFile(tasks[index].File, tasks[index].Output.string())) {
+                TOutcome refused; // doc.txt with --out-dir . would be written over itself
+                refused.Status = "refused";
+                refused.Error = "the output would replace the input";
+                report(tasks[index], refused, 0, false);
+                continue;
+            }
             if (options.SkipDone && alreadyDone(tasks[index])) {
                 TOutcome done;
                 done.Status = "ok";
                 report(tasks[index], done, 0, true);
                 continue;
             }
-            int pipeEnds[2];
-            if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+            const TTask& task = tasks[index];
+            const TWorkerStart started =
+                pool.Start(index, [&options, &task] { return runTask(options, task); });
+            if (started == TWorkerStart::NoPipe) {
                 std::perror("batch: pipe");
                 return kExitSomeFailed;
             }
-            std::fflush(stdout);
-            std::fflush(stderr);
-            const pid_t pid = fork();
-            if (pid == 0) {
-                close(pipeEnds[0]);
-                runWorker(options, tasks[index], pipeEnds[1]);
-            }
-            close(pipeEnds[1]);
-            if (pid < 0) {
-                close(pipeEnds[0]);
+            if (started == TWorkerStart::NoProcess) {
                 TOutcome failed;
                 failed.Status = "crashed";
                 failed.Error = "can not start a worker";
                 report(tasks[index], failed, 0, false);
-                continue;
             }
-            running[pid] = TWorker{index, pipeEnds[0], {}, TClock::now()};
         }
-        if (running.empty())
+        if (pool.Empty())
             continue;
-
-        // Wait for a report, an end, or the next look at the limits.
-        std::vector<pollfd> watched;
-        std::vector<pid_t> owners;
-        for (const auto& [pid, worker] : running) {
-            watched.push_back({worker.Report, POLLIN, 0});
-            owners.push_back(pid);
-        }
-        int wait = kWatchMilliseconds;
-        if (options.Timeout > 0)
-            for (const auto& [pid, worker] : running) {
-                const auto left = std::chrono::duration<double>(
-                    worker.Started + std::chrono::duration<double>(options.Timeout) -
-                    TClock::now());
-                wait =
-                    std::min(wait, std::max(0, static_cast<int>(std::ceil(left.count() * 1000))));
-            }
-        poll(watched.data(), watched.size(), wait);
-
-        for (std::size_t i = 0; i < watched.size(); ++i) {
-            if (!(watched[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            TWorker& worker = running.at(owners[i]);
-            char buffer[4096];
-            const ssize_t n = read(worker.Report, buffer, sizeof buffer);
-            if (n > 0) {
-                worker.Received.append(buffer, static_cast<std::size_t>(n));
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            // The pipe closed: the worker has ended or is ending.
-            int status = 0;
-            waitpid(owners[i], &status, 0);
-            close(worker.Report);
-            finish(owners[i], worker, status);
-            running.erase(owners[i]);
-        }
-
-        const TClock::time_point now = TClock::now();
-        for (auto& [pid, worker] : running) {
-            if (worker.KilledFor)
-                continue;
-            if (options.Timeout > 0 &&
-                now - worker.Started >= std::chrono::duration<double>(options.Timeout))
-                worker.KilledFor = "timeout";
-            else if (memoryLimit > 0 && residentBytes(pid) > memoryLimit)
-                worker.KilledFor = "memory";
-            if (worker.KilledFor)
-                kill(pid, SIGKILL);
-        }
+        for (const TWorkerEnd& end : pool.Wait())
+            finish(end);
     }
     progress.Summary();
+    if (stopped())
+        return 128 + pool.StopSignal();
     return progress.AllOk() ? kExitOk : kExitSomeFailed;
 }
 
