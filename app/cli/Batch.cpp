@@ -338,7 +338,8 @@ std::string reportLine(const TTask& task, const TOutcome& outcome, double second
     line["file"] = validUtf8(task.File);
     line["status"] = validUtf8(outcome.Status);
     line["pages"] = countOrNull(outcome.Pages);
-    line["chars"] = countOrNull(outcome.Chars);
+    // A file without text counts none, though its text file holds the frames of its pages.
+    line["chars"] = outcome.NoText ? nlohmann::ordered_json(0) : countOrNull(outcome.Chars);
     line["seconds"] = std::round(seconds * 1000) / 1000; // milliseconds, written shortest
     line["output"] = outcome.Status == "ok"
                          ? nlohmann::ordered_json(validUtf8(task.Output.string()))
