@@ -5,6 +5,7 @@
 #include <iterator>
 #include <limits>
 #include <map>
+#include <mutex>
 
 #include "fonts/uPDFDingbats.h"
 #include "fonts/uPDFSystemFont.h"
@@ -18,19 +19,6 @@ namespace {
 
 // FontDescriptor flag bit of symbolic fonts (their codes are no standard Latin encoding).
 constexpr std::int32_t kSymbolic = 4;
-
-// The same one-level resolution the font modules use: through the collection's resolver when
-// set, else through the reference's store.
-TPDFObject* resolveRef(const TPDFStructure::ResolveFn& resolver, const TPDFIndRef* ref) {
-    if (resolver)
-        return resolver(ref, ref->RefObjNum(), ref->RefGenNum());
-    return ref->Resolve();
-}
-
-TPDFObject* resolveWith(const TPDFStructure::ResolveFn& resolver, TPDFObject* value) {
-    const TPDFIndRef* ref = AsRef(value);
-    return ref ? resolveRef(resolver, ref) : value;
-}
 
 std::uint64_t namesSize(const std::vector<std::string>& names) {
     std::uint64_t size = names.size() * sizeof(std::string);
@@ -147,57 +135,6 @@ bool allEmpty(const TPDFTextVector& text) {
 } // namespace
 
 // -------------------------------------------------------------------------------------------------
-// Programs
-
-TPDFTrueTypeRasterizer2::TPDFTrueTypeRasterizer2(ResolveFn resolver)
-    : TPDFFontRasterizer(std::move(resolver)),
-      FParser(std::make_shared<const TPDFTrueTypeParser>()) {}
-
-TPDFTrueTypeRasterizer2::TPDFTrueTypeRasterizer2(std::shared_ptr<const TPDFTrueTypeParser> parser,
-                                                 ResolveFn resolver)
-    : TPDFFontRasterizer(std::move(resolver)), FParser(std::move(parser)) {
-    if (!FParser)
-        FParser = std::make_shared<const TPDFTrueTypeParser>();
-}
-
-TPDFTrueTypeRasterizer2::~TPDFTrueTypeRasterizer2() = default;
-
-void TPDFTrueTypeRasterizer2::LoadTrueType(std::string_view data) {
-    auto parser = std::make_shared<TPDFTrueTypeParser>();
-    parser->LoadTrueType(data);
-    FParser = std::move(parser);
-}
-
-TPDFType3Rasterizer::TPDFType3Rasterizer(const TPDFDictionary* font, ResolveFn resolver)
-    : TPDFFontRasterizer(std::move(resolver)) {
-    if (!font)
-        return;
-    if (const TPDFArray* matrix = AsArray(resolveWith(Resolver, font->Get("FontMatrix", false)));
-        matrix && matrix->Count() == 6) {
-        for (int i = 0; i < 6; ++i)
-            if (const auto* number = Cast<TPDFNumeric>(matrix->Item(i)))
-                FontMatrix[static_cast<std::size_t>(i)] = number->Value;
-    }
-    if (const TPDFDictionary* procs =
-            AsDictionary(resolveWith(Resolver, font->Get("CharProcs", false)))) {
-        GlyphProcNames.reserve(static_cast<std::size_t>(procs->Count()));
-        FGlyphProcs.reserve(static_cast<std::size_t>(procs->Count()));
-        for (int i = 0; i < procs->Count(); ++i) {
-            const auto [key, value] = procs->EntryAt(i);
-            GlyphProcNames.push_back(key ? key->Value() : std::string());
-            // Only a reference to a stream is a procedure; a direct value counts as none.
-            FGlyphProcs.push_back(AsRef(value) ? AsStream(resolveWith(Resolver, value)) : nullptr);
-        }
-    }
-}
-
-std::string TPDFType3Rasterizer::GlyphProc(std::size_t index) const {
-    if (index >= FGlyphProcs.size() || FGlyphProcs[index] == nullptr)
-        return {};
-    return FGlyphProcs[index]->DecodedData();
-}
-
-// -------------------------------------------------------------------------------------------------
 // CID widths
 
 void TPDFCIDWidths::Add(std::int32_t first, std::int32_t last, std::int32_t width) {
@@ -254,104 +191,6 @@ std::string TPDFFontCollectionData::CIDToGIDMap() const {
 }
 
 // -------------------------------------------------------------------------------------------------
-// Program cache
-
-TPDFFontProgramCache::TKey TPDFFontProgramCache::KeyOf(const TPDFStream* stream, TProgramKind kind,
-                                                       std::array<std::int64_t, 3> lengths) {
-    TKey key;
-    key.Kind = kind;
-    key.Lengths = lengths;
-    if (stream) {
-        key.DataVersion = stream->DataVersion();
-        key.RawSize = stream->RawData().size();
-        key.ObjNum = stream->ObjNum;
-        key.GenNum = stream->GenNum;
-        // An object of the file is known by its numbers: read again after a page's objects were
-        // let go, it finds the program parsed before. Only a stream made in memory is known by
-        // its address.
-        if (!stream->IsIndirect)
-            key.Stream = stream;
-    }
-    return key;
-}
-
-std::size_t TPDFFontProgramCache::TKeyHash::operator()(const TKey& key) const noexcept {
-    std::size_t h = std::hash<const void*>{}(key.Stream);
-    auto mix = [&h](std::uint64_t v) {
-        h ^= std::hash<std::uint64_t>{}(v) + 0x9e3779b9 + (h << 6);
-    };
-    mix(key.DataVersion);
-    mix(key.RawSize);
-    mix(static_cast<std::uint64_t>(static_cast<std::uint32_t>(key.ObjNum)) << 32 |
-        static_cast<std::uint32_t>(key.GenNum));
-    mix(static_cast<std::uint64_t>(key.Kind));
-    for (const std::int64_t length : key.Lengths)
-        mix(static_cast<std::uint64_t>(length));
-    return h;
-}
-
-std::optional<std::shared_ptr<const TPDFFontRasterizer>>
-TPDFFontProgramCache::Find(const TKey& key) {
-    const std::lock_guard<std::mutex> guard(FLock);
-    const auto it = FIndex.find(key);
-    if (it == FIndex.end()) {
-        ++FMisses;
-        return std::nullopt;
-    }
-    ++FHits;
-    FEntries.splice(FEntries.begin(), FEntries, it->second);
-    return it->second->Program;
-}
-
-void TPDFFontProgramCache::Insert(const TKey& key,
-                                  std::shared_ptr<const TPDFFontRasterizer> program,
-                                  std::uint64_t size) {
-    const std::lock_guard<std::mutex> guard(FLock);
-    if (size > FBudget)
-        return;
-    if (const auto it = FIndex.find(key); it != FIndex.end()) {
-        FBytes -= it->second->Size;
-        FEntries.erase(it->second);
-        FIndex.erase(it);
-    }
-    while (!FEntries.empty() && FBytes + size > FBudget) {
-        FBytes -= FEntries.back().Size;
-        FIndex.erase(FEntries.back().Key);
-        FEntries.pop_back();
-    }
-    FEntries.push_front({key, std::move(program), size});
-    FIndex.emplace(key, FEntries.begin());
-    FBytes += size;
-}
-
-void TPDFFontProgramCache::Clear() {
-    const std::lock_guard<std::mutex> guard(FLock);
-    FIndex.clear();
-    FEntries.clear();
-    FBytes = 0;
-}
-
-std::size_t TPDFFontProgramCache::Count() const {
-    const std::lock_guard<std::mutex> guard(FLock);
-    return FEntries.size();
-}
-
-std::uint64_t TPDFFontProgramCache::Bytes() const {
-    const std::lock_guard<std::mutex> guard(FLock);
-    return FBytes;
-}
-
-std::uint64_t TPDFFontProgramCache::Hits() const {
-    const std::lock_guard<std::mutex> guard(FLock);
-    return FHits;
-}
-
-std::uint64_t TPDFFontProgramCache::Misses() const {
-    const std::lock_guard<std::mutex> guard(FLock);
-    return FMisses;
-}
-
-// -------------------------------------------------------------------------------------------------
 // Loading one font
 
 // The working state of one font load and the steps that fill it. A load appends exactly one
@@ -364,7 +203,9 @@ public:
     void Load(const TPDFDictionary* font, std::int32_t objNum, int depth);
 
 private:
-    TPDFObject* resolve(TPDFObject* value) const { return resolveWith(FOwner.Resolver, value); }
+    TPDFObject* resolve(TPDFObject* value) const {
+        return ResolveFontValue(FOwner.Resolver, value);
+    }
     TPDFObject* get(const TPDFDictionary* dict, std::string_view key) const {
         return dict ? resolve(dict->Get(key, false)) : nullptr;
     }
@@ -737,7 +578,7 @@ TPDFFontCollection::TPDFFontCollection(TTextEncoding encoding, TPDFFontProgramCa
 TPDFFontCollection::~TPDFFontCollection() = default;
 
 void TPDFFontCollection::LoadFont(const TPDFIndRef* ref) {
-    const TPDFDictionary* font = AsDictionary(resolveRef(Resolver, ref));
+    const TPDFDictionary* font = AsDictionary(ResolveFontRef(Resolver, ref));
     TLoader(*this).Load(font, ref->RefObjNum(), 0);
 }
 

@@ -15,21 +15,12 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // Shared helpers
 
-TPDFObject* resolveValue(const TPDFFontRasterizer::ResolveFn& resolver, TPDFObject* value) {
-    const TPDFIndRef* ref = AsRef(value);
-    if (!ref)
-        return value;
-    if (resolver)
-        return resolver(ref, ref->RefObjNum(), ref->RefGenNum());
-    return ref->Resolve();
-}
-
 // A resolved number of the dictionary, rounded; 0 when absent or not a number.
 std::int64_t integerEntry(const TPDFFontRasterizer::ResolveFn& resolver, const TPDFDictionary* dict,
                           std::string_view key) {
     if (!dict)
         return 0;
-    const auto* number = Cast<TPDFNumeric>(resolveValue(resolver, dict->Get(key, false)));
+    const auto* number = Cast<TPDFNumeric>(ResolveFontValue(resolver, dict->Get(key, false)));
     return number ? number->IntValue() : 0;
 }
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fonts/uPDFFontConst.h"
-#include "fonts/uPDFFontRasterizer.h"
+#include "fonts/uPDFFontProgram.h"
 
 namespace korvel {
 
