@@ -8,6 +8,7 @@
 // program made from the same bytes. Programs are immutable once loaded and never throw.
 // The helpers at the end are the ones every font reader shares.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -93,6 +94,15 @@ inline TPDFObject* ResolveFontRef(const TPDFStructure::ResolveFn& resolver, cons
 inline TPDFObject* ResolveFontValue(const TPDFStructure::ResolveFn& resolver, TPDFObject* value) {
     const TPDFIndRef* ref = AsRef(value);
     return ref ? ResolveFontRef(resolver, ref) : value;
+}
+
+// The bytes [pos, pos + length) of data, cut at its end; empty for a start outside it.
+inline std::string_view CutBytes(std::string_view data, std::int64_t pos, std::int64_t length) {
+    const auto size = static_cast<std::int64_t>(data.size());
+    if (pos < 0 || pos >= size || length <= 0)
+        return {};
+    return data.substr(static_cast<std::size_t>(pos),
+                       static_cast<std::size_t>(std::min(length, size - pos)));
 }
 
 } // namespace korvel
