@@ -195,6 +195,10 @@ std::string TPDFFontCollectionData::CIDToGIDMap() const {
 
 // The working state of one font load and the steps that fill it. A load appends exactly one
 // record to the collection (the descendant's, for a composite font).
+//
+// Load reads what every font has (BaseFont, Encoding), runs the step of the font's Subtype,
+// then, for all but composite fonts, completes the glyph names and widths and stores the
+// record; the text of the codes comes last, for every kind.
 class TPDFFontCollection::TLoader {
 public:
     explicit TLoader(TPDFFontCollection& owner) : FOwner(owner) {}
@@ -215,6 +219,21 @@ private:
         return number ? number->IntValue() : otherwise;
     }
     bool useCache() const { return FOwner.FCache != nullptr && !FOwner.Resolver; }
+    bool loadPrograms() const { return FOwner.LoadPrograms; }
+
+    // The steps of Load, in their order.
+    void readEncoding();
+    // One step per Subtype; fonts of any other subtype have none.
+    void loadType1();
+    void loadStandardFont();
+    void loadTrueType();
+    void loadType3();
+    void loadType0();
+    void completeSimpleFont();
+    void readSimpleWidths();
+    TPDFFontCollectionData* storeSimpleFont(std::int32_t objNum);
+    TPDFFontCollectionData* markComposite();
+    void readText(TPDFFontCollectionData& record) const;
 
     std::shared_ptr<const TPDFType1Decoder> type1Program(const TPDFStream* stream) const;
     std::shared_ptr<const TPDFType1Decoder> cffProgram(const TPDFStream* stream) const;
@@ -224,8 +243,15 @@ private:
     std::unique_ptr<TPDFCIDWidths> cidWidths(const TPDFDictionary* font) const;
     void readDescriptor(const TPDFDictionary* descriptor);
     void useBuiltInEncoding(const TPDFType1Decoder& program);
+    void useSymbolicCodes();
 
     TPDFFontCollection& FOwner;
+    // What is loaded: the font dictionary (may be nullptr), its BaseFont and Subtype, and
+    // whether it is a descendant (depth 1).
+    const TPDFDictionary* FFont = nullptr;
+    const TPDFName* FBaseFont = nullptr;
+    std::string FSubtype;
+    int FDepth = 0;
     // The working state of the load.
     TPDFGlyphNames FNames;
     TPDFWidths FWidths{};
@@ -242,6 +268,11 @@ private:
     bool FToUnicodeOnly = false;
     // Set while the glyph names are those of this base encoding, unchanged.
     std::optional<TPDFBaseEncoding> FPristine;
+    // The widths of the dictionary: a CIDFont's list, else FirstChar and LastChar.
+    std::unique_ptr<TPDFCIDWidths> FCIDWidths;
+    std::int32_t FFirstChar = 0;
+    std::int32_t FLastChar = 0;
+    const TPDFStream* FCIDToGIDMap = nullptr;
 };
 
 std::shared_ptr<const TPDFType1Decoder>
@@ -355,19 +386,27 @@ void TPDFFontCollection::TLoader::useBuiltInEncoding(const TPDFType1Decoder& pro
     }
 }
 
-void TPDFFontCollection::TLoader::Load(const TPDFDictionary* font, std::int32_t objNum, int depth) {
-    const TTextEncoding encoding = FOwner.FEncoding;
-    const bool loadPrograms = FOwner.LoadPrograms;
-    FWidths.fill(750);
+void TPDFFontCollection::TLoader::useSymbolicCodes() {
+    // A symbolic embedded font's codes select glyphs, not characters: its text comes from its
+    // ToUnicode map alone.
+    if (FDifferences) {
+        ApplyDifferences(FNames, FDifferences);
+        FPristine.reset();
+    }
+    FCodeText = FPristine ? baseText(*FPristine, FOwner.FEncoding)
+                          : GlyphNamesToText(FNames, FOwner.FEncoding);
+    FCodeTextSet = true;
+    FToUnicodeOnly = true;
+    for (std::size_t c = 0; c < FNames.size(); ++c)
+        FNames[c] = "CID:" + std::to_string(c);
+    FDifferences = nullptr;
+    FPristine.reset();
+}
 
-    // BaseFont.
-    const TPDFName* baseFont = AsName(get(font, "BaseFont"));
-    if (baseFont)
-        FFontName = baseFont->Value();
-
-    // Encoding: a base encoding by name, possibly with Differences.
+void TPDFFontCollection::TLoader::readEncoding() {
+    // A base encoding by name, possibly with Differences.
     TPDFBaseEncoding kind = TPDFBaseEncoding::Standard;
-    TPDFObject* encodingValue = get(font, "Encoding");
+    TPDFObject* encodingValue = get(FFont, "Encoding");
     if (const TPDFName* name = AsName(encodingValue)) {
         kind = EncodingKindOfName(name->Value());
         FHasBaseEncodingName = true;
@@ -380,193 +419,235 @@ void TPDFFontCollection::TLoader::Load(const TPDFDictionary* font, std::int32_t 
     }
     FNames = baseNames(kind);
     FPristine = kind;
+}
 
-    // The program, by Subtype. A descendant is never followed further: inside one, a Type0
-    // counts as a font of unknown subtype.
-    const TPDFName* subtypeName = AsName(get(font, "Subtype"));
-    std::string subtype = subtypeName ? subtypeName->Value() : std::string();
-    if (subtype == "Type0" && depth > 0)
-        subtype.clear();
-    const bool isType0 = subtype == "Type0";
-
-    if (subtype == "Type1" || subtype == "CIDFontType0") {
-        if (const TPDFDictionary* descriptor = AsDictionary(get(font, "FontDescriptor"))) {
-            readDescriptor(descriptor);
-            if (const TPDFStream* file = AsStream(get(descriptor, "FontFile"));
-                file && loadPrograms) {
-                const auto program = type1Program(file);
-                FProgram = program;
-                useBuiltInEncoding(*program);
-            }
-            if (const TPDFStream* file = AsStream(get(descriptor, "FontFile3"))) {
-                const auto program = cffProgram(file);
-                FProgram = program;
-                useBuiltInEncoding(*program);
-            }
-        } else if (baseFont) {
-            FStandardIndex = MatchStandardFont(baseFont->Value());
-            if (const TPDFStandardFont* row = StandardFontRow(FStandardIndex)) {
-                FAscent = row->Ascent;
-                FDescent = row->Descent;
-                if (FStandardIndex == kStandardDingbatsIndex) {
-                    FFontName = "VantrelDingbats";
-                    if (loadPrograms)
-                        FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(dingbatsFace(),
-                                                                             FOwner.Resolver);
-                } else {
-                    FFontName = std::string(row->SubstituteName);
-                    if (loadPrograms)
-                        FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(substitute(0),
-                                                                             FOwner.Resolver);
-                }
-            }
+// Type1 and CIDFontType0: an embedded Type 1 or CFF program, else a standard font by name.
+void TPDFFontCollection::TLoader::loadType1() {
+    if (const TPDFDictionary* descriptor = AsDictionary(get(FFont, "FontDescriptor"))) {
+        readDescriptor(descriptor);
+        if (const TPDFStream* file = AsStream(get(descriptor, "FontFile"));
+            file && loadPrograms()) {
+            const auto program = type1Program(file);
+            FProgram = program;
+            useBuiltInEncoding(*program);
         }
-    } else if (subtype == "TrueType" || subtype == "CIDFontType2") {
-        if (const TPDFDictionary* descriptor = AsDictionary(get(font, "FontDescriptor"))) {
-            readDescriptor(descriptor);
-            if (const TPDFStream* file = AsStream(get(descriptor, "FontFile2"))) {
-                // Without programs only the emptiness of the data matters.
-                std::shared_ptr<const TPDFFontRasterizer> program;
-                const bool hasData = loadPrograms ? (program = trueTypeProgram(file)) != nullptr
-                                                  : !file->DecodedData().empty();
-                if (hasData) {
-                    FProgram = program;
-                    if ((FFlags & kSymbolic) != 0) {
-                        // A symbolic embedded font's codes select glyphs, not characters: its
-                        // text comes from its ToUnicode map alone.
-                        if (FDifferences) {
-                            ApplyDifferences(FNames, FDifferences);
-                            FPristine.reset();
-                        }
-                        FCodeText = FPristine ? baseText(*FPristine, encoding)
-                                              : GlyphNamesToText(FNames, encoding);
-                        FCodeTextSet = true;
-                        FToUnicodeOnly = true;
-                        for (std::size_t c = 0; c < FNames.size(); ++c)
-                            FNames[c] = "CID:" + std::to_string(c);
-                        FDifferences = nullptr;
-                        FPristine.reset();
-                    }
-                }
-            }
+        if (const TPDFStream* file = AsStream(get(descriptor, "FontFile3"))) {
+            const auto program = cffProgram(file);
+            FProgram = program;
+            useBuiltInEncoding(*program);
         }
-    } else if (subtype == "Type3") {
-        if (loadPrograms)
-            FProgram = std::make_shared<TPDFType3Rasterizer>(font, FOwner.Resolver);
-    } else if (isType0) {
-        // One descendant, given by reference; anything else loads an empty descendant, so
-        // that this load still appends one record.
-        const TPDFArray* descendants = AsArray(get(font, "DescendantFonts"));
-        const TPDFIndRef* ref =
-            descendants && descendants->Count() == 1 ? AsRef(descendants->Item(0)) : nullptr;
-        const TPDFDictionary* descendant =
-            ref ? AsDictionary(resolve(descendants->Item(0))) : nullptr;
-        TLoader(FOwner).Load(descendant, ref ? ref->RefObjNum() : 0, depth + 1);
+    } else if (FBaseFont) {
+        loadStandardFont();
     }
+}
 
-    std::unique_ptr<TPDFCIDWidths> cid;
-    std::int32_t firstChar = 0;
-    std::int32_t lastChar = 0;
-    const TPDFStream* cidToGid = nullptr;
-    if (!isType0) {
-        // Default widths from a system substitute, by the glyph names before Differences.
-        if (!FProgram && loadPrograms) {
-            auto face = substitute(FFlags);
-            for (std::size_t c = 0; c < FNames.size(); ++c)
-                if (const std::int32_t glyph = face->GlyphIndexOfName(FNames[c]); glyph >= 0)
-                    FWidths[c] = face->AdvanceWidth(glyph);
-            FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(std::move(face), FOwner.Resolver);
-        }
-        if (FDifferences) {
-            ApplyDifferences(FNames, FDifferences);
-            FPristine.reset();
-        }
-        if (FStandardIndex >= 1 && FStandardIndex < kStandardDingbatsIndex) {
-            if (FPristine)
-                FWidths = standardWidths(FStandardIndex, *FPristine);
-            else
-                StandardFontWidths(FStandardIndex, FNames, FWidths);
-        }
-        if (!FCodeTextSet)
-            FCodeText =
-                FPristine ? baseText(*FPristine, encoding) : GlyphNamesToText(FNames, encoding);
-
-        // Widths of the dictionary.
-        if (subtype == "CIDFontType0" || subtype == "CIDFontType2") {
-            cid = cidWidths(font);
-            if (subtype == "CIDFontType2")
-                cidToGid = AsStream(get(font, "CIDToGIDMap"));
-        } else if (const auto* first = Cast<TPDFNumeric>(get(font, "FirstChar"))) {
-            firstChar = first->IntValue();
-            if (const auto* last = Cast<TPDFNumeric>(get(font, "LastChar"))) {
-                lastChar = std::min(last->IntValue(), 255);
-                if (const TPDFArray* widths = AsArray(get(font, "Widths"))) {
-                    // Bounded by the array and by LastChar; codes below 0 are passed over.
-                    for (int t = 0; t < widths->Count(); ++t) {
-                        const std::int64_t code = std::int64_t{firstChar} + t;
-                        if (code > lastChar)
-                            break;
-                        if (code >= 0)
-                            FWidths[static_cast<std::size_t>(code)] = AsNumber(widths->Item(t), 0);
-                    }
-                }
-            }
-        }
-    }
-
-    // Store.
-    TPDFFontCollectionData* record = nullptr;
-    if (!isType0) {
-        auto made = std::make_unique<TPDFFontCollectionData>();
-        record = made.get();
-        record->ObjNum = objNum;
-        record->Widths = FWidths;
-        record->CodeText = std::move(FCodeText);
-        record->FontName = std::move(FFontName);
-        record->Program = std::move(FProgram);
-        record->GlyphNames = std::move(FNames);
-        record->CIDWidths = std::move(cid);
-        record->Ascent = FAscent;
-        record->Descent = FDescent;
-        record->FirstChar = firstChar;
-        record->LastChar = lastChar;
-        record->CIDToGIDMapStream = cidToGid;
-        FOwner.FFonts.push_back(std::move(made));
+// One of the 14 standard fonts: its metrics, its substitute's name and program.
+void TPDFFontCollection::TLoader::loadStandardFont() {
+    FStandardIndex = MatchStandardFont(FBaseFont->Value());
+    const TPDFStandardFont* row = StandardFontRow(FStandardIndex);
+    if (!row)
+        return;
+    FAscent = row->Ascent;
+    FDescent = row->Descent;
+    if (FStandardIndex == kStandardDingbatsIndex) {
+        FFontName = "VantrelDingbats";
+        if (loadPrograms())
+            FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(dingbatsFace(), FOwner.Resolver);
     } else {
-        record = FOwner.FFonts.back().get(); // the descendant's, appended just now
-        record->IsTwoByte = 1;
-        FToUnicodeOnly = true;
+        FFontName = std::string(row->SubstituteName);
+        if (loadPrograms())
+            FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(substitute(0), FOwner.Resolver);
     }
+}
 
-    // Text.
+// TrueType and CIDFontType2: an embedded TrueType program.
+void TPDFFontCollection::TLoader::loadTrueType() {
+    const TPDFDictionary* descriptor = AsDictionary(get(FFont, "FontDescriptor"));
+    if (!descriptor)
+        return;
+    readDescriptor(descriptor);
+    const TPDFStream* file = AsStream(get(descriptor, "FontFile2"));
+    if (!file)
+        return;
+    // Without programs only the emptiness of the data matters.
+    std::shared_ptr<const TPDFFontRasterizer> program;
+    const bool hasData = loadPrograms() ? (program = trueTypeProgram(file)) != nullptr
+                                        : !file->DecodedData().empty();
+    if (!hasData)
+        return;
+    FProgram = program;
+    if ((FFlags & kSymbolic) != 0)
+        useSymbolicCodes();
+}
+
+void TPDFFontCollection::TLoader::loadType3() {
+    if (loadPrograms())
+        FProgram = std::make_shared<TPDFType3Rasterizer>(FFont, FOwner.Resolver);
+}
+
+// A composite font: loads its descendant, whose record becomes the font's.
+void TPDFFontCollection::TLoader::loadType0() {
+    // One descendant, given by reference; anything else loads an empty descendant, so that
+    // this load still appends one record.
+    const TPDFArray* descendants = AsArray(get(FFont, "DescendantFonts"));
+    const TPDFIndRef* ref =
+        descendants && descendants->Count() == 1 ? AsRef(descendants->Item(0)) : nullptr;
+    const TPDFDictionary* descendant = ref ? AsDictionary(resolve(descendants->Item(0))) : nullptr;
+    TLoader(FOwner).Load(descendant, ref ? ref->RefObjNum() : 0, FDepth + 1);
+}
+
+// The glyph names and widths of a font that is not composite, once its step ran.
+void TPDFFontCollection::TLoader::completeSimpleFont() {
+    const TTextEncoding encoding = FOwner.FEncoding;
+    // Default widths from a system substitute, by the glyph names before Differences.
+    if (!FProgram && loadPrograms()) {
+        auto face = substitute(FFlags);
+        for (std::size_t c = 0; c < FNames.size(); ++c)
+            if (const std::int32_t glyph = face->GlyphIndexOfName(FNames[c]); glyph >= 0)
+                FWidths[c] = face->AdvanceWidth(glyph);
+        FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(std::move(face), FOwner.Resolver);
+    }
+    if (FDifferences) {
+        ApplyDifferences(FNames, FDifferences);
+        FPristine.reset();
+    }
+    if (FStandardIndex >= 1 && FStandardIndex < kStandardDingbatsIndex) {
+        if (FPristine)
+            FWidths = standardWidths(FStandardIndex, *FPristine);
+        else
+            StandardFontWidths(FStandardIndex, FNames, FWidths);
+    }
+    if (!FCodeTextSet)
+        FCodeText = FPristine ? baseText(*FPristine, encoding) : GlyphNamesToText(FNames, encoding);
+    readSimpleWidths();
+}
+
+// The widths of the dictionary, over those the program or the standard metrics gave.
+void TPDFFontCollection::TLoader::readSimpleWidths() {
+    if (FSubtype == "CIDFontType0" || FSubtype == "CIDFontType2") {
+        FCIDWidths = cidWidths(FFont);
+        if (FSubtype == "CIDFontType2")
+            FCIDToGIDMap = AsStream(get(FFont, "CIDToGIDMap"));
+        return;
+    }
+    const auto* first = Cast<TPDFNumeric>(get(FFont, "FirstChar"));
+    if (!first)
+        return;
+    FFirstChar = first->IntValue();
+    const auto* last = Cast<TPDFNumeric>(get(FFont, "LastChar"));
+    if (!last)
+        return;
+    FLastChar = std::min(last->IntValue(), 255);
+    if (const TPDFArray* widths = AsArray(get(FFont, "Widths"))) {
+        // Bounded by the array and by LastChar; codes below 0 are passed over.
+        for (int t = 0; t < widths->Count(); ++t) {
+            const std::int64_t code = std::int64_t{FFirstChar} + t;
+            if (code > FLastChar)
+                break;
+            if (code >= 0)
+                FWidths[static_cast<std::size_t>(code)] = AsNumber(widths->Item(t), 0);
+        }
+    }
+}
+
+TPDFFontCollectionData* TPDFFontCollection::TLoader::storeSimpleFont(std::int32_t objNum) {
+    auto made = std::make_unique<TPDFFontCollectionData>();
+    TPDFFontCollectionData* record = made.get();
+    record->ObjNum = objNum;
+    record->Widths = FWidths;
+    record->CodeText = std::move(FCodeText);
+    record->FontName = std::move(FFontName);
+    record->Program = std::move(FProgram);
+    record->GlyphNames = std::move(FNames);
+    record->CIDWidths = std::move(FCIDWidths);
+    record->Ascent = FAscent;
+    record->Descent = FDescent;
+    record->FirstChar = FFirstChar;
+    record->LastChar = FLastChar;
+    record->CIDToGIDMapStream = FCIDToGIDMap;
+    FOwner.FFonts.push_back(std::move(made));
+    return record;
+}
+
+TPDFFontCollectionData* TPDFFontCollection::TLoader::markComposite() {
+    TPDFFontCollectionData* record = FOwner.FFonts.back().get(); // the descendant's, just now
+    record->IsTwoByte = 1;
+    FToUnicodeOnly = true;
+    return record;
+}
+
+void TPDFFontCollection::TLoader::readText(TPDFFontCollectionData& record) const {
+    const TTextEncoding encoding = FOwner.FEncoding;
     if (FToUnicodeOnly) {
-        if (font && font->Get("ToUnicode", false) != nullptr) {
-            const TPDFStream* stream = AsStream(get(font, "ToUnicode"));
-            record->ToUnicode = ParseToUnicode(stream ? stream->DecodedData() : std::string());
-            record->Text = ToUnicodeTable(record->ToUnicode, encoding);
-            record->CodeText = record->Text;
+        if (FFont && FFont->Get("ToUnicode", false) != nullptr) {
+            const TPDFStream* stream = AsStream(get(FFont, "ToUnicode"));
+            record.ToUnicode = ParseToUnicode(stream ? stream->DecodedData() : std::string());
+            record.Text = ToUnicodeTable(record.ToUnicode, encoding);
+            record.CodeText = record.Text;
         } else {
-            record->Text = record->CodeText;
+            record.Text = record.CodeText;
         }
     } else {
         // Without the mark CodeText is still the text of the record's glyph names.
-        record->Text = record->CodeText;
-        if (const TPDFStream* stream = AsStream(get(font, "ToUnicode"))) {
-            record->ToUnicode = ParseToUnicode(stream->DecodedData());
-            record->Text = ToUnicodeOverlay(record->ToUnicode, record->Text, encoding);
-            record->CodeText = record->Text;
+        record.Text = record.CodeText;
+        if (const TPDFStream* stream = AsStream(get(FFont, "ToUnicode"))) {
+            record.ToUnicode = ParseToUnicode(stream->DecodedData());
+            record.Text = ToUnicodeOverlay(record.ToUnicode, record.Text, encoding);
+            record.CodeText = record.Text;
         }
     }
     // A font whose codes have no text at all shows its codes as characters.
-    if (allEmpty(record->Text)) {
-        for (std::size_t c = 0; c < record->Text.size(); ++c) {
-            std::string& text = record->Text[c];
+    if (allEmpty(record.Text)) {
+        for (std::size_t c = 0; c < record.Text.size(); ++c) {
+            std::string& text = record.Text[c];
             if (encoding == TTextEncoding::Utf8)
                 AppendUtf8(text, Cp1252ToUnicode(static_cast<unsigned char>(c)));
             else
                 text.assign(1, static_cast<char>(c));
         }
     }
+}
+
+void TPDFFontCollection::TLoader::Load(const TPDFDictionary* font, std::int32_t objNum, int depth) {
+    using TStep = void (TLoader::*)();
+    struct TSubtypeStep {
+        std::string_view Subtype;
+        TStep Step;
+    };
+    static constexpr TSubtypeStep kSteps[] = {
+        {"Type1", &TLoader::loadType1},       {"CIDFontType0", &TLoader::loadType1},
+        {"TrueType", &TLoader::loadTrueType}, {"CIDFontType2", &TLoader::loadTrueType},
+        {"Type3", &TLoader::loadType3},       {"Type0", &TLoader::loadType0},
+    };
+
+    FFont = font;
+    FDepth = depth;
+    FWidths.fill(750);
+    FBaseFont = AsName(get(font, "BaseFont"));
+    if (FBaseFont)
+        FFontName = FBaseFont->Value();
+    readEncoding();
+
+    // A descendant is never followed further: inside one, a Type0 counts as a font of unknown
+    // subtype.
+    const TPDFName* subtypeName = AsName(get(font, "Subtype"));
+    FSubtype = subtypeName ? subtypeName->Value() : std::string();
+    if (FSubtype == "Type0" && depth > 0)
+        FSubtype.clear();
+    for (const TSubtypeStep& step : kSteps)
+        if (FSubtype == step.Subtype) {
+            (this->*step.Step)();
+            break;
+        }
+
+    TPDFFontCollectionData* record = nullptr;
+    if (FSubtype == "Type0") {
+        record = markComposite();
+    } else {
+        completeSimpleFont();
+        record = storeSimpleFont(objNum);
+    }
+    readText(*record);
 }
 
 // -------------------------------------------------------------------------------------------------
