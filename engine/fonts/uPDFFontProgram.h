@@ -96,6 +96,17 @@ inline TPDFObject* ResolveFontValue(const TPDFStructure::ResolveFn& resolver, TP
     return ref ? ResolveFontRef(resolver, ref) : value;
 }
 
+// A number of the dictionary, resolved as ResolveFontValue does and rounded; `otherwise`
+// without a dictionary, or when the entry is absent or not a number.
+inline std::int32_t FontInteger(const TPDFStructure::ResolveFn& resolver,
+                                const TPDFDictionary* dict, std::string_view key,
+                                std::int32_t otherwise) {
+    if (!dict)
+        return otherwise;
+    const auto* number = Cast<TPDFNumeric>(ResolveFontValue(resolver, dict->Get(key, false)));
+    return number ? number->IntValue() : otherwise;
+}
+
 // The bytes [pos, pos + length) of data, cut at its end; empty for a start outside it.
 inline std::string_view CutBytes(std::string_view data, std::int64_t pos, std::int64_t length) {
     const auto size = static_cast<std::int64_t>(data.size());

@@ -215,8 +215,7 @@ private:
     }
     std::int32_t integer(const TPDFDictionary* dict, std::string_view key,
                          std::int32_t otherwise) const {
-        const auto* number = Cast<TPDFNumeric>(get(dict, key));
-        return number ? number->IntValue() : otherwise;
+        return FontInteger(FOwner.Resolver, dict, key, otherwise);
     }
     bool useCache() const { return FOwner.FCache != nullptr && !FOwner.Resolver; }
     bool loadPrograms() const { return FOwner.LoadPrograms; }

@@ -13,15 +13,6 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // Stream dictionaries
 
-// A resolved number of the dictionary, rounded; 0 when absent or not a number.
-std::int64_t integerEntry(const TPDFFontRasterizer::ResolveFn& resolver, const TPDFDictionary* dict,
-                          std::string_view key) {
-    if (!dict)
-        return 0;
-    const auto* number = Cast<TPDFNumeric>(ResolveFontValue(resolver, dict->Get(key, false)));
-    return number ? number->IntValue() : 0;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Type 1 clear text
 
@@ -216,9 +207,9 @@ void TPDFType1Decoder::LoadType1(const TPDFStream* stream) {
         return;
     }
     const TPDFDictionary* dict = stream->Dictionary();
-    const std::int64_t length1 = integerEntry(Resolver, dict, "Length1");
-    const std::int64_t length2 = integerEntry(Resolver, dict, "Length2");
-    const std::int64_t length3 = integerEntry(Resolver, dict, "Length3");
+    const std::int64_t length1 = FontInteger(Resolver, dict, "Length1", 0);
+    const std::int64_t length2 = FontInteger(Resolver, dict, "Length2", 0);
+    const std::int64_t length3 = FontInteger(Resolver, dict, "Length3", 0);
     const std::string data = stream->DecodedData();
     LoadType1(data, length1, length2, length3);
 }
@@ -286,19 +277,19 @@ std::string Type1ClearTextToPDF(std::string_view clearText) {
 }
 
 std::string DecryptEexec(std::string_view data) {
-    auto hexValue = [](char c) { return HexDigitValue(static_cast<unsigned char>(c)); };
     while (!data.empty() && isSeparator(static_cast<unsigned char>(data.front())))
         data.remove_prefix(1);
     std::string cipher;
-    const bool isHex = data.size() >= 4 && std::all_of(data.begin(), data.begin() + 4,
-                                                       [&](char c) { return hexValue(c) >= 0; });
+    const bool isHex = data.size() >= 4 && std::all_of(data.begin(), data.begin() + 4, [](char c) {
+                           return HexDigitValue(static_cast<unsigned char>(c)) >= 0;
+                       });
     if (isHex) {
         cipher.reserve(data.size() / 2);
         int high = -1;
         for (const char c : data) {
             if (isSeparator(static_cast<unsigned char>(c)))
                 continue;
-            const int v = hexValue(c);
+            const int v = HexDigitValue(static_cast<unsigned char>(c));
             if (v < 0)
                 break;
             if (high < 0) {
