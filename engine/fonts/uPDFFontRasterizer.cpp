@@ -228,6 +228,7 @@ private:
     void loadTrueType();
     void loadType3();
     void loadType0();
+    void loadSubstitute();
     void completeSimpleFont();
     void readSimpleWidths();
     TPDFFontCollectionData* storeSimpleFont(std::int32_t objNum);
@@ -495,17 +496,21 @@ void TPDFFontCollection::TLoader::loadType0() {
     TLoader(FOwner).Load(descendant, ref ? ref->RefObjNum() : 0, FDepth + 1);
 }
 
+// A font its step gave no program: an installed substitute, whose glyphs give the default
+// widths by the glyph names before Differences.
+void TPDFFontCollection::TLoader::loadSubstitute() {
+    auto face = substitute(FFlags);
+    for (std::size_t c = 0; c < FNames.size(); ++c)
+        if (const std::int32_t glyph = face->GlyphIndexOfName(FNames[c]); glyph >= 0)
+            FWidths[c] = face->AdvanceWidth(glyph);
+    FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(std::move(face), FOwner.Resolver);
+}
+
 // The glyph names and widths of a font that is not composite, once its step ran.
 void TPDFFontCollection::TLoader::completeSimpleFont() {
     const TTextEncoding encoding = FOwner.FEncoding;
-    // Default widths from a system substitute, by the glyph names before Differences.
-    if (!FProgram && loadPrograms()) {
-        auto face = substitute(FFlags);
-        for (std::size_t c = 0; c < FNames.size(); ++c)
-            if (const std::int32_t glyph = face->GlyphIndexOfName(FNames[c]); glyph >= 0)
-                FWidths[c] = face->AdvanceWidth(glyph);
-        FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(std::move(face), FOwner.Resolver);
-    }
+    if (!FProgram && loadPrograms())
+        loadSubstitute();
     if (FDifferences) {
         ApplyDifferences(FNames, FDifferences);
         FPristine.reset();
