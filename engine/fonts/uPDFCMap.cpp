@@ -13,10 +13,6 @@ namespace {
 
 constexpr std::size_t kCodeCount = 65536;
 
-int hexDigit(char c) {
-    return HexDigitValue(static_cast<unsigned char>(c));
-}
-
 // The UTF-16 units of a well-formed hexadecimal target, grouped by four digits from the right
 // with leading zero digits dropped; empty when the token is malformed or longer than the bound.
 std::vector<std::uint16_t> hexUnits(std::string_view digits) {
@@ -28,7 +24,7 @@ std::vector<std::uint16_t> hexUnits(std::string_view digits) {
     if (significant.size() <= 4 || significant.size() > 4 * TPDFCMap::kMaxTargetUnits)
         return units;
     for (char c : significant)
-        if (hexDigit(c) < 0)
+        if (HexDigitValue(static_cast<unsigned char>(c)) < 0)
             return units;
     std::size_t head = significant.size() % 4;
     if (head == 0)
@@ -37,7 +33,8 @@ std::vector<std::uint16_t> hexUnits(std::string_view digits) {
     for (std::size_t width = head; at < significant.size(); at += width, width = 4) {
         std::uint16_t unit = 0;
         for (std::size_t i = at; i < at + width; ++i)
-            unit = std::uint16_t(unit * 16 + hexDigit(significant[i]));
+            unit = std::uint16_t(unit * 16 +
+                                 HexDigitValue(static_cast<unsigned char>(significant[i])));
         units.push_back(unit);
     }
     return units;
@@ -64,7 +61,7 @@ THexToken readHex(std::string_view digits) {
     std::uint16_t last = 0;
     bool over = false;
     for (char c : digits) {
-        const int d = hexDigit(c);
+        const int d = HexDigitValue(static_cast<unsigned char>(c));
         if (d < 0)
             return token;
         last = std::uint16_t(last * 16 + d);

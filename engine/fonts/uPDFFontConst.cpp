@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <unordered_map>
 
+#include "file/uPDFExtra.h"
 #include "file/uPDFStructure.h"
 #include "fonts/FontTables.h"
 
@@ -153,11 +154,8 @@ const std::unordered_map<std::string_view, int>& symbolWidths() {
 
 int hexDigit(char c) {
     // Glyph-list names spell code points in upper case only.
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 'a' && u <= 'f' ? -1 : HexDigitValue(u);
 }
 
 // Value of a run of upper-case hex digits (at most 8); -1 when a character is not one.

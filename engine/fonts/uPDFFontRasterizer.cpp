@@ -5,6 +5,7 @@
 #include <iterator>
 #include <limits>
 #include <map>
+#include <mutex>
 
 #include "fonts/uPDFDingbats.h"
 #include "fonts/uPDFSystemFont.h"
@@ -18,19 +19,6 @@ namespace {
 
 // FontDescriptor flag bit of symbolic fonts (their codes are no standard Latin encoding).
 constexpr std::int32_t kSymbolic = 4;
-
-// The same one-level resolution the font modules use: through the collection's resolver when
-// set, else through the reference's store.
-TPDFObject* resolveRef(const TPDFStructure::ResolveFn& resolver, const TPDFIndRef* ref) {
-    if (resolver)
-        return resolver(ref, ref->RefObjNum(), ref->RefGenNum());
-    return ref->Resolve();
-}
-
-TPDFObject* resolveWith(const TPDFStructure::ResolveFn& resolver, TPDFObject* value) {
-    const TPDFIndRef* ref = AsRef(value);
-    return ref ? resolveRef(resolver, ref) : value;
-}
 
 std::uint64_t namesSize(const std::vector<std::string>& names) {
     std::uint64_t size = names.size() * sizeof(std::string);
@@ -147,57 +135,6 @@ bool allEmpty(const TPDFTextVector& text) {
 } // namespace
 
 // -------------------------------------------------------------------------------------------------
-// Programs
-
-TPDFTrueTypeRasterizer2::TPDFTrueTypeRasterizer2(ResolveFn resolver)
-    : TPDFFontRasterizer(std::move(resolver)),
-      FParser(std::make_shared<const TPDFTrueTypeParser>()) {}
-
-TPDFTrueTypeRasterizer2::TPDFTrueTypeRasterizer2(std::shared_ptr<const TPDFTrueTypeParser> parser,
-                                                 ResolveFn resolver)
-    : TPDFFontRasterizer(std::move(resolver)), FParser(std::move(parser)) {
-    if (!FParser)
-        FParser = std::make_shared<const TPDFTrueTypeParser>();
-}
-
-TPDFTrueTypeRasterizer2::~TPDFTrueTypeRasterizer2() = default;
-
-void TPDFTrueTypeRasterizer2::LoadTrueType(std::string_view data) {
-    auto parser = std::make_shared<TPDFTrueTypeParser>();
-    parser->LoadTrueType(data);
-    FParser = std::move(parser);
-}
-
-TPDFType3Rasterizer::TPDFType3Rasterizer(const TPDFDictionary* font, ResolveFn resolver)
-    : TPDFFontRasterizer(std::move(resolver)) {
-    if (!font)
-        return;
-    if (const TPDFArray* matrix = AsArray(resolveWith(Resolver, font->Get("FontMatrix", false)));
-        matrix && matrix->Count() == 6) {
-        for (int i = 0; i < 6; ++i)
-            if (const auto* number = Cast<TPDFNumeric>(matrix->Item(i)))
-                FontMatrix[static_cast<std::size_t>(i)] = number->Value;
-    }
-    if (const TPDFDictionary* procs =
-            AsDictionary(resolveWith(Resolver, font->Get("CharProcs", false)))) {
-        GlyphProcNames.reserve(static_cast<std::size_t>(procs->Count()));
-        FGlyphProcs.reserve(static_cast<std::size_t>(procs->Count()));
-        for (int i = 0; i < procs->Count(); ++i) {
-            const auto [key, value] = procs->EntryAt(i);
-            GlyphProcNames.push_back(key ? key->Value() : std::string());
-            // Only a reference to a stream is a procedure; a direct value counts as none.
-            FGlyphProcs.push_back(AsRef(value) ? AsStream(resolveWith(Resolver, value)) : nullptr);
-        }
-    }
-}
-
-std::string TPDFType3Rasterizer::GlyphProc(std::size_t index) const {
-    if (index >= FGlyphProcs.size() || FGlyphProcs[index] == nullptr)
-        return {};
-    return FGlyphProcs[index]->DecodedData();
-}
-
-// -------------------------------------------------------------------------------------------------
 // CID widths
 
 void TPDFCIDWidths::Add(std::int32_t first, std::int32_t last, std::int32_t width) {
@@ -254,108 +191,14 @@ std::string TPDFFontCollectionData::CIDToGIDMap() const {
 }
 
 // -------------------------------------------------------------------------------------------------
-// Program cache
-
-TPDFFontProgramCache::TKey TPDFFontProgramCache::KeyOf(const TPDFStream* stream, TProgramKind kind,
-                                                       std::array<std::int64_t, 3> lengths) {
-    TKey key;
-    key.Kind = kind;
-    key.Lengths = lengths;
-    if (stream) {
-        key.DataVersion = stream->DataVersion();
-        key.RawSize = stream->RawData().size();
-        key.ObjNum = stream->ObjNum;
-        key.GenNum = stream->GenNum;
-        // An object of the file is known by its numbers: read again after a page's objects were
-        // let go, it finds the program parsed before. Only a stream made in memory is known by
-        // its address.
-        if (!stream->IsIndirect)
-            key.Stream = stream;
-    }
-    return key;
-}
-
-std::size_t TPDFFontProgramCache::TKeyHash::operator()(const TKey& key) const noexcept {
-    std::size_t h = std::hash<const void*>{}(key.Stream);
-    auto mix = [&h](std::uint64_t v) {
-        h ^= std::hash<std::uint64_t>{}(v) + 0x9e3779b9 + (h << 6);
-    };
-    mix(key.DataVersion);
-    mix(key.RawSize);
-    mix(static_cast<std::uint64_t>(static_cast<std::uint32_t>(key.ObjNum)) << 32 |
-        static_cast<std::uint32_t>(key.GenNum));
-    mix(static_cast<std::uint64_t>(key.Kind));
-    for (const std::int64_t length : key.Lengths)
-        mix(static_cast<std::uint64_t>(length));
-    return h;
-}
-
-std::optional<std::shared_ptr<const TPDFFontRasterizer>>
-TPDFFontProgramCache::Find(const TKey& key) {
-    const std::lock_guard<std::mutex> guard(FLock);
-    const auto it = FIndex.find(key);
-    if (it == FIndex.end()) {
-        ++FMisses;
-        return std::nullopt;
-    }
-    ++FHits;
-    FEntries.splice(FEntries.begin(), FEntries, it->second);
-    return it->second->Program;
-}
-
-void TPDFFontProgramCache::Insert(const TKey& key,
-                                  std::shared_ptr<const TPDFFontRasterizer> program,
-                                  std::uint64_t size) {
-    const std::lock_guard<std::mutex> guard(FLock);
-    if (size > FBudget)
-        return;
-    if (const auto it = FIndex.find(key); it != FIndex.end()) {
-        FBytes -= it->second->Size;
-        FEntries.erase(it->second);
-        FIndex.erase(it);
-    }
-    while (!FEntries.empty() && FBytes + size > FBudget) {
-        FBytes -= FEntries.back().Size;
-        FIndex.erase(FEntries.back().Key);
-        FEntries.pop_back();
-    }
-    FEntries.push_front({key, std::move(program), size});
-    FIndex.emplace(key, FEntries.begin());
-    FBytes += size;
-}
-
-void TPDFFontProgramCache::Clear() {
-    const std::lock_guard<std::mutex> guard(FLock);
-    FIndex.clear();
-    FEntries.clear();
-    FBytes = 0;
-}
-
-std::size_t TPDFFontProgramCache::Count() const {
-    const std::lock_guard<std::mutex> guard(FLock);
-    return FEntries.size();
-}
-
-std::uint64_t TPDFFontProgramCache::Bytes() const {
-    const std::lock_guard<std::mutex> guard(FLock);
-    return FBytes;
-}
-
-std::uint64_t TPDFFontProgramCache::Hits() const {
-    const std::lock_guard<std::mutex> guard(FLock);
-    return FHits;
-}
-
-std::uint64_t TPDFFontProgramCache::Misses() const {
-    const std::lock_guard<std::mutex> guard(FLock);
-    return FMisses;
-}
-
-// -------------------------------------------------------------------------------------------------
 // Loading one font
 
 // The working state of one font load and the steps that fill it. A load appends exactly one
 // record to the collection (the descendant's, for a composite font).
+//
+// Load reads what every font has (BaseFont, Encoding), runs the step of the font's Subtype,
+// then, for all but composite fonts, completes the glyph names and widths and stores the
+// record; the text of the codes comes last, for every kind.
 class TPDFFontCollection::TLoader {
 public:
     explicit TLoader(TPDFFontCollection& owner) : FOwner(owner) {}
@@ -364,16 +207,33 @@ public:
     void Load(const TPDFDictionary* font, std::int32_t objNum, int depth);
 
 private:
-    TPDFObject* resolve(TPDFObject* value) const { return resolveWith(FOwner.Resolver, value); }
+    TPDFObject* resolve(TPDFObject* value) const {
+        return ResolveFontValue(FOwner.Resolver, value);
+    }
     TPDFObject* get(const TPDFDictionary* dict, std::string_view key) const {
         return dict ? resolve(dict->Get(key, false)) : nullptr;
     }
     std::int32_t integer(const TPDFDictionary* dict, std::string_view key,
                          std::int32_t otherwise) const {
-        const auto* number = Cast<TPDFNumeric>(get(dict, key));
-        return number ? number->IntValue() : otherwise;
+        return FontInteger(FOwner.Resolver, dict, key, otherwise);
     }
     bool useCache() const { return FOwner.FCache != nullptr && !FOwner.Resolver; }
+    bool loadPrograms() const { return FOwner.LoadPrograms; }
+
+    // The steps of Load, in their order.
+    void readEncoding();
+    // One step per Subtype; fonts of any other subtype have none.
+    void loadType1();
+    void loadStandardFont();
+    void loadTrueType();
+    void loadType3();
+    void loadType0();
+    void loadSubstitute();
+    void completeSimpleFont();
+    void readSimpleWidths();
+    TPDFFontCollectionData* storeSimpleFont(std::int32_t objNum);
+    TPDFFontCollectionData* markComposite();
+    void readText(TPDFFontCollectionData& record) const;
 
     std::shared_ptr<const TPDFType1Decoder> type1Program(const TPDFStream* stream) const;
     std::shared_ptr<const TPDFType1Decoder> cffProgram(const TPDFStream* stream) const;
@@ -383,8 +243,15 @@ private:
     std::unique_ptr<TPDFCIDWidths> cidWidths(const TPDFDictionary* font) const;
     void readDescriptor(const TPDFDictionary* descriptor);
     void useBuiltInEncoding(const TPDFType1Decoder& program);
+    void useSymbolicCodes();
 
     TPDFFontCollection& FOwner;
+    // What is loaded: the font dictionary (may be nullptr), its BaseFont and Subtype, and
+    // whether it is a descendant (depth 1).
+    const TPDFDictionary* FFont = nullptr;
+    const TPDFName* FBaseFont = nullptr;
+    std::string FSubtype;
+    int FDepth = 0;
     // The working state of the load.
     TPDFGlyphNames FNames;
     TPDFWidths FWidths{};
@@ -401,6 +268,11 @@ private:
     bool FToUnicodeOnly = false;
     // Set while the glyph names are those of this base encoding, unchanged.
     std::optional<TPDFBaseEncoding> FPristine;
+    // The widths of the dictionary: a CIDFont's list, else FirstChar and LastChar.
+    std::unique_ptr<TPDFCIDWidths> FCIDWidths;
+    std::int32_t FFirstChar = 0;
+    std::int32_t FLastChar = 0;
+    const TPDFStream* FCIDToGIDMap = nullptr;
 };
 
 std::shared_ptr<const TPDFType1Decoder>
@@ -514,19 +386,27 @@ void TPDFFontCollection::TLoader::useBuiltInEncoding(const TPDFType1Decoder& pro
     }
 }
 
-void TPDFFontCollection::TLoader::Load(const TPDFDictionary* font, std::int32_t objNum, int depth) {
-    const TTextEncoding encoding = FOwner.FEncoding;
-    const bool loadPrograms = FOwner.LoadPrograms;
-    FWidths.fill(750);
+void TPDFFontCollection::TLoader::useSymbolicCodes() {
+    // A symbolic embedded font's codes select glyphs, not characters: its text comes from its
+    // ToUnicode map alone.
+    if (FDifferences) {
+        ApplyDifferences(FNames, FDifferences);
+        FPristine.reset();
+    }
+    FCodeText = FPristine ? baseText(*FPristine, FOwner.FEncoding)
+                          : GlyphNamesToText(FNames, FOwner.FEncoding);
+    FCodeTextSet = true;
+    FToUnicodeOnly = true;
+    for (std::size_t c = 0; c < FNames.size(); ++c)
+        FNames[c] = "CID:" + std::to_string(c);
+    FDifferences = nullptr;
+    FPristine.reset();
+}
 
-    // BaseFont.
-    const TPDFName* baseFont = AsName(get(font, "BaseFont"));
-    if (baseFont)
-        FFontName = baseFont->Value();
-
-    // Encoding: a base encoding by name, possibly with Differences.
+void TPDFFontCollection::TLoader::readEncoding() {
+    // A base encoding by name, possibly with Differences.
     TPDFBaseEncoding kind = TPDFBaseEncoding::Standard;
-    TPDFObject* encodingValue = get(font, "Encoding");
+    TPDFObject* encodingValue = get(FFont, "Encoding");
     if (const TPDFName* name = AsName(encodingValue)) {
         kind = EncodingKindOfName(name->Value());
         FHasBaseEncodingName = true;
@@ -539,193 +419,239 @@ void TPDFFontCollection::TLoader::Load(const TPDFDictionary* font, std::int32_t 
     }
     FNames = baseNames(kind);
     FPristine = kind;
+}
 
-    // The program, by Subtype. A descendant is never followed further: inside one, a Type0
-    // counts as a font of unknown subtype.
-    const TPDFName* subtypeName = AsName(get(font, "Subtype"));
-    std::string subtype = subtypeName ? subtypeName->Value() : std::string();
-    if (subtype == "Type0" && depth > 0)
-        subtype.clear();
-    const bool isType0 = subtype == "Type0";
-
-    if (subtype == "Type1" || subtype == "CIDFontType0") {
-        if (const TPDFDictionary* descriptor = AsDictionary(get(font, "FontDescriptor"))) {
-            readDescriptor(descriptor);
-            if (const TPDFStream* file = AsStream(get(descriptor, "FontFile"));
-                file && loadPrograms) {
-                const auto program = type1Program(file);
-                FProgram = program;
-                useBuiltInEncoding(*program);
-            }
-            if (const TPDFStream* file = AsStream(get(descriptor, "FontFile3"))) {
-                const auto program = cffProgram(file);
-                FProgram = program;
-                useBuiltInEncoding(*program);
-            }
-        } else if (baseFont) {
-            FStandardIndex = MatchStandardFont(baseFont->Value());
-            if (const TPDFStandardFont* row = StandardFontRow(FStandardIndex)) {
-                FAscent = row->Ascent;
-                FDescent = row->Descent;
-                if (FStandardIndex == kStandardDingbatsIndex) {
-                    FFontName = "VantrelDingbats";
-                    if (loadPrograms)
-                        FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(dingbatsFace(),
-                                                                             FOwner.Resolver);
-                } else {
-                    FFontName = std::string(row->SubstituteName);
-                    if (loadPrograms)
-                        FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(substitute(0),
-                                                                             FOwner.Resolver);
-                }
-            }
+// Type1 and CIDFontType0: an embedded Type 1 or CFF program, else a standard font by name.
+void TPDFFontCollection::TLoader::loadType1() {
+    if (const TPDFDictionary* descriptor = AsDictionary(get(FFont, "FontDescriptor"))) {
+        readDescriptor(descriptor);
+        if (const TPDFStream* file = AsStream(get(descriptor, "FontFile"));
+            file && loadPrograms()) {
+            const auto program = type1Program(file);
+            FProgram = program;
+            useBuiltInEncoding(*program);
         }
-    } else if (subtype == "TrueType" || subtype == "CIDFontType2") {
-        if (const TPDFDictionary* descriptor = AsDictionary(get(font, "FontDescriptor"))) {
-            readDescriptor(descriptor);
-            if (const TPDFStream* file = AsStream(get(descriptor, "FontFile2"))) {
-                // Without programs only the emptiness of the data matters.
-                std::shared_ptr<const TPDFFontRasterizer> program;
-                const bool hasData = loadPrograms ? (program = trueTypeProgram(file)) != nullptr
-                                                  : !file->DecodedData().empty();
-                if (hasData) {
-                    FProgram = program;
-                    if ((FFlags & kSymbolic) != 0) {
-                        // A symbolic embedded font's codes select glyphs, not characters: its
-                        // text comes from its ToUnicode map alone.
-                        if (FDifferences) {
-                            ApplyDifferences(FNames, FDifferences);
-                            FPristine.reset();
-                        }
-                        FCodeText = FPristine ? baseText(*FPristine, encoding)
-                                              : GlyphNamesToText(FNames, encoding);
-                        FCodeTextSet = true;
-                        FToUnicodeOnly = true;
-                        for (std::size_t c = 0; c < FNames.size(); ++c)
-                            FNames[c] = "CID:" + std::to_string(c);
-                        FDifferences = nullptr;
-                        FPristine.reset();
-                    }
-                }
-            }
+        if (const TPDFStream* file = AsStream(get(descriptor, "FontFile3"))) {
+            const auto program = cffProgram(file);
+            FProgram = program;
+            useBuiltInEncoding(*program);
         }
-    } else if (subtype == "Type3") {
-        if (loadPrograms)
-            FProgram = std::make_shared<TPDFType3Rasterizer>(font, FOwner.Resolver);
-    } else if (isType0) {
-        // One descendant, given by reference; anything else loads an empty descendant, so
-        // that this load still appends one record.
-        const TPDFArray* descendants = AsArray(get(font, "DescendantFonts"));
-        const TPDFIndRef* ref =
-            descendants && descendants->Count() == 1 ? AsRef(descendants->Item(0)) : nullptr;
-        const TPDFDictionary* descendant =
-            ref ? AsDictionary(resolve(descendants->Item(0))) : nullptr;
-        TLoader(FOwner).Load(descendant, ref ? ref->RefObjNum() : 0, depth + 1);
+    } else if (FBaseFont) {
+        loadStandardFont();
     }
+}
 
-    std::unique_ptr<TPDFCIDWidths> cid;
-    std::int32_t firstChar = 0;
-    std::int32_t lastChar = 0;
-    const TPDFStream* cidToGid = nullptr;
-    if (!isType0) {
-        // Default widths from a system substitute, by the glyph names before Differences.
-        if (!FProgram && loadPrograms) {
-            auto face = substitute(FFlags);
-            for (std::size_t c = 0; c < FNames.size(); ++c)
-                if (const std::int32_t glyph = face->GlyphIndexOfName(FNames[c]); glyph >= 0)
-                    FWidths[c] = face->AdvanceWidth(glyph);
-            FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(std::move(face), FOwner.Resolver);
-        }
-        if (FDifferences) {
-            ApplyDifferences(FNames, FDifferences);
-            FPristine.reset();
-        }
-        if (FStandardIndex >= 1 && FStandardIndex < kStandardDingbatsIndex) {
-            if (FPristine)
-                FWidths = standardWidths(FStandardIndex, *FPristine);
-            else
-                StandardFontWidths(FStandardIndex, FNames, FWidths);
-        }
-        if (!FCodeTextSet)
-            FCodeText =
-                FPristine ? baseText(*FPristine, encoding) : GlyphNamesToText(FNames, encoding);
-
-        // Widths of the dictionary.
-        if (subtype == "CIDFontType0" || subtype == "CIDFontType2") {
-            cid = cidWidths(font);
-            if (subtype == "CIDFontType2")
-                cidToGid = AsStream(get(font, "CIDToGIDMap"));
-        } else if (const auto* first = Cast<TPDFNumeric>(get(font, "FirstChar"))) {
-            firstChar = first->IntValue();
-            if (const auto* last = Cast<TPDFNumeric>(get(font, "LastChar"))) {
-                lastChar = std::min(last->IntValue(), 255);
-                if (const TPDFArray* widths = AsArray(get(font, "Widths"))) {
-                    // Bounded by the array and by LastChar; codes below 0 are passed over.
-                    for (int t = 0; t < widths->Count(); ++t) {
-                        const std::int64_t code = std::int64_t{firstChar} + t;
-                        if (code > lastChar)
-                            break;
-                        if (code >= 0)
-                            FWidths[static_cast<std::size_t>(code)] = AsNumber(widths->Item(t), 0);
-                    }
-                }
-            }
-        }
-    }
-
-    // Store.
-    TPDFFontCollectionData* record = nullptr;
-    if (!isType0) {
-        auto made = std::make_unique<TPDFFontCollectionData>();
-        record = made.get();
-        record->ObjNum = objNum;
-        record->Widths = FWidths;
-        record->CodeText = std::move(FCodeText);
-        record->FontName = std::move(FFontName);
-        record->Program = std::move(FProgram);
-        record->GlyphNames = std::move(FNames);
-        record->CIDWidths = std::move(cid);
-        record->Ascent = FAscent;
-        record->Descent = FDescent;
-        record->FirstChar = firstChar;
-        record->LastChar = lastChar;
-        record->CIDToGIDMapStream = cidToGid;
-        FOwner.FFonts.push_back(std::move(made));
+// One of the 14 standard fonts: its metrics, its substitute's name and program.
+void TPDFFontCollection::TLoader::loadStandardFont() {
+    FStandardIndex = MatchStandardFont(FBaseFont->Value());
+    const TPDFStandardFont* row = StandardFontRow(FStandardIndex);
+    if (!row)
+        return;
+    FAscent = row->Ascent;
+    FDescent = row->Descent;
+    if (FStandardIndex == kStandardDingbatsIndex) {
+        FFontName = "VantrelDingbats";
+        if (loadPrograms())
+            FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(dingbatsFace(), FOwner.Resolver);
     } else {
-        record = FOwner.FFonts.back().get(); // the descendant's, appended just now
-        record->IsTwoByte = 1;
-        FToUnicodeOnly = true;
+        FFontName = std::string(row->SubstituteName);
+        if (loadPrograms())
+            FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(substitute(0), FOwner.Resolver);
     }
+}
 
-    // Text.
+// TrueType and CIDFontType2: an embedded TrueType program.
+void TPDFFontCollection::TLoader::loadTrueType() {
+    const TPDFDictionary* descriptor = AsDictionary(get(FFont, "FontDescriptor"));
+    if (!descriptor)
+        return;
+    readDescriptor(descriptor);
+    const TPDFStream* file = AsStream(get(descriptor, "FontFile2"));
+    if (!file)
+        return;
+    // Without programs only the emptiness of the data matters.
+    std::shared_ptr<const TPDFFontRasterizer> program;
+    const bool hasData = loadPrograms() ? (program = trueTypeProgram(file)) != nullptr
+                                        : !file->DecodedData().empty();
+    if (!hasData)
+        return;
+    FProgram = program;
+    if ((FFlags & kSymbolic) != 0)
+        useSymbolicCodes();
+}
+
+void TPDFFontCollection::TLoader::loadType3() {
+    if (loadPrograms())
+        FProgram = std::make_shared<TPDFType3Rasterizer>(FFont, FOwner.Resolver);
+}
+
+// A composite font: loads its descendant, whose record becomes the font's.
+void TPDFFontCollection::TLoader::loadType0() {
+    // One descendant, given by reference; anything else loads an empty descendant, so that
+    // this load still appends one record.
+    const TPDFArray* descendants = AsArray(get(FFont, "DescendantFonts"));
+    const TPDFIndRef* ref =
+        descendants && descendants->Count() == 1 ? AsRef(descendants->Item(0)) : nullptr;
+    const TPDFDictionary* descendant = ref ? AsDictionary(resolve(descendants->Item(0))) : nullptr;
+    TLoader(FOwner).Load(descendant, ref ? ref->RefObjNum() : 0, FDepth + 1);
+}
+
+// A font its step gave no program: an installed substitute, whose glyphs give the default
+// widths by the glyph names before Differences.
+void TPDFFontCollection::TLoader::loadSubstitute() {
+    auto face = substitute(FFlags);
+    for (std::size_t c = 0; c < FNames.size(); ++c)
+        if (const std::int32_t glyph = face->GlyphIndexOfName(FNames[c]); glyph >= 0)
+            FWidths[c] = face->AdvanceWidth(glyph);
+    FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(std::move(face), FOwner.Resolver);
+}
+
+// The glyph names and widths of a font that is not composite, once its step ran.
+void TPDFFontCollection::TLoader::completeSimpleFont() {
+    const TTextEncoding encoding = FOwner.FEncoding;
+    if (!FProgram && loadPrograms())
+        loadSubstitute();
+    if (FDifferences) {
+        ApplyDifferences(FNames, FDifferences);
+        FPristine.reset();
+    }
+    if (FStandardIndex >= 1 && FStandardIndex < kStandardDingbatsIndex) {
+        if (FPristine)
+            FWidths = standardWidths(FStandardIndex, *FPristine);
+        else
+            StandardFontWidths(FStandardIndex, FNames, FWidths);
+    }
+    if (!FCodeTextSet)
+        FCodeText = FPristine ? baseText(*FPristine, encoding) : GlyphNamesToText(FNames, encoding);
+    readSimpleWidths();
+}
+
+// The widths of the dictionary, over those the program or the standard metrics gave.
+void TPDFFontCollection::TLoader::readSimpleWidths() {
+    if (FSubtype == "CIDFontType0" || FSubtype == "CIDFontType2") {
+        FCIDWidths = cidWidths(FFont);
+        if (FSubtype == "CIDFontType2")
+            FCIDToGIDMap = AsStream(get(FFont, "CIDToGIDMap"));
+        return;
+    }
+    const auto* first = Cast<TPDFNumeric>(get(FFont, "FirstChar"));
+    if (!first)
+        return;
+    FFirstChar = first->IntValue();
+    const auto* last = Cast<TPDFNumeric>(get(FFont, "LastChar"));
+    if (!last)
+        return;
+    FLastChar = std::min(last->IntValue(), 255);
+    if (const TPDFArray* widths = AsArray(get(FFont, "Widths"))) {
+        // Bounded by the array and by LastChar; codes below 0 are passed over.
+        for (int t = 0; t < widths->Count(); ++t) {
+            const std::int64_t code = std::int64_t{FFirstChar} + t;
+            if (code > FLastChar)
+                break;
+            if (code >= 0)
+                FWidths[static_cast<std::size_t>(code)] = AsNumber(widths->Item(t), 0);
+        }
+    }
+}
+
+TPDFFontCollectionData* TPDFFontCollection::TLoader::storeSimpleFont(std::int32_t objNum) {
+    auto made = std::make_unique<TPDFFontCollectionData>();
+    TPDFFontCollectionData* record = made.get();
+    record->ObjNum = objNum;
+    record->Widths = FWidths;
+    record->CodeText = std::move(FCodeText);
+    record->FontName = std::move(FFontName);
+    record->Program = std::move(FProgram);
+    record->GlyphNames = std::move(FNames);
+    record->CIDWidths = std::move(FCIDWidths);
+    record->Ascent = FAscent;
+    record->Descent = FDescent;
+    record->FirstChar = FFirstChar;
+    record->LastChar = FLastChar;
+    record->CIDToGIDMapStream = FCIDToGIDMap;
+    FOwner.FFonts.push_back(std::move(made));
+    return record;
+}
+
+TPDFFontCollectionData* TPDFFontCollection::TLoader::markComposite() {
+    TPDFFontCollectionData* record = FOwner.FFonts.back().get(); // the descendant's, just now
+    record->IsTwoByte = 1;
+    FToUnicodeOnly = true;
+    return record;
+}
+
+void TPDFFontCollection::TLoader::readText(TPDFFontCollectionData& record) const {
+    const TTextEncoding encoding = FOwner.FEncoding;
     if (FToUnicodeOnly) {
-        if (font && font->Get("ToUnicode", false) != nullptr) {
-            const TPDFStream* stream = AsStream(get(font, "ToUnicode"));
-            record->ToUnicode = ParseToUnicode(stream ? stream->DecodedData() : std::string());
-            record->Text = ToUnicodeTable(record->ToUnicode, encoding);
-            record->CodeText = record->Text;
+        if (FFont && FFont->Get("ToUnicode", false) != nullptr) {
+            const TPDFStream* stream = AsStream(get(FFont, "ToUnicode"));
+            record.ToUnicode = ParseToUnicode(stream ? stream->DecodedData() : std::string());
+            record.Text = ToUnicodeTable(record.ToUnicode, encoding);
+            record.CodeText = record.Text;
         } else {
-            record->Text = record->CodeText;
+            record.Text = record.CodeText;
         }
     } else {
         // Without the mark CodeText is still the text of the record's glyph names.
-        record->Text = record->CodeText;
-        if (const TPDFStream* stream = AsStream(get(font, "ToUnicode"))) {
-            record->ToUnicode = ParseToUnicode(stream->DecodedData());
-            record->Text = ToUnicodeOverlay(record->ToUnicode, record->Text, encoding);
-            record->CodeText = record->Text;
+        record.Text = record.CodeText;
+        if (const TPDFStream* stream = AsStream(get(FFont, "ToUnicode"))) {
+            record.ToUnicode = ParseToUnicode(stream->DecodedData());
+            record.Text = ToUnicodeOverlay(record.ToUnicode, record.Text, encoding);
+            record.CodeText = record.Text;
         }
     }
     // A font whose codes have no text at all shows its codes as characters.
-    if (allEmpty(record->Text)) {
-        for (std::size_t c = 0; c < record->Text.size(); ++c) {
-            std::string& text = record->Text[c];
+    if (allEmpty(record.Text)) {
+        for (std::size_t c = 0; c < record.Text.size(); ++c) {
+            std::string& text = record.Text[c];
             if (encoding == TTextEncoding::Utf8)
                 AppendUtf8(text, Cp1252ToUnicode(static_cast<unsigned char>(c)));
             else
                 text.assign(1, static_cast<char>(c));
         }
     }
+}
+
+void TPDFFontCollection::TLoader::Load(const TPDFDictionary* font, std::int32_t objNum, int depth) {
+    using TStep = void (TLoader::*)();
+    struct TSubtypeStep {
+        std::string_view Subtype;
+        TStep Step;
+    };
+    static constexpr TSubtypeStep kSteps[] = {
+        {"Type1", &TLoader::loadType1},       {"CIDFontType0", &TLoader::loadType1},
+        {"TrueType", &TLoader::loadTrueType}, {"CIDFontType2", &TLoader::loadTrueType},
+        {"Type3", &TLoader::loadType3},       {"Type0", &TLoader::loadType0},
+    };
+
+    FFont = font;
+    FDepth = depth;
+    FWidths.fill(750);
+    FBaseFont = AsName(get(font, "BaseFont"));
+    if (FBaseFont)
+        FFontName = FBaseFont->Value();
+    readEncoding();
+
+    // A descendant is never followed further: inside one, a Type0 counts as a font of unknown
+    // subtype.
+    const TPDFName* subtypeName = AsName(get(font, "Subtype"));
+    FSubtype = subtypeName ? subtypeName->Value() : std::string();
+    if (FSubtype == "Type0" && depth > 0)
+        FSubtype.clear();
+    for (const TSubtypeStep& step : kSteps)
+        if (FSubtype == step.Subtype) {
+            (this->*step.Step)();
+            break;
+        }
+
+    TPDFFontCollectionData* record = nullptr;
+    if (FSubtype == "Type0") {
+        record = markComposite();
+    } else {
+        completeSimpleFont();
+        record = storeSimpleFont(objNum);
+    }
+    readText(*record);
 }
 
 // -------------------------------------------------------------------------------------------------
@@ -737,7 +663,7 @@ TPDFFontCollection::TPDFFontCollection(TTextEncoding encoding, TPDFFontProgramCa
 TPDFFontCollection::~TPDFFontCollection() = default;
 
 void TPDFFontCollection::LoadFont(const TPDFIndRef* ref) {
-    const TPDFDictionary* font = AsDictionary(resolveRef(Resolver, ref));
+    const TPDFDictionary* font = AsDictionary(ResolveFontRef(Resolver, ref));
     TLoader(*this).Load(font, ref->RefObjNum(), 0);
 }
 

@@ -1,11 +1,11 @@
 #pragma once
-// Font programs and the font collection of text extraction.
+// The font collection of text extraction.
 //
-// The program classes (TPDFFontRasterizer and its TrueType and Type 3 programs) hold what text
-// takes from a font program: its built-in encoding, glyph names, widths and scale. The font
-// collection (TPDFFontCollection) loads each font dictionary a page selects once, into a flat
-// record of 256-entry tables (TPDFFontCollectionData) plus the CID width list and ToUnicode map
-// of composite fonts; the text extractors read the record of the font selected last.
+// The programs (fonts/uPDFFontProgram.h, fonts/uPDFType1.h) hold what text takes from a font
+// program: its built-in encoding, glyph names, widths and scale. The font collection
+// (TPDFFontCollection) loads each font dictionary a page selects once, into a flat record of
+// 256-entry tables (TPDFFontCollectionData) plus the CID width list and ToUnicode map of
+// composite fonts; the text extractors read the record of the font selected last.
 //
 // Ownership: a collection owns its records; a record owns its CID width list and shares its
 // program with the document's program cache (TPDFFontProgramCache, optional), which keeps
@@ -14,9 +14,7 @@
 
 #include <array>
 #include <cstdint>
-#include <list>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,71 +25,11 @@
 #include "file/uPDFStructure.h"
 #include "fonts/uPDFCMap.h"
 #include "fonts/uPDFFontConst.h"
+#include "fonts/uPDFFontProgram.h"
+#include "fonts/uPDFFontProgramCache.h"
 #include "platform/uCodePage.h"
 
 namespace korvel {
-
-class TPDFTrueTypeParser;
-
-class TPDFFontRasterizer {
-public:
-    using ResolveFn = TPDFStructure::ResolveFn;
-
-    explicit TPDFFontRasterizer(ResolveFn resolver = {}) : Resolver(std::move(resolver)) {}
-    virtual ~TPDFFontRasterizer() = default;
-    TPDFFontRasterizer(const TPDFFontRasterizer&) = delete;
-    TPDFFontRasterizer& operator=(const TPDFFontRasterizer&) = delete;
-
-    // Draws one glyph. Text extraction never calls it, so programs that only serve text keep
-    // this no-op.
-    virtual void DrawGlyph(std::int32_t /*glyph*/) {}
-    // The factor by which single-byte widths are divided; 1 for most programs.
-    virtual double GetScale() const = 0;
-
-    ResolveFn Resolver;
-};
-
-// A TrueType program: an embedded FontFile2, an installed substitute face or the built-in
-// dingbats font. The parsed tables are immutable once read, so programs made from the same
-// bytes (a substitute face, the dingbats font) share one parser.
-class TPDFTrueTypeRasterizer2 : public TPDFFontRasterizer {
-public:
-    explicit TPDFTrueTypeRasterizer2(ResolveFn resolver = {});
-    explicit TPDFTrueTypeRasterizer2(std::shared_ptr<const TPDFTrueTypeParser> parser,
-                                     ResolveFn resolver = {});
-    ~TPDFTrueTypeRasterizer2() override;
-
-    // Reads the data into a parser of this program's own.
-    void LoadTrueType(std::string_view data);
-    const TPDFTrueTypeParser& Parser() const { return *FParser; }
-
-    double GetScale() const override { return 1; }
-
-private:
-    std::shared_ptr<const TPDFTrueTypeParser> FParser;
-};
-
-// The program of a Type 3 font: its FontMatrix and the names of its glyph procedures. The
-// procedures are never run for text, so their streams are decoded only when asked for.
-class TPDFType3Rasterizer : public TPDFFontRasterizer {
-public:
-    // Reads FontMatrix and CharProcs of a Type 3 font dictionary (nullptr: defaults).
-    explicit TPDFType3Rasterizer(const TPDFDictionary* font, ResolveFn resolver = {});
-
-    double GetScale() const override { return 1; }
-
-    // [1 0 0 1 0 0] unless the dictionary's FontMatrix is an array of exactly six elements;
-    // then each element that is a number replaces its default.
-    std::array<double, 6> FontMatrix{1, 0, 0, 1, 0, 0};
-    // The CharProcs keys in dictionary order.
-    std::vector<std::string> GlyphProcNames;
-    // The decoded procedure of GlyphProcNames[index]; empty when its value is not an indirect
-    // reference to a stream, or the index is out of range.
-    std::string GlyphProc(std::size_t index) const;
-
-private:
-    std::vector<const TPDFStream*> FGlyphProcs; // parallel to GlyphProcNames; may hold nullptr
-};
 
 // The default width and W array of a CIDFont, kept as the ranges the array gives (CID c to l
 // with width w) in array order. A CID listed more than once takes its first width; lookups
@@ -156,70 +94,6 @@ struct TPDFFontCollectionData {
     const TPDFStream* CIDToGIDMapStream = nullptr;
     std::string CIDToGIDMap() const;
 };
-
-// Embedded font programs parsed once per document: Type 1 (FontFile), CFF (FontFile3) and
-// TrueType (FontFile2) programs by the identity of their stream (its object numbers, or its
-// address for a stream made in memory) and its data version, so that
-// later pages reuse what the first one parsed. A program is stored only while the stream is
-// unchanged; a changed stream (decrypted in place, replaced) misses and is parsed afresh.
-// The total estimated size is bounded; the least recently used programs go first. Programs
-// handed out stay valid as long as someone holds them. Thread-safe.
-class TPDFFontProgramCache {
-public:
-    // Parsed programs of a document rarely take more than a few MB; past this the least
-    // recently used ones are dropped, so a file of many large fonts cannot pile them up.
-    static constexpr std::uint64_t kDefaultBudget = std::uint64_t{32} << 20;
-
-    enum class TProgramKind : std::uint8_t { Type1, CFF, TrueType };
-    struct TKey {
-        const TPDFStream* Stream = nullptr;
-        std::uint64_t DataVersion = 0;
-        std::size_t RawSize = 0;
-        std::int32_t ObjNum = 0;
-        std::int32_t GenNum = 0;
-        TProgramKind Kind = TProgramKind::Type1;
-        // Type 1 only: Length1..3 as read from the stream dictionary.
-        std::array<std::int64_t, 3> Lengths{};
-        friend bool operator==(const TKey&, const TKey&) = default;
-    };
-    // The key of a stream read as a program of this kind.
-    static TKey KeyOf(const TPDFStream* stream, TProgramKind kind,
-                      std::array<std::int64_t, 3> lengths = {});
-
-    explicit TPDFFontProgramCache(std::uint64_t budget = kDefaultBudget) : FBudget(budget) {}
-
-    // nullopt on a miss; a stored nullptr is a stream that yields no program (an empty
-    // FontFile2).
-    std::optional<std::shared_ptr<const TPDFFontRasterizer>> Find(const TKey& key);
-    // Stores a program with its estimated size in bytes; a program larger than the whole
-    // budget is not stored.
-    void Insert(const TKey& key, std::shared_ptr<const TPDFFontRasterizer> program,
-                std::uint64_t size);
-    void Clear();
-
-    std::size_t Count() const;
-    std::uint64_t Bytes() const;
-    std::uint64_t Hits() const;
-    std::uint64_t Misses() const;
-
-private:
-    struct TKeyHash {
-        std::size_t operator()(const TKey& key) const noexcept;
-    };
-    struct TEntry {
-        TKey Key;
-        std::shared_ptr<const TPDFFontRasterizer> Program;
-        std::uint64_t Size = 0;
-    };
-    mutable std::mutex FLock;
-    std::uint64_t FBudget;
-    std::uint64_t FBytes = 0;
-    std::uint64_t FHits = 0;
-    std::uint64_t FMisses = 0;
-    std::list<TEntry> FEntries; // most recently used first
-    std::unordered_map<TKey, std::list<TEntry>::iterator, TKeyHash> FIndex;
-};
-
 // The fonts of one page-text call. SelectFont loads a font dictionary the first time its
 // object number is selected and hands out its tables; Current is the record selected last.
 class TPDFFontCollection {

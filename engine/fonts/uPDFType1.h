@@ -1,7 +1,8 @@
 #pragma once
 // Embedded Type 1 (FontFile) and CFF (FontFile3) programs as far as text needs them: the
 // built-in encoding, the scale from the CFF FontMatrix, whether a CFF font is CID-keyed, and
-// the glyph names in glyph order. Outlines and charstrings are never interpreted.
+// the glyph names in glyph order. Outlines and charstrings are never interpreted. The Type 1
+// reading is here; the CFF reading is fonts/uPDFCFF.h, whose results the program keeps.
 //
 // Loading never throws: data that does not fit the expected layout leaves the fields at their
 // defaults (StandardEncoding names for Type 1, empty names for CFF, scale 1, no glyph names).
@@ -12,17 +13,11 @@
 #include <string_view>
 #include <vector>
 
+#include "fonts/uPDFCFF.h"
 #include "fonts/uPDFFontConst.h"
-#include "fonts/uPDFFontRasterizer.h"
+#include "fonts/uPDFFontProgram.h"
 
 namespace korvel {
-
-// A glyph name longer than this is cut: real names stay far below it (the CFF limit for names
-// is 127 bytes), and the cut keeps 65,535 glyphs that share one huge string item from
-// multiplying it.
-constexpr std::size_t kMaxGlyphNameLength = 127;
-// CFF DICT operands beyond this many before an operator are dropped (the CFF limit is 48).
-constexpr int kMaxDictOperands = 48;
 
 class TPDFType1Decoder : public TPDFFontRasterizer {
 public:
