@@ -375,6 +375,38 @@ void readRegion(const std::vector<TFrameBlock>& blocks, const std::vector<std::s
 
 } // namespace
 
+void TPDFReadingCollector::AddGlyph(const TPDFShownGlyph& glyph) {
+    if (glyph.Text.empty()) {
+        ++Unmapped;
+        return;
+    }
+    if (Glyphs.size() >= TPDFReadingOrder::kMaxGlyphs) {
+        ++Dropped;
+        return;
+    }
+    const TPDFPoint origin = TransformPoint(Display, glyph.Origin.x, glyph.Origin.y);
+    const TPDFPoint end = TransformPoint(Display, glyph.End.x, glyph.End.y);
+    const TPDFPoint up = TransformPoint(Display, glyph.Up.x, glyph.Up.y);
+    TReadingGlyph g;
+    g.Text = glyph.Text;
+    g.X = origin.x;
+    g.Y = origin.y;
+    const double upX = up.x - origin.x;
+    const double upY = up.y - origin.y;
+    g.Size = std::hypot(upX, upY);
+    g.Advance = std::hypot(end.x - origin.x, end.y - origin.y);
+    if (g.Advance > 0) {
+        g.DirX = (end.x - origin.x) / g.Advance;
+        g.DirY = (end.y - origin.y) / g.Advance;
+    } else if (g.Size > 0) { // no advance: the direction a quarter turn clockwise from up
+        g.DirX = upY / g.Size;
+        g.DirY = -upX / g.Size;
+    }
+    g.Ascent = glyph.Ascent > 0 ? glyph.Ascent : 0.8;
+    g.Descent = glyph.Descent < 0 ? -glyph.Descent : 0.2;
+    Glyphs.push_back(std::move(g));
+}
+
 std::string ExpandLigatures(const std::string& text) {
     // U+FB00..U+FB06 are EF AC 80..86 in UTF-8.
     static constexpr std::array<const char*, 7> kLetters{"ff", "fi", "fl", "ffi", "ffl", "st",

@@ -17,6 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "text/uPDFGlyphSink.h"
+#include "text/uPDFMatrix.h"
+
 namespace korvel {
 
 // One shown glyph in the page's display space (points, y up, the page's rotation applied).
@@ -65,6 +68,18 @@ public:
     // The text: words of a line joined by a space, lines by LF, a blank line between blocks,
     // a final LF after the last line; empty when there are no words.
     static std::string Text(const TReadingLayout& layout);
+};
+
+// The glyph sink of the reading road: keeps a page's shown glyphs as reading glyphs, moved by
+// `Display` from page space into display space (the page's rotation). Text must be UTF-8.
+class TPDFReadingCollector final : public TPDFGlyphSink {
+public:
+    TPDFMatrix Display;
+    std::vector<TReadingGlyph> Glyphs;
+    std::size_t Unmapped = 0; // shown glyphs without text
+    std::size_t Dropped = 0;  // glyphs past kMaxGlyphs
+
+    void AddGlyph(const TPDFShownGlyph& glyph) override;
 };
 
 // Ligature characters (U+FB00 to U+FB06) written as their letters; other text as it is.

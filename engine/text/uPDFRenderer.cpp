@@ -10,6 +10,7 @@
 #include "file/uPDFStructure.h"
 #include "fonts/uPDFFontRasterizer.h"
 #include "text/uPDFExtractor.h"
+#include "text/uPDFGlyphSink.h"
 #include "text/uPDFTextFunnel.h"
 
 namespace korvel {
@@ -1018,12 +1019,27 @@ void TPDFRenderer::TInterpretation::ShowText() {
     run.Colour = colourText(State.FillColour);
 
     TPDFTextFunnel& funnel = *R.FFunnel;
-    const bool words = funnel.WordMode;
+    TPDFGlyphSink* const sink = R.FGlyphSink;
+    const bool words = !sink && funnel.WordMode;
     const double scale = fonts.ProgramScale();
     const double programScale = scale != 0 ? scale : 1;
     const double charSpacing = State.CharSpacing * unit / size;
     const double wordSpacing = State.WordSpacing * unit / size;
+    // Glyph positions: glyph units along the baseline, the rise above it.
+    const double riseUnits = State.Rise * unit / size;
+    TPDFShownGlyph shown;
+    shown.Up = up;
+    // Ascent and descent as shares of the size on the page, whatever the glyph units are.
+    const double unitUp = run.Size > 0 ? std::hypot(matrix.c, matrix.d) / run.Size : 0;
+    shown.Ascent = font.Ascent * unitUp;
+    shown.Descent = font.Descent * unitUp;
+    shown.RenderMode = State.RenderMode;
+    shown.FontName = font.FontName;
     const auto addRun = [&](std::string& text, double start, double width) {
+        if (sink) {
+            text.clear();
+            return;
+        }
         run.Text = std::move(text);
         run.Start = start;
         run.Width = width;
@@ -1046,6 +1062,15 @@ void TPDFRenderer::TInterpretation::ShowText() {
         FPendingWord.clear();
         stringText.clear();
         const auto takeCode = [&](std::string_view text, double width) {
+            if (sink) {
+                shown.Text = text;
+                shown.Origin = TransformPoint(matrix, advance, riseUnits);
+                shown.End = TransformPoint(matrix, advance + width, riseUnits);
+                shown.Up = {shown.Origin.x + up.x - origin.x, shown.Origin.y + up.y - origin.y};
+                sink->AddGlyph(shown);
+                advance += width;
+                return;
+            }
             // A string's text cannot outgrow what the funnel keeps at most, however many
             // bytes a code's text has.
             const bool room = FPendingWord.size() + stringText.size() < TPDFTextFunnel::kMaxText;

@@ -35,6 +35,7 @@ class TPDFObject;
 class TPDFStream;
 class TPDFStructure;
 class TPDFTextFunnel;
+class TPDFGlyphSink;
 struct TPDFFontCollectionData;
 
 // A token as a place in the content the interpreter reads, with the operator it names:
@@ -116,6 +117,9 @@ public:
 
     // Uses the funnel from now on without owning it (the own funnel is freed).
     void AttachFunnel(TPDFTextFunnel* funnel);
+    // Hands every shown glyph to `sink` (not owned) instead of making funnel runs; nullptr
+    // goes back to the funnel.
+    void AttachGlyphSink(TPDFGlyphSink* sink) { FGlyphSink = sink; }
     TPDFTextFunnel& Funnel() { return *FFunnel; }
 
     // Clears the funnel and interprets PageObject from the identity matrix at 72 dpi: run
@@ -155,6 +159,7 @@ private:
     TPDFFontCollection& FFonts;
     std::unique_ptr<TPDFTextFunnel> FOwnFunnel;
     TPDFTextFunnel* FFunnel = nullptr;
+    TPDFGlyphSink* FGlyphSink = nullptr;
     TPDFDictionary* FFormResources = nullptr;
     TPDFStructure* FStructure = nullptr;
 

@@ -12,6 +12,7 @@
 #include "platform/uInstalledFonts.h"
 #include "support/NoInstalledFonts.h"
 #include "support/PdfWriter.h"
+#include "text/uPDFGlyphSink.h"
 #include "text/uPDFRenderer.h"
 #include "text/uPDFTextFunnel.h"
 
@@ -510,4 +511,37 @@ TEST_F(Renderer, ATJOfTwoHundredThousandNumbersShowsItsStrings) {
     const auto block = One(content + "(B)] TJ ET");
     EXPECT_EQ(block.Text, "AB");
     EXPECT_NEAR(width(block), 1334 * 0.012, 1e-9);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The glyph sink
+
+TEST_F(Renderer, AGlyphSinkGetsEveryCodeWithItsPlaceAndTheFunnelNothing) {
+    struct TSink : TPDFGlyphSink {
+        std::vector<TPDFShownGlyph> Glyphs;
+        std::string Text;
+        void AddGlyph(const TPDFShownGlyph& glyph) override {
+            Glyphs.push_back(glyph);
+            Text += glyph.Text;
+        }
+    } sink;
+    TPDFDocument doc;
+    ASSERT_TRUE(doc.LoadFromBytes(Pdf({kText + "5 Ts 2 Tc (Hel) Tj [(l) -1000 (o)] TJ ET"})));
+    TPDFFontCollection fonts;
+    TPDFTextFunnel funnel;
+    TPDFRenderer renderer(fonts);
+    renderer.PageObject = doc.PageTree().CurrentPage();
+    renderer.AttachFunnel(&funnel);
+    renderer.AttachGlyphSink(&sink);
+    renderer.RunPage();
+    EXPECT_TRUE(funnel.Blocks().empty());
+    ASSERT_EQ(sink.Text, "Hello");
+    const TPDFShownGlyph& h = sink.Glyphs[0];
+    EXPECT_DOUBLE_EQ(h.Origin.x, 100);
+    EXPECT_DOUBLE_EQ(h.Origin.y, 705); // the rise
+    EXPECT_NEAR(h.End.x, 100 + 0.722 * 12 + 2, 1e-9);
+    EXPECT_NEAR(h.Up.y - h.Origin.y, 12, 1e-9);
+    EXPECT_NEAR(h.Ascent, 0.718, 1e-3); // Helvetica's
+    // The TJ adjustment moves the o one font size on from where the l ends.
+    EXPECT_NEAR(sink.Glyphs[4].Origin.x - sink.Glyphs[3].End.x, 12, 1e-9);
 }
