@@ -78,7 +78,7 @@ public:
 
 private:
     bool FActive = false;
-    struct sigaction FPrevious[std::size(kRestoredSignals)] {};
+    struct sigaction FPrevious[std::size(kRestoredSignals)]{};
 };
 
 } // namespace

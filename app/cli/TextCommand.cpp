@@ -93,8 +93,9 @@ std::optional<TPlan> planOutputs(const TTextOptions& options) {
     const bool folder = out.back() == '/' || std::filesystem::is_directory(out, error);
     if (!folder) {
         if (plan.Inputs.size() > 1) {
-            std::fprintf(stderr, "tolvane-text: -o %s: with several files, -o names a folder "
-                                 "(end it with /) or - for standard output\n",
+            std::fprintf(stderr,
+                         "tolvane-text: -o %s: with several files, -o names a folder "
+                         "(end it with /) or - for standard output\n",
                          out.c_str());
             return std::nullopt;
         }
@@ -103,8 +104,8 @@ std::optional<TPlan> planOutputs(const TTextOptions& options) {
     }
     std::set<std::string> seen;
     for (const std::string& input : plan.Inputs) {
-        std::filesystem::path name = input == "-" ? std::filesystem::path("stdin")
-                                                  : std::filesystem::path(input).filename();
+        std::filesystem::path name =
+            input == "-" ? std::filesystem::path("stdin") : std::filesystem::path(input).filename();
         name.replace_extension(".txt");
         const std::string path = (std::filesystem::path(out) / name).string();
         if (!seen.insert(path).second) {
@@ -280,8 +281,9 @@ CLI::App* AddTextCommand(CLI::App& app, TTextOptions& options) {
 int RunText(const TTextOptions& options) {
     const std::optional<tolvane::TPageList> pages = tolvane::ParsePageList(options.Pages);
     if (!pages) {
-        std::fprintf(stderr, "tolvane-text: --pages: expected a list of N, A-B and N- (pages "
-                             "from 1, A not above B), not %s\n",
+        std::fprintf(stderr,
+                     "tolvane-text: --pages: expected a list of N, A-B and N- (pages "
+                     "from 1, A not above B), not %s\n",
                      options.Pages.c_str());
         return kExitUsage;
     }

@@ -59,4 +59,35 @@ void AppendUtf16AsUtf8(std::string& out, const std::uint16_t* units, std::size_t
     }
 }
 
+std::string Utf8ToCp1252(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80                    ? 1
+                                   : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                   : lead >= 0xE0                 ? 3
+                                   : lead >= 0xC2 && lead <= 0xDF ? 2
+                                                                  : 0;
+        char32_t cp = length == 1   ? lead
+                      : length == 2 ? lead & 0x1F
+                      : length == 3 ? lead & 0x0F
+                                    : lead & 0x07;
+        bool valid = length > 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            cp = (cp << 6) | (next & 0x3F);
+        }
+        if (!valid) {
+            out += '?';
+            ++i;
+            continue;
+        }
+        out += cp > 0xFFFF ? '?' : Utf16UnitToCp1252(static_cast<std::uint16_t>(cp));
+        i += length;
+    }
+    return out;
+}
+
 } // namespace korvel

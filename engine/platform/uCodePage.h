@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace korvel {
 
@@ -22,5 +23,8 @@ char32_t Cp1252ToUnicode(unsigned char byte);
 void AppendUtf8(std::string& out, char32_t codePoint);
 // Appends UTF-16 units as UTF-8: pairs of surrogates join, a lone surrogate becomes U+FFFD.
 void AppendUtf16AsUtf8(std::string& out, const std::uint16_t* units, std::size_t count);
+// UTF-8 as Windows-1252: one byte per character, '?' for what the code page lacks (a character
+// beyond U+FFFF is one '?'); a byte that begins no valid sequence is one '?' too.
+std::string Utf8ToCp1252(std::string_view text);
 
 } // namespace korvel

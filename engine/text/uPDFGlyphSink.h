@@ -13,12 +13,12 @@
 namespace korvel {
 
 struct TPDFShownGlyph {
-    std::string_view Text;     // the code's text in the engine's text encoding; may be empty
-    TPDFPoint Origin;          // on the baseline (the rise applied), page space
-    TPDFPoint End;             // where the glyph's advance ends, page space
-    TPDFPoint Up;              // one font size up from the origin, page space
-    double Ascent = 0;         // the font's ascent and descent as shares of its size
-    double Descent = 0;        // (descent negative)
+    std::string_view Text; // the code's text in the engine's text encoding; may be empty
+    TPDFPoint Origin;      // on the baseline (the rise applied), page space
+    TPDFPoint End;         // where the glyph's advance ends, page space
+    TPDFPoint Up;          // one font size up from the origin, page space
+    double Ascent = 0;     // the font's ascent and descent as shares of its size
+    double Descent = 0;    // (descent negative)
     std::int32_t RenderMode = 0;
     std::string_view FontName;
 };

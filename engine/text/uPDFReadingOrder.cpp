@@ -68,18 +68,34 @@ struct TFrame {
     double Height = 0;
     void ToFrame(double x, double y, double& fx, double& fy) const {
         switch (Quarter) {
-        case 0: fx = x, fy = Height - y; break;
-        case 1: fx = y, fy = x; break;
-        case 2: fx = Width - x, fy = y; break;
-        default: fx = Height - y, fy = Width - x; break;
+        case 0:
+            fx = x, fy = Height - y;
+            break;
+        case 1:
+            fx = y, fy = x;
+            break;
+        case 2:
+            fx = Width - x, fy = y;
+            break;
+        default:
+            fx = Height - y, fy = Width - x;
+            break;
         }
     }
     void ToDisplay(double fx, double fy, double& x, double& y) const {
         switch (Quarter) {
-        case 0: x = fx, y = Height - fy; break;
-        case 1: x = fy, y = fx; break;
-        case 2: x = Width - fx, y = fy; break;
-        default: x = Width - fy, y = Height - fx; break;
+        case 0:
+            x = fx, y = Height - fy;
+            break;
+        case 1:
+            x = fy, y = fx;
+            break;
+        case 2:
+            x = Width - fx, y = fy;
+            break;
+        default:
+            x = Width - fy, y = Height - fx;
+            break;
         }
     }
 };
@@ -265,8 +281,8 @@ std::vector<TFrameBlock> buildBlocks(const std::vector<TFrameLine>& lines,
             const TFrameLine& last = lines[block.Lines.back()];
             const double size = std::max(last.Size, line.Size);
             const double drop = line.Base - last.Base;
-            const bool alike = std::max(last.Size, line.Size) <=
-                               kBlockSizeRatio * std::min(last.Size, line.Size);
+            const bool alike =
+                std::max(last.Size, line.Size) <= kBlockSizeRatio * std::min(last.Size, line.Size);
             const bool overlaps = std::min(last.X1, line.X1) > std::max(last.X0, line.X0);
             if (drop > kSameBaseline * size && drop <= kBlockLeading * size && alike && overlaps &&
                 (best == blocks.size() || drop < bestDistance)) {
@@ -409,8 +425,8 @@ void TPDFReadingCollector::AddGlyph(const TPDFShownGlyph& glyph) {
 
 std::string ExpandLigatures(const std::string& text) {
     // U+FB00..U+FB06 are EF AC 80..86 in UTF-8.
-    static constexpr std::array<const char*, 7> kLetters{"ff", "fi", "fl", "ffi", "ffl", "st",
-                                                          "st"};
+    static constexpr std::array<const char*, 7> kLetters{"ff",  "fi", "fl", "ffi",
+                                                         "ffl", "st", "st"};
     if (text.find("\xEF\xAC") == std::string::npos)
         return text;
     std::string result;
@@ -442,7 +458,8 @@ TReadingLayout TPDFReadingOrder::LayOut(std::vector<TReadingGlyph> glyphs, doubl
         glyph.Text = ExpandLigatures(glyph.Text);
         int quarter = 3;
         if (!glyph.Vertical)
-            quarter = static_cast<int>(std::lround(std::atan2(glyph.DirY, glyph.DirX) / (kPi / 2))) & 3;
+            quarter =
+                static_cast<int>(std::lround(std::atan2(glyph.DirY, glyph.DirX) / (kPi / 2))) & 3;
         const TFrame frame{quarter, width, height};
         TFrameGlyph g;
         g.Text = &glyph.Text;
@@ -458,9 +475,8 @@ TReadingLayout TPDFReadingOrder::LayOut(std::vector<TReadingGlyph> glyphs, doubl
     std::int32_t blockNumber = 0;
     for (int quarter = 0; quarter < 4; ++quarter) {
         const TFrame frame{quarter, width, height};
-        const std::vector<TFrameGlyph> kept =
-            dropDuplicates(std::move(frames[static_cast<std::size_t>(quarter)]),
-                           layout.DroppedGlyphs);
+        const std::vector<TFrameGlyph> kept = dropDuplicates(
+            std::move(frames[static_cast<std::size_t>(quarter)]), layout.DroppedGlyphs);
         std::vector<TFrameLine> lines = buildLines(kept);
         std::vector<std::size_t> withWords;
         for (std::size_t i = 0; i < lines.size(); ++i) {

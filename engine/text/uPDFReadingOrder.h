@@ -24,16 +24,16 @@ namespace korvel {
 
 // One shown glyph in the page's display space (points, y up, the page's rotation applied).
 struct TReadingGlyph {
-    std::string Text;       // UTF-8; empty for a glyph without text (left out)
-    double X = 0;           // origin on the baseline
+    std::string Text; // UTF-8; empty for a glyph without text (left out)
+    double X = 0;     // origin on the baseline
     double Y = 0;
-    double DirX = 1;        // unit vector of the writing direction
+    double DirX = 1; // unit vector of the writing direction
     double DirY = 0;
-    double Advance = 0;     // along the writing direction
-    double Size = 0;        // font size
-    double Ascent = 0.8;    // above the baseline, a share of Size
-    double Descent = 0.2;   // below the baseline, a share of Size (positive)
-    bool Vertical = false;  // vertical writing (columns top to bottom, right to left)
+    double Advance = 0;    // along the writing direction
+    double Size = 0;       // font size
+    double Ascent = 0.8;   // above the baseline, a share of Size
+    double Descent = 0.2;  // below the baseline, a share of Size (positive)
+    bool Vertical = false; // vertical writing (columns top to bottom, right to left)
 };
 
 // A word with its box in display space with the origin at the top left (y down).

@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/ioctl.h>
-#include <sys/sysmacros.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -138,11 +138,10 @@ TEST(CliSafety, PasswordsComeFromAFileStdinOrTheEnvironment) {
         return extra;
     };
     EXPECT_EQ(run(dir, with({"--password-file", "pw"})).Out, "Hidden");
-    EXPECT_EQ(run(dir, with({"--password-file", "-"}), (dir.Path / "pw").string()).Out,
-              "Hidden");
-    EXPECT_EQ(exec(dir, {"/usr/bin/env", "TOLVANE_PASSWORD=s3cret", kBinary, "text", "locked.pdf"})
-                  .Out,
-              "Hidden\n\f");
+    EXPECT_EQ(run(dir, with({"--password-file", "-"}), (dir.Path / "pw").string()).Out, "Hidden");
+    EXPECT_EQ(
+        exec(dir, {"/usr/bin/env", "TOLVANE_PASSWORD=s3cret", kBinary, "text", "locked.pdf"}).Out,
+        "Hidden\n\f");
     const RunResult missingFile = run(dir, with({"--password-file", "nowhere"}));
     EXPECT_EQ(missingFile.ExitCode, 1);
     EXPECT_NE(missingFile.Err.find("nowhere"), std::string::npos);
@@ -216,11 +215,14 @@ TEST(TextCommand, WritesScriptTextWithPageListsStdinAndStdout) {
         {{"a.pdf", "--pages", "4", "--encoding", "CP1252", "--layout", "order"}, "Four\n\f"},
     };
     for (const auto& c : cases) {
-        const RunResult r = run(dir, [&] {
-            std::vector<std::string> args{"text"};
-            args.insert(args.end(), c.Args.begin(), c.Args.end());
-            return args;
-        }(), (dir.Path / "a.pdf").string());
+        const RunResult r = run(
+            dir,
+            [&] {
+                std::vector<std::string> args{"text"};
+                args.insert(args.end(), c.Args.begin(), c.Args.end());
+                return args;
+            }(),
+            (dir.Path / "a.pdf").string());
         EXPECT_EQ(r.ExitCode, 0) << c.Args[0] << r.Err;
         EXPECT_EQ(r.Out, c.Out) << c.Args[0];
         EXPECT_EQ(r.Err, "") << "silent on success";
@@ -245,17 +247,22 @@ TEST(TextCommand, FailuresSayWhyExitNonZeroAndWriteNothing) {
         std::string Err;
     } cases[] = {
         {{"a.pdf", "--pages", "9"}, 1, "tolvane-text: a.pdf: page 9 is outside 1-4\n"},
-        {{"a.pdf", "--pages", "2", "--filter", "odd"}, 1,
+        {{"a.pdf", "--pages", "2", "--filter", "odd"},
+         1,
          "tolvane-text: a.pdf: the page list selects no page\n"},
-        {{"junk.pdf"}, 2,
+        {{"junk.pdf"},
+         2,
          "tolvane-text: junk.pdf: can not be loaded; it may not be a PDF file (--repair reads "
          "damaged files)\n"},
-        {{"locked.pdf", "--password", "nope"}, 3,
+        {{"locked.pdf", "--password", "nope"},
+         3,
          "tolvane-text: locked.pdf: the password was not accepted\n"},
-        {{"locked.pdf"}, 3,
+        {{"locked.pdf"},
+         3,
          "tolvane-text: locked.pdf: a password is needed (--password-file FILE, "
          "TOLVANE_PASSWORD or --password)\n"},
-        {{"a.pdf", "b.pdf", "c.pdf", "-o", "one.txt"}, 1,
+        {{"a.pdf", "b.pdf", "c.pdf", "-o", "one.txt"},
+         1,
          "tolvane-text: -o one.txt: with several files, -o names a folder (end it with /) or - "
          "for standard output\n"},
     };

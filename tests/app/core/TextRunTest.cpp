@@ -24,8 +24,8 @@ std::vector<std::int64_t> listed(std::string_view text, std::int64_t pageCount, 
 } // namespace
 
 TEST(TextRun, PageListsParseOrAreRefused) {
-    for (const char* bad : {"0", "-3", "3-2", "1,,2", "1,", ",1", "a", "1-2-3", " 1", "1.5",
-                            "99999999999999999999"})
+    for (const char* bad :
+         {"0", "-3", "3-2", "1,,2", "1,", ",1", "a", "1-2-3", " 1", "1.5", "99999999999999999999"})
         EXPECT_FALSE(ParsePageList(bad)) << bad;
     const struct {
         const char* Text;
@@ -33,11 +33,9 @@ TEST(TextRun, PageListsParseOrAreRefused) {
         int Filter;
         std::vector<std::int64_t> Pages;
     } cases[] = {
-        {"", 4, 1, {1, 2, 3, 4}},
-        {"1-3,7,10-", 12, 1, {1, 2, 3, 7, 10, 11, 12}},
+        {"", 4, 1, {1, 2, 3, 4}}, {"1-3,7,10-", 12, 1, {1, 2, 3, 7, 10, 11, 12}},
         {"3,1", 4, 1, {3, 1}}, // the order given
-        {"2-", 5, 2, {3, 5}},
-        {"1-4", 4, 3, {2, 4}},
+        {"2-", 5, 2, {3, 5}},     {"1-4", 4, 3, {2, 4}},
         {"4-4", 4, 1, {4}},
     };
     for (const auto& c : cases)

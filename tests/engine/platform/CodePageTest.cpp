@@ -125,3 +125,16 @@ TEST(Utf8, Utf16PairsJoinAndLoneSurrogatesAreReplaced) {
     for (const auto& [units, expected] : cases)
         EXPECT_EQ(utf8OfUnits(units), expected) << units.size();
 }
+
+TEST(Utf8, ToWindows1252OneByteACharacter) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain", "plain"},
+        {"caf\xC3\xA9 \xE2\x82\xAC", "caf\xE9 \x80"},
+        {"\xE4\xB8\x9C", "?"},             // not in the code page
+        {"\xF0\x9F\x98\x80!", "?!"},        // beyond U+FFFF: one character
+        {"\xC3", "?"},                       // cut short
+        {"\xFF\x41", "?A"},                 // no valid sequence begins here
+    };
+    for (const auto& [utf8, cp1252] : cases)
+        EXPECT_EQ(korvel::Utf8ToCp1252(utf8), cp1252) << utf8;
+}

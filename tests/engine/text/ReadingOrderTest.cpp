@@ -89,8 +89,7 @@ TEST(ReadingOrder, DuplicatesCountOnceAndLigaturesBecomeLetters) {
     ligature.Advance = 5;
     glyphs.push_back(ligature);
     place(glyphs, "nd", 55, 688);
-    const korvel::TReadingLayout layout =
-        TPDFReadingOrder::LayOut(glyphs, kPageWidth, kPageHeight);
+    const korvel::TReadingLayout layout = TPDFReadingOrder::LayOut(glyphs, kPageWidth, kPageHeight);
     EXPECT_EQ(TPDFReadingOrder::Text(layout), "Bold\nfind\n");
     EXPECT_EQ(layout.DroppedGlyphs, 4u);
 }
@@ -110,8 +109,7 @@ TEST(ReadingOrder, TurnedTextReadsInItsOwnDirection) {
 TEST(ReadingOrder, WordBoxesCountFromTheTopLeft) {
     std::vector<TReadingGlyph> glyphs;
     place(glyphs, "ab cd", 100, 700);
-    const korvel::TReadingLayout layout =
-        TPDFReadingOrder::LayOut(glyphs, kPageWidth, kPageHeight);
+    const korvel::TReadingLayout layout = TPDFReadingOrder::LayOut(glyphs, kPageWidth, kPageHeight);
     ASSERT_EQ(layout.Words.size(), 2u);
     const korvel::TReadingWord& second = layout.Words[1];
     EXPECT_EQ(second.Text, "cd");
