@@ -6,12 +6,12 @@
 #include <fstream>
 #include <system_error>
 
-#include "file/uPDFDocument.h"
+#include "document/uPDFDocument.h"
 #include "file/uPDFStructure.h"
 #include "pages/uPDFPageReach.h"
 #include "pages/uPDFPageTree.h"
 #include "security/uPDFSecurity.h"
-#include "text/uPDFTextFunnel.h"
+#include "text/uPDFPageText.h"
 
 namespace korvel {
 
@@ -61,6 +61,9 @@ TKorvel::TKorvel() {
 }
 
 TKorvel::~TKorvel() = default;
+
+TKorvel::TEntry::TEntry() : Text(std::make_unique<TPDFPageText>()) {}
+TKorvel::TEntry::~TEntry() = default;
 
 int TKorvel::AddAndSelect(std::unique_ptr<TPDFDocument> document) {
     auto entry = std::make_unique<TEntry>();
@@ -217,8 +220,10 @@ int TKorvel::SetPassword(const std::string& password) {
     // Objects already read out of object streams were decrypted (or not) with the key of that
     // time; with another key they must be read again, so the document loads afresh in place
     // (same object, same ID) and starts again at page 1.
-    if (document.ReadCompressedObjects() && (!hadKey || oldKey != security.FileKey()))
+    if (document.ReadCompressedObjects() && (!hadKey || oldKey != security.FileKey())) {
+        SelectedEntry().Text->Reset(); // the font programs belong to the old load
         document.Reload(password);
+    }
     return result;
 }
 
@@ -257,30 +262,27 @@ std::string TKorvel::GetPageText(int option) {
     FLastError = 0;
     if (option < 0 || option > 4)
         return {};
-    TPDFDocument& document = SelectedDocumentObject();
+    TEntry& entry = SelectedEntry();
+    TPDFDocument& document = *entry.Document;
     TPDFDocument::TPageScope scope(document);
     if (option < 3)
-        return document.PageTree().GetPageText(option, nullptr, FTextEncoding);
+        return entry.Text->RawText(document.PageTree(), option, FTextEncoding);
     // Positioned records count from the document's origin in its units.
-    TPDFTextFunnel funnel;
-    funnel.Origin = document.Origin;
-    funnel.UnitScale = document.UnitScale;
-    funnel.PageWidth = PageWidth();
-    funnel.PageHeight = PageHeight();
-    funnel.WordMode = option == 4;
-    return document.PageTree().GetPageText(option, &funnel, FTextEncoding);
+    const TPositionedTextSettings settings{entry.Origin, entry.UnitScale, PageWidth(), PageHeight(),
+                                           option == 4};
+    return entry.Text->PositionedText(document.PageTree(), settings, FTextEncoding);
 }
 
 double TKorvel::PageWidth() {
-    TPDFDocument& document = SelectedDocumentObject();
-    TPDFDocument::TPageScope scope(document);
-    return document.PageTree().PageWidth() * document.UnitScale;
+    TEntry& entry = SelectedEntry();
+    TPDFDocument::TPageScope scope(*entry.Document);
+    return entry.Document->PageTree().PageWidth() * entry.UnitScale;
 }
 
 double TKorvel::PageHeight() {
-    TPDFDocument& document = SelectedDocumentObject();
-    TPDFDocument::TPageScope scope(document);
-    return document.PageTree().PageHeight() * document.UnitScale;
+    TEntry& entry = SelectedEntry();
+    TPDFDocument::TPageScope scope(*entry.Document);
+    return entry.Document->PageTree().PageHeight() * entry.UnitScale;
 }
 
 void TKorvel::SetMeasurementUnits(int units) {
@@ -289,11 +291,15 @@ void TKorvel::SetMeasurementUnits(int units) {
         scale = 25.4 / 72;
     else if (units == 2)
         scale = 1.0 / 72;
-    SelectedDocumentObject().UnitScale = scale;
+    SelectedEntry().UnitScale = scale;
 }
 
 void TKorvel::SetOrigin(int origin) {
-    SelectedDocumentObject().Origin = origin >= 0 && origin <= 3 ? origin : 0;
+    SelectedEntry().Origin = origin >= 0 && origin <= 3 ? origin : 0;
+}
+
+int TKorvel::Origin() const {
+    return SelectedEntry().Origin;
 }
 
 } // namespace korvel

@@ -1640,4 +1640,31 @@ std::string ParseLiteralToken(std::string_view token) {
     return out;
 }
 
+void PushChildren(TPDFObject* current, std::vector<TPDFObject*>& pending) {
+    switch (current->Class()) {
+    case TPDFClass::Stream:
+        pending.push_back(static_cast<TPDFStream*>(current)->Dictionary());
+        break;
+    case TPDFClass::Dictionary: {
+        const auto* dict = static_cast<TPDFDictionary*>(current);
+        for (int i = dict->Count() - 1; i >= 0; --i)
+            pending.push_back(dict->EntryAt(i).second);
+        break;
+    }
+    case TPDFClass::Array: {
+        const auto& items = static_cast<TPDFArray*>(current)->Items();
+        pending.insert(pending.end(), items.rbegin(), items.rend());
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+bool IsOtherIndirect(const TPDFObject* root, const TPDFObject* value) {
+    if (value == root || !value->IsIndirect)
+        return false;
+    return !(root->IsIndirect && value->ObjNum == root->ObjNum && value->GenNum == root->GenNum);
+}
+
 } // namespace korvel

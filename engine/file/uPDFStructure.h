@@ -517,6 +517,13 @@ inline bool IsDelimiter(unsigned char c) {
 }
 
 // Content-stream operand decoders: take a whole token as cut out by a content reader.
+// Pushes the values a container holds directly (for a stream, its dictionary), last first, so
+// that popping from the back walks them in order. Other values push nothing.
+void PushChildren(TPDFObject* current, std::vector<TPDFObject*>& pending);
+// A value nested directly inside root that is itself a different indirect object; walks over
+// one object handle it under its own numbers, never as part of root.
+bool IsOtherIndirect(const TPDFObject* root, const TPDFObject* value);
+
 std::string ParseHexToken(std::string_view token);
 std::string ParseLiteralToken(std::string_view token);
 

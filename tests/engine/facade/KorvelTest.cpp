@@ -9,8 +9,8 @@
 #include <string>
 #include <unistd.h>
 
+#include "document/uPDFDocument.h"
 #include "facade/uKorvel.h"
-#include "file/uPDFDocument.h"
 #include "file/uPDFStructure.h"
 #include "pages/uPDFPageTree.h"
 #include "support/PdfWriter.h"
@@ -184,7 +184,7 @@ TEST(Korvel, MeasurementUnitsScaleSizesAndOriginIsStored) {
     const std::pair<int, int> origins[] = {{3, 3}, {4, 0}, {-1, 0}};
     for (const auto& [origin, stored] : origins) {
         korvel.SetOrigin(origin);
-        EXPECT_EQ(korvel.SelectedDocumentObject().Origin, stored) << origin;
+        EXPECT_EQ(korvel.Origin(), stored) << origin;
     }
     // Settings belong to a document: a new one starts in points.
     ASSERT_EQ(korvel.LoadFromBytes(pages(1)), 1);

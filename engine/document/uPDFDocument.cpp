@@ -1,4 +1,4 @@
-#include "file/uPDFDocument.h"
+#include "document/uPDFDocument.h"
 
 #include <algorithm>
 #include <cctype>
@@ -1406,7 +1406,53 @@ void TPDFDocument::DecryptObject(TPDFIndObj* slot) {
 
 void TPDFDocument::DecryptGraph(std::int32_t objNum, std::int32_t genNum) {
     const TWalkScope walk(*this);
-    FSecurity->DecryptGraph(objNum, genNum);
+    if (!FSecurity->PasswordApplied() || EncryptionKind() != 1)
+        return;
+    // Objects still to visit, and within one object the direct values still to walk. The walk
+    // passes through objects that are already decrypted (those read out of object streams
+    // among them) and into stream dictionaries, since what they reference may still be
+    // encrypted; the Walked mark keeps every object to one visit per file key.
+    std::vector<std::pair<std::int32_t, std::int32_t>> objects{{objNum, genNum}};
+    std::vector<TPDFObject*> values;
+    std::unordered_set<const TPDFObject*> seen;
+    while (!objects.empty()) {
+        auto [num, gen] = objects.back();
+        objects.pop_back();
+        TPDFIndObj* slot = FindIndirect(num, gen);
+        if (!slot || slot->Walked)
+            continue;
+        slot->Walked = true;
+        FSecurity->DecryptObject(slot);
+        TPDFObject* root = ObjectOf(slot);
+        values.assign(1, root);
+        while (!values.empty()) {
+            TPDFObject* current = values.back();
+            values.pop_back();
+            if (!current)
+                continue;
+            if (root && IsOtherIndirect(root, current)) {
+                objects.emplace_back(current->ObjNum, current->GenNum);
+                continue;
+            }
+            if (!seen.insert(current).second)
+                continue;
+            switch (current->Class()) {
+            case TPDFClass::IndRef: {
+                const auto* ref = static_cast<TPDFIndRef*>(current);
+                objects.emplace_back(ref->RefObjNum(), ref->RefGenNum());
+                break;
+            }
+            default:
+                PushChildren(current, values);
+                break;
+            }
+        }
+    }
+}
+
+void TPDFDocument::ForgetDecryptionWalks() {
+    for (TPDFIndObj& slot : FSlots)
+        slot.Walked = false;
 }
 
 } // namespace korvel
