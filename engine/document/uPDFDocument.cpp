@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "file/uPDFErrors.h"
 #include "file/uPDFXRef.h"
 #include "pages/uPDFPageTree.h"
 #include "security/uMD5.h"
@@ -275,6 +276,7 @@ bool TPDFDocument::LoadFromStream(std::istream& stream) {
         if (read)
             FFileData.Assign(std::move(bytes));
     } catch (...) {
+        RethrowExhaustion();
         read = false;
     }
     return LoadRead(read);
@@ -301,6 +303,7 @@ bool TPDFDocument::LoadFromFile(const std::string& path) {
     try {
         read = FFileData.Open(path, kMaxFileSize);
     } catch (...) {
+        RethrowExhaustion();
         read = false;
     }
     const bool loaded = LoadRead(read);
@@ -324,6 +327,11 @@ bool TPDFDocument::LoadWithPassword(const std::string& password) {
     try {
         ok = LoadInternal();
     } catch (...) {
+        if (IsExhaustion()) {
+            Unload(); // nothing half-loaded stays
+            FLoadPassword.clear();
+            throw;
+        }
         ok = false;
     }
     if (!ok)
@@ -331,6 +339,7 @@ bool TPDFDocument::LoadWithPassword(const std::string& password) {
     try {
         FSecurity->ApplyPassword(password);
     } catch (...) {
+        RethrowExhaustion();
     }
     FLoadPassword.clear();
     return ok;
@@ -761,6 +770,7 @@ void TPDFDocument::LoadObject(TPDFIndObj* slot, bool keep) {
             }
         }
     } catch (...) {
+        RethrowExhaustion();
         value = nullptr;
     }
     if (!value)
@@ -1284,6 +1294,7 @@ void TPDFDocument::ReconstructTrailer(const std::vector<std::int64_t>& trailers,
             try {
                 dict = AsDictionary(FStore->Parse(text));
             } catch (...) {
+                RethrowExhaustion();
                 dict = nullptr;
             }
         } else if (const TPDFStream* stream = AsStream(ObjectOf(FindIndirect(c.ObjNum, 0)))) {

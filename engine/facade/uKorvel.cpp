@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "document/uPDFDocument.h"
+#include "file/uPDFErrors.h"
 #include "file/uPDFStructure.h"
 #include "pages/uPDFPageReach.h"
 #include "pages/uPDFPageTree.h"
@@ -90,7 +91,9 @@ int TKorvel::LoadDocument(const std::function<bool(TPDFDocument&)>& load) {
             return 0;
         return AddAndSelect(std::move(document));
     } catch (...) {
-        // Loading reports failure as a result only; the registry stays as it was.
+        // Loading reports failure as a result (the registry stays as it was); running out of
+        // memory is no failure of the file and reaches the caller.
+        RethrowExhaustion();
         return 0;
     }
 }

@@ -25,6 +25,8 @@ public:
     TKorvel(const TKorvel&) = delete;
     TKorvel& operator=(const TKorvel&) = delete;
 
+    // The load functions answer 1 when the document is loaded and selected, 0 when it cannot be
+    // loaded; running out of memory (std::bad_alloc) is not an answer but passes through.
     int LoadFromFile(const std::string& fileName);
     int LoadFromStream(std::istream& stream);
     // Loads bytes already in memory, as LoadFromStream.

@@ -9,6 +9,7 @@
 #include <type_traits>
 #include <unordered_set>
 
+#include "file/uPDFErrors.h"
 #include "file/uPDFExtra.h"
 #include "file/uPDFFilters.h"
 
@@ -657,6 +658,7 @@ void TPDFDictionary::WriteText(std::string& out, int depth) const {
             if (out.back() != '\n')
                 out += '\n';
         } catch (const std::exception&) {
+            RethrowExhaustion();
             out.resize(mark);
             out += "% bug \n";
         }

@@ -4,6 +4,8 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <new>
 #include <set>
 #include <sstream>
 #include <string>
@@ -305,4 +307,55 @@ TEST(KorvelPageText, ContentStreamsJoinWithNothingBetweenAndOnlyASelectedPageHas
     EXPECT_EQ(korvel.SelectPage(2), 0);
     for (const int option : {0, 1, 2})
         EXPECT_EQ(korvel.GetPageText(option), "") << option;
+}
+
+namespace {
+
+// A stream whose reading fails with an exception of the caller's choice; its stream rethrows it.
+class TThrowingBuffer : public std::streambuf {
+public:
+    explicit TThrowingBuffer(std::function<void()> fail) : FFail(std::move(fail)) {}
+
+protected:
+    int_type underflow() override {
+        FFail();
+        return traits_type::eof();
+    }
+
+private:
+    std::function<void()> FFail;
+};
+
+} // namespace
+
+TEST(Korvel, RunningOutOfMemoryWhileLoadingPassesThroughWhileAReadErrorIsAFailedLoad) {
+    struct {
+        const char* name;
+        std::function<void()> fail;
+        const char* outcome;
+    } rows[] = {
+        {"bad_alloc", [] { throw std::bad_alloc(); }, "bad_alloc"},
+        {"length_error", [] { throw std::length_error("too long"); }, "length_error"},
+        {"read error", [] { throw std::runtime_error("disk"); }, "result 0"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TKorvel korvel;
+        const std::int32_t blank = korvel.SelectedDocument();
+        TThrowingBuffer buffer(row.fail);
+        std::istream stream(&buffer);
+        stream.exceptions(std::ios::badbit);
+        std::string outcome;
+        try {
+            outcome = "result " + std::to_string(korvel.LoadFromStream(stream));
+        } catch (const std::bad_alloc&) {
+            outcome = "bad_alloc";
+        } catch (const std::length_error&) {
+            outcome = "length_error";
+        } catch (...) {
+            outcome = "another exception";
+        }
+        EXPECT_EQ(outcome, row.outcome);
+        EXPECT_EQ(korvel.SelectedDocument(), blank) << "the registry stays as it was";
+    }
 }
