@@ -60,14 +60,6 @@ bool isContainer(const TPDFObject* v) {
     return c == TPDFClass::Array || c == TPDFClass::Dictionary || c == TPDFClass::Stream;
 }
 
-bool isDigit(unsigned char c) {
-    return c >= '0' && c <= '9';
-}
-
-int hexValue(unsigned char c) {
-    return HexDigitValue(c);
-}
-
 void appendInt(std::string& out, std::int64_t value) {
     char buffer[24];
     const auto res = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -864,7 +856,7 @@ public:
             return FStore.CreateBoolean(false);
         if (keywordAt("null"))
             return FStore.CreateNull();
-        if (c == '-' || c == '.' || isDigit(c))
+        if (c == '-' || c == '.' || IsDigit(c))
             return scanNumberOrRef();
         if (c == '(')
             return scanLiteralString();
@@ -954,7 +946,7 @@ private:
         ++Pos;
         while (Pos < FText.size()) {
             const auto c = at(Pos);
-            if (isDigit(c)) {
+            if (IsDigit(c)) {
                 ++Pos;
             } else if (c == '.' && !dot) {
                 dot = true;
@@ -985,7 +977,7 @@ private:
             return FStore.CreateNumber(first);
         const std::size_t afterFirst = Pos;
         SkipWhiteSpace();
-        if (Pos < FText.size() && isDigit(at(Pos))) {
+        if (Pos < FText.size() && IsDigit(at(Pos))) {
             bool secondReal = false;
             const double second = readNumberToken(secondReal);
             SkipWhiteSpace();
@@ -1049,12 +1041,12 @@ private:
                 continue;
             }
             const char d = raw[k + 1];
-            if (isDigit(static_cast<unsigned char>(d))) {
+            if (IsDigit(static_cast<unsigned char>(d))) {
                 // Up to three digits in base-8 positions; 8 and 9 count at face value.
                 int value = 0;
                 std::size_t m = 0;
                 while (m < 3 && k + 1 + m < n &&
-                       isDigit(static_cast<unsigned char>(raw[k + 1 + m]))) {
+                       IsDigit(static_cast<unsigned char>(raw[k + 1 + m]))) {
                     value = value * 8 + (raw[k + 1 + m] - '0');
                     ++m;
                 }
@@ -1114,15 +1106,15 @@ private:
         std::string digits;
         digits.reserve(body.size() + 1);
         for (const char ch : body)
-            if (hexValue(static_cast<unsigned char>(ch)) >= 0)
+            if (HexDigitValue(static_cast<unsigned char>(ch)) >= 0)
                 digits += ch;
         if (digits.size() % 2 != 0)
             digits += '0';
         std::string bytes;
         bytes.reserve(digits.size() / 2);
         for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
-            bytes += static_cast<char>(hexValue(static_cast<unsigned char>(digits[i])) * 16 +
-                                       hexValue(static_cast<unsigned char>(digits[i + 1])));
+            bytes += static_cast<char>(HexDigitValue(static_cast<unsigned char>(digits[i])) * 16 +
+                                       HexDigitValue(static_cast<unsigned char>(digits[i + 1])));
         return FStore.CreateString(std::move(bytes), true);
     }
 
@@ -1137,8 +1129,8 @@ private:
         value.reserve(raw.size());
         for (std::size_t i = 0; i < raw.size(); ++i) {
             if (raw[i] == '#' && i + 2 < raw.size()) {
-                const int hi = hexValue(static_cast<unsigned char>(raw[i + 1]));
-                const int lo = hexValue(static_cast<unsigned char>(raw[i + 2]));
+                const int hi = HexDigitValue(static_cast<unsigned char>(raw[i + 1]));
+                const int lo = HexDigitValue(static_cast<unsigned char>(raw[i + 2]));
                 if (hi >= 0 && lo >= 0) {
                     value += static_cast<char>(hi * 16 + lo);
                     i += 2;
@@ -1530,7 +1522,7 @@ std::string ParseHexToken(std::string_view token) {
     std::string digits;
     for (const char ch : token.substr(1, token.size() - 2)) {
         const auto c = static_cast<unsigned char>(ch);
-        if (isDigit(c) || (c >= 'A' && c <= 'Z'))
+        if (IsDigit(c) || (c >= 'A' && c <= 'Z'))
             digits += static_cast<char>(c);
         else if (c >= 'a' && c <= 'z')
             digits += static_cast<char>(c - 32);
@@ -1540,8 +1532,8 @@ std::string ParseHexToken(std::string_view token) {
     std::string bytes;
     bytes.reserve(digits.size() / 2);
     for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-        const int hi = hexValue(static_cast<unsigned char>(digits[i]));
-        const int lo = hexValue(static_cast<unsigned char>(digits[i + 1]));
+        const int hi = HexDigitValue(static_cast<unsigned char>(digits[i]));
+        const int lo = HexDigitValue(static_cast<unsigned char>(digits[i + 1]));
         bytes += static_cast<char>(hi >= 0 && lo >= 0 ? hi * 16 + lo : 0);
     }
     return bytes;
@@ -1563,7 +1555,7 @@ std::string ParseLiteralToken(std::string_view token) {
         int base8 = 0;
         for (std::size_t i = 0; i < count; ++i) {
             const auto c = static_cast<unsigned char>(body[at + i]);
-            if (!isDigit(c))
+            if (!IsDigit(c))
                 return false;
             decimal = decimal * 10 + (c - '0');
             base8 = base8 * 8 + (c - '0');
