@@ -5,7 +5,6 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
-#include <ctime>
 #include <limits>
 #include <map>
 #include <optional>
@@ -16,6 +15,7 @@
 #include "file/uPDFExtra.h"
 #include "file/uPDFXRef.h"
 #include "pages/uPDFPageTree.h"
+#include "platform/uLocalTime.h"
 #include "security/uMD5.h"
 #include "security/uPDFSecurity.h"
 
@@ -97,36 +97,17 @@ bool landsOnEndStream(std::string_view text, std::size_t pos) {
     return text.substr(pos, 9) == "endstream";
 }
 
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
 // The local date and time as days since 30 December 1899 with the fraction of the day, in the
 // shortest general form with 15 significant digits and "." as the decimal separator (written
 // without the process locale).
 std::string localDateText() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &t);
-#else
-    localtime_r(&t, &local);
-#endif
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
-    const std::int64_t days =
-        daysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
-                      static_cast<unsigned>(local.tm_mday)) -
-        daysFromCivil(1899, 12, 30);
-    const double seconds = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec +
-                           static_cast<double>(millis) / 1000.0;
+    using namespace std::chrono;
+    const TLocalTime now = LocalTimeNow();
+    const std::int64_t days = (sys_days{now.Date} - sys_days{1899y / December / 30}).count();
+    const double seconds = static_cast<double>(now.Time.hours().count()) * 3600.0 +
+                           static_cast<double>(now.Time.minutes().count()) * 60.0 +
+                           static_cast<double>(now.Time.seconds().count()) +
+                           static_cast<double>(now.Time.subseconds().count()) / 1000.0;
     const double value = static_cast<double>(days) + seconds / 86400.0;
     char buffer[64];
     auto [ptr, ec] =

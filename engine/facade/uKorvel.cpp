@@ -1,7 +1,6 @@
 #include "facade/uKorvel.h"
 
-#include <charconv>
-#include <ctime>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -11,6 +10,7 @@
 #include "file/uPDFStructure.h"
 #include "pages/uPDFPageReach.h"
 #include "pages/uPDFPageTree.h"
+#include "platform/uLocalTime.h"
 #include "security/uPDFSecurity.h"
 #include "text/uPDFPageText.h"
 
@@ -20,28 +20,16 @@ namespace {
 
 constexpr const char* kProducer = "Tolvane Text Extractor";
 
-void appendDigits(std::string& out, int value, int width) {
-    char buffer[16];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    for (auto n = static_cast<int>(end - buffer); n < width; ++n)
-        out += '0';
-    if (ec == std::errc())
-        out.append(buffer, end);
-}
-
-// "D:YYYYMMDDHHmmSS" in local time, written digit by digit (no locale involved).
+// "D:YYYYMMDDHHmmSS" in local time (integers only: no locale involved).
 std::string pdfDateNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    std::string out = "D:";
-    appendDigits(out, local.tm_year + 1900, 4);
-    appendDigits(out, local.tm_mon + 1, 2);
-    appendDigits(out, local.tm_mday, 2);
-    appendDigits(out, local.tm_hour, 2);
-    appendDigits(out, local.tm_min, 2);
-    appendDigits(out, local.tm_sec, 2);
-    return out;
+    const TLocalTime now = LocalTimeNow();
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "D:%04d%02u%02u%02d%02d%02d",
+                  static_cast<int>(now.Date.year()), static_cast<unsigned>(now.Date.month()),
+                  static_cast<unsigned>(now.Date.day()), static_cast<int>(now.Time.hours().count()),
+                  static_cast<int>(now.Time.minutes().count()),
+                  static_cast<int>(now.Time.seconds().count()));
+    return buffer;
 }
 
 } // namespace
