@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "file/uPDFDocument.h"
+#include "document/uPDFDocument.h"
 #include "fonts/uPDFFontRasterizer.h"
 #include "support/FontPrograms.h"
 #include "support/PdfWriter.h"

@@ -12,8 +12,8 @@
 #include <iterator>
 #include <string>
 
+#include "document/uPDFDocument.h"
 #include "facade/uKorvel.h"
-#include "file/uPDFDocument.h"
 #include "pages/uPDFPageTree.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "FuzzTargets.h"
+#include "document/uPDFDocument.h"
 #include "facade/uKorvel.h"
-#include "file/uPDFDocument.h"
 #include "pages/uPDFPageTree.h"
 
 namespace {

@@ -1,17 +1,18 @@
 #include "facade/uKorvel.h"
 
-#include <charconv>
-#include <ctime>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
-#include "file/uPDFDocument.h"
+#include "document/uPDFDocument.h"
+#include "file/uPDFErrors.h"
 #include "file/uPDFStructure.h"
 #include "pages/uPDFPageReach.h"
 #include "pages/uPDFPageTree.h"
+#include "platform/uLocalTime.h"
 #include "security/uPDFSecurity.h"
-#include "text/uPDFTextFunnel.h"
+#include "text/uPDFPageText.h"
 
 namespace korvel {
 
@@ -19,28 +20,16 @@ namespace {
 
 constexpr const char* kProducer = "Tolvane Text Extractor";
 
-void appendDigits(std::string& out, int value, int width) {
-    char buffer[16];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    for (auto n = static_cast<int>(end - buffer); n < width; ++n)
-        out += '0';
-    if (ec == std::errc())
-        out.append(buffer, end);
-}
-
-// "D:YYYYMMDDHHmmSS" in local time, written digit by digit (no locale involved).
+// "D:YYYYMMDDHHmmSS" in local time (integers only: no locale involved).
 std::string pdfDateNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    std::string out = "D:";
-    appendDigits(out, local.tm_year + 1900, 4);
-    appendDigits(out, local.tm_mon + 1, 2);
-    appendDigits(out, local.tm_mday, 2);
-    appendDigits(out, local.tm_hour, 2);
-    appendDigits(out, local.tm_min, 2);
-    appendDigits(out, local.tm_sec, 2);
-    return out;
+    const TLocalTime now = LocalTimeNow();
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "D:%04d%02u%02u%02d%02d%02d",
+                  static_cast<int>(now.Date.year()), static_cast<unsigned>(now.Date.month()),
+                  static_cast<unsigned>(now.Date.day()), static_cast<int>(now.Time.hours().count()),
+                  static_cast<int>(now.Time.minutes().count()),
+                  static_cast<int>(now.Time.seconds().count()));
+    return buffer;
 }
 
 } // namespace
@@ -61,6 +50,9 @@ TKorvel::TKorvel() {
 }
 
 TKorvel::~TKorvel() = default;
+
+TKorvel::TEntry::TEntry() : Text(std::make_unique<TPDFPageText>()) {}
+TKorvel::TEntry::~TEntry() = default;
 
 int TKorvel::AddAndSelect(std::unique_ptr<TPDFDocument> document) {
     auto entry = std::make_unique<TEntry>();
@@ -87,7 +79,9 @@ int TKorvel::LoadDocument(const std::function<bool(TPDFDocument&)>& load) {
             return 0;
         return AddAndSelect(std::move(document));
     } catch (...) {
-        // Loading reports failure as a result only; the registry stays as it was.
+        // Loading reports failure as a result (the registry stays as it was); running out of
+        // memory is no failure of the file and reaches the caller.
+        RethrowExhaustion();
         return 0;
     }
 }
@@ -217,8 +211,10 @@ int TKorvel::SetPassword(const std::string& password) {
     // Objects already read out of object streams were decrypted (or not) with the key of that
     // time; with another key they must be read again, so the document loads afresh in place
     // (same object, same ID) and starts again at page 1.
-    if (document.ReadCompressedObjects() && (!hadKey || oldKey != security.FileKey()))
+    if (document.ReadCompressedObjects() && (!hadKey || oldKey != security.FileKey())) {
+        SelectedEntry().Text->Reset(); // the font programs belong to the old load
         document.Reload(password);
+    }
     return result;
 }
 
@@ -257,30 +253,27 @@ std::string TKorvel::GetPageText(int option) {
     FLastError = 0;
     if (option < 0 || option > 4)
         return {};
-    TPDFDocument& document = SelectedDocumentObject();
+    TEntry& entry = SelectedEntry();
+    TPDFDocument& document = *entry.Document;
     TPDFDocument::TPageScope scope(document);
     if (option < 3)
-        return document.PageTree().GetPageText(option, nullptr, FTextEncoding);
+        return entry.Text->RawText(document.PageTree(), option, FTextEncoding);
     // Positioned records count from the document's origin in its units.
-    TPDFTextFunnel funnel;
-    funnel.Origin = document.Origin;
-    funnel.UnitScale = document.UnitScale;
-    funnel.PageWidth = PageWidth();
-    funnel.PageHeight = PageHeight();
-    funnel.WordMode = option == 4;
-    return document.PageTree().GetPageText(option, &funnel, FTextEncoding);
+    const TPositionedTextSettings settings{entry.Origin, entry.UnitScale, PageWidth(), PageHeight(),
+                                           option == 4};
+    return entry.Text->PositionedText(document.PageTree(), settings, FTextEncoding);
 }
 
 double TKorvel::PageWidth() {
-    TPDFDocument& document = SelectedDocumentObject();
-    TPDFDocument::TPageScope scope(document);
-    return document.PageTree().PageWidth() * document.UnitScale;
+    TEntry& entry = SelectedEntry();
+    TPDFDocument::TPageScope scope(*entry.Document);
+    return entry.Document->PageTree().PageWidth() * entry.UnitScale;
 }
 
 double TKorvel::PageHeight() {
-    TPDFDocument& document = SelectedDocumentObject();
-    TPDFDocument::TPageScope scope(document);
-    return document.PageTree().PageHeight() * document.UnitScale;
+    TEntry& entry = SelectedEntry();
+    TPDFDocument::TPageScope scope(*entry.Document);
+    return entry.Document->PageTree().PageHeight() * entry.UnitScale;
 }
 
 void TKorvel::SetMeasurementUnits(int units) {
@@ -289,11 +282,15 @@ void TKorvel::SetMeasurementUnits(int units) {
         scale = 25.4 / 72;
     else if (units == 2)
         scale = 1.0 / 72;
-    SelectedDocumentObject().UnitScale = scale;
+    SelectedEntry().UnitScale = scale;
 }
 
 void TKorvel::SetOrigin(int origin) {
-    SelectedDocumentObject().Origin = origin >= 0 && origin <= 3 ? origin : 0;
+    SelectedEntry().Origin = origin >= 0 && origin <= 3 ? origin : 0;
+}
+
+int TKorvel::Origin() const {
+    return SelectedEntry().Origin;
 }
 
 } // namespace korvel

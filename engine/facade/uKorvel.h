@@ -16,6 +16,7 @@
 namespace korvel {
 
 class TPDFDocument;
+class TPDFPageText;
 
 class KORVEL_EXPORT TKorvel {
 public:
@@ -24,6 +25,8 @@ public:
     TKorvel(const TKorvel&) = delete;
     TKorvel& operator=(const TKorvel&) = delete;
 
+    // The load functions answer 1 when the document is loaded and selected, 0 when it cannot be
+    // loaded; running out of memory (std::bad_alloc) is not an answer but passes through.
     int LoadFromFile(const std::string& fileName);
     int LoadFromStream(std::istream& stream);
     // Loads bytes already in memory, as LoadFromStream.
@@ -71,15 +74,25 @@ public:
     void SetMeasurementUnits(int units);
     // 0 to 3; anything else 0.
     void SetOrigin(int origin);
+    // The selected document's origin (0 to 3).
+    int Origin() const;
 
     // The selected document, for the engine's own text road.
     TPDFDocument& SelectedDocumentObject() const { return *FDocuments[FSelected]->Document; }
 
 private:
+    // A document with what the facade keeps for it: its display settings and its text
+    // production (which holds the font programs of the document's load).
     struct TEntry {
-        std::int32_t ID;
+        TEntry();
+        ~TEntry();
+        std::int32_t ID = 0;
         std::unique_ptr<TPDFDocument> Document;
+        std::unique_ptr<TPDFPageText> Text;
+        double UnitScale = 1.0;
+        int Origin = 0;
     };
+    TEntry& SelectedEntry() const { return *FDocuments[FSelected]; }
     int AddAndSelect(std::unique_ptr<TPDFDocument> document);
     // A new document (lenient as set) loaded by `load`, added and selected; 0 when it fails.
     int LoadDocument(const std::function<bool(TPDFDocument&)>& load);

@@ -44,45 +44,41 @@ std::string Ascii85Decode(std::string_view data, std::size_t limit) {
     end = tilde;
 
     std::string out;
-    try {
-        out.reserve(std::min<std::size_t>(end / 5 * 4 + 4, limit));
-        std::uint64_t value = 0;
-        std::size_t count = 0;
-        auto addDigit = [&](unsigned digit) -> bool {
-            value = value * 85 + digit;
-            if (++count < 5)
-                return true;
-            // A group above 2^32 - 1 gives four zero bytes.
-            appendGroup(out, value > 0xFFFFFFFFull ? 0 : value, 4);
-            value = 0;
-            count = 0;
-            return out.size() < limit;
-        };
-        for (std::size_t i = 0; i < end; ++i) {
-            const auto c = static_cast<unsigned char>(data[i]);
-            bool more = true;
-            if (c == 'z') {
-                for (int k = 0; k < 5 && more; ++k)
-                    more = addDigit(0);
-            } else if (isKept(c)) {
-                more = addDigit(c - '!');
-            }
-            if (!more) {
-                out.resize(limit);
-                return out;
-            }
+    out.reserve(std::min<std::size_t>(end / 5 * 4 + 4, limit));
+    std::uint64_t value = 0;
+    std::size_t count = 0;
+    auto addDigit = [&](unsigned digit) -> bool {
+        value = value * 85 + digit;
+        if (++count < 5)
+            return true;
+        // A group above 2^32 - 1 gives four zero bytes.
+        appendGroup(out, value > 0xFFFFFFFFull ? 0 : value, 4);
+        value = 0;
+        count = 0;
+        return out.size() < limit;
+    };
+    for (std::size_t i = 0; i < end; ++i) {
+        const auto c = static_cast<unsigned char>(data[i]);
+        bool more = true;
+        if (c == 'z') {
+            for (int k = 0; k < 5 && more; ++k)
+                more = addDigit(0);
+        } else if (isKept(c)) {
+            more = addDigit(c - '!');
         }
-        if (count >= 2) {
-            // Padded with `u` to a whole group; here 2^32 - 1 itself already gives zero.
-            for (std::size_t k = count; k < 5; ++k)
-                value = value * 85 + ('u' - '!');
-            appendGroup(out, value >= 0xFFFFFFFFull ? 0 : value, count - 1);
-        }
-        if (out.size() > limit)
+        if (!more) {
             out.resize(limit);
-    } catch (const std::bad_alloc&) {
-        return {};
+            return out;
+        }
     }
+    if (count >= 2) {
+        // Padded with `u` to a whole group; here 2^32 - 1 itself already gives zero.
+        for (std::size_t k = count; k < 5; ++k)
+            value = value * 85 + ('u' - '!');
+        appendGroup(out, value >= 0xFFFFFFFFull ? 0 : value, count - 1);
+    }
+    if (out.size() > limit)
+        out.resize(limit);
     return out;
 }
 

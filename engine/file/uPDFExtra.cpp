@@ -16,10 +16,6 @@ std::string_view trimControls(std::string_view text) {
     return text;
 }
 
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 } // namespace
 
 bool IsNumberText(std::string_view text) {
@@ -31,7 +27,7 @@ bool IsNumberText(std::string_view text) {
     for (const char c : text) {
         if (c == '.')
             ++dots;
-        else if (c != '-' && !isDigit(c))
+        else if (c != '-' && !IsDigit(static_cast<unsigned char>(c)))
             return false;
     }
     return dots <= 1;
@@ -53,7 +49,7 @@ bool TryReadInt32(std::string_view text, std::int32_t& result) {
     const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
     std::int64_t value = 0;
     for (; i < text.size(); ++i) {
-        if (!isDigit(text[i]))
+        if (!IsDigit(static_cast<unsigned char>(text[i])))
             return false;
         value = value * 10 + (text[i] - '0');
         if (value > limit)

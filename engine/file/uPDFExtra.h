@@ -1,6 +1,7 @@
 #pragma once
 // Decimal text helpers: reading and writing numbers with "." as the decimal separator, never
-// through the process locale (the application sets the C locale from the environment).
+// through the process locale (the application sets the C locale from the environment); the
+// digit tests every reader shares.
 
 #include <cstdint>
 #include <string>
@@ -38,6 +39,11 @@ std::int32_t TruncToInt32(double value);
 // A float as the nearest 32-bit integer: halves to even, saturated at the 32-bit range; NaN
 // gives 0.
 std::int32_t RoundToInt32(double value);
+
+// An ASCII decimal digit.
+constexpr bool IsDigit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
 
 // The value of a hexadecimal digit (either case), or -1.
 constexpr int HexDigitValue(unsigned char c) {

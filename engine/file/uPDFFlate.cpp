@@ -158,11 +158,7 @@ void SetDecodeLimit(std::size_t limit) {
 }
 
 std::string FlateDecode(std::string_view data, std::size_t limit) {
-    try {
-        return inflateAll(data, limit);
-    } catch (const std::bad_alloc&) {
-        return {};
-    }
+    return inflateAll(data, limit);
 }
 
 std::string UndoPredictor(std::string data, const TPredictorParams& params) {
@@ -185,11 +181,7 @@ std::string UndoPredictor(std::string data, const TPredictorParams& params) {
         undoTiff(data, static_cast<std::size_t>(rowLength), bpp);
         return data;
     }
-    try {
-        return undoPng(data, static_cast<std::size_t>(rowLength), bpp);
-    } catch (const std::bad_alloc&) {
-        return {};
-    }
+    return undoPng(data, static_cast<std::size_t>(rowLength), bpp);
 }
 
 } // namespace korvel

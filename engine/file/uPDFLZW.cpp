@@ -188,11 +188,7 @@ private:
 } // namespace
 
 std::string LZWDecode(std::string_view data, bool earlyChange, std::size_t limit) {
-    try {
-        return TPDFLZWDecompressor(data, earlyChange, limit).Run();
-    } catch (const std::bad_alloc&) {
-        return {};
-    }
+    return TPDFLZWDecompressor(data, earlyChange, limit).Run();
 }
 
 } // namespace korvel

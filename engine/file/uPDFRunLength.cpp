@@ -2,23 +2,10 @@
 
 #include <algorithm>
 
+#include "file/uPDFExtra.h"
 #include "file/uPDFStructure.h"
 
 namespace korvel {
-
-namespace {
-
-int hexValue(unsigned char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
 
 std::string AsciiHexDecode(std::string_view data, std::size_t limit) {
     std::string out;
@@ -28,7 +15,7 @@ std::string AsciiHexDecode(std::string_view data, std::size_t limit) {
         const auto c = static_cast<unsigned char>(ch);
         if (IsWhiteSpace(c))
             continue;
-        const int value = hexValue(c);
+        const int value = HexDigitValue(c);
         if (value < 0)
             break; // `>` or a stray byte: the end
         if (high < 0) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "file/uPDFExtra.h"
 #include "file/uPDFFilters.h"
 #include "file/uPDFStructure.h"
 
@@ -25,13 +26,9 @@ constexpr std::int64_t kMinEntryBytes = 18;
 // Digit runs saturate here: far beyond any offset or count, and 20 times it still fits 64 bits.
 constexpr std::int64_t kDigitCap = 1'000'000'000'000'000;
 
-bool isDigit(unsigned char c) {
-    return c >= '0' && c <= '9';
-}
-
 std::int64_t readDigitRun(std::string_view text, std::size_t& i) {
     std::int64_t value = 0;
-    for (; i < text.size() && isDigit(text[i]); ++i)
+    for (; i < text.size() && IsDigit(text[i]); ++i)
         value = std::min(kDigitCap, value * 10 + (text[i] - '0'));
     return value;
 }
@@ -51,7 +48,7 @@ std::int32_t readEntryField(std::string_view field) {
         return 0;
     std::int64_t value = 0;
     for (; i < field.size(); ++i) {
-        if (!isDigit(field[i]))
+        if (!IsDigit(field[i]))
             return 0;
         value = value * 10 + (field[i] - '0');
         if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1)
@@ -136,7 +133,7 @@ std::int32_t TPDFXRefReader::FindStartXRef() {
         while (i > 0 && IsWhiteSpace(before[i - 1]))
             --i;
         std::size_t j = i;
-        while (j > 0 && isDigit(before[j - 1]))
+        while (j > 0 && IsDigit(before[j - 1]))
             --j;
         std::size_t k = j;
         return clampToInt32(readDigitRun(before.substr(0, i), k));
@@ -183,17 +180,17 @@ TPDFXRefReader::TSectionLinks TPDFXRefReader::ReadTable(std::int64_t p) {
         if (header.find("trailer") != std::string::npos)
             break;
         std::size_t i = 0;
-        while (i < header.size() && !isDigit(header[i]))
+        while (i < header.size() && !IsDigit(header[i]))
             ++i;
         if (i == header.size())
             break;
         const std::int64_t first = readDigitRun(header, i);
-        while (i < header.size() && !isDigit(header[i]))
+        while (i < header.size() && !IsDigit(header[i]))
             ++i;
         if (i == header.size())
             break;
         const std::int64_t count = readDigitRun(header, i);
-        while (i < header.size() && !isDigit(header[i]))
+        while (i < header.size() && !IsDigit(header[i]))
             ++i;
         if (i == header.size())
             break;

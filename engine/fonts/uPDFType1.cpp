@@ -39,10 +39,6 @@ bool endsName(unsigned char c) {
     }
 }
 
-bool isDigit(unsigned char c) {
-    return c >= '0' && c <= '9';
-}
-
 bool isLetter(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
@@ -79,14 +75,14 @@ std::vector<std::string> tokenizeType1(std::string_view text) {
         } else if (isCharStringProcedure(text, i)) {
             tokens.emplace_back(text.substr(i, 2));
             i += 2;
-        } else if (c == '-' || c == '.' || isDigit(c)) {
+        } else if (c == '-' || c == '.' || IsDigit(c)) {
             bool dot = c == '.';
             std::size_t j = i + 1;
             for (; j < n; ++j) {
                 const auto d = static_cast<unsigned char>(text[j]);
                 if (d == '.' && !dot)
                     dot = true;
-                else if (!isDigit(d))
+                else if (!IsDigit(d))
                     break;
             }
             tokens.emplace_back(text.substr(i, j - i));

@@ -4,7 +4,7 @@
 #include <optional>
 #include <unordered_map>
 
-#include "file/uPDFDocument.h"
+#include "file/uPDFObjectHolder.h"
 #include "file/uPDFStructure.h"
 #include "pages/uPDFPageTree.h"
 
@@ -22,7 +22,7 @@ constexpr std::int64_t kKidsPerRelease = 1024;
 
 class TReach {
 public:
-    explicit TReach(TPDFDocument* document) : FDocument(document) {
+    explicit TReach(TPDFObjectHolder* document) : FDocument(document) {
         if (FDocument) {
             FWalk.emplace(*FDocument);
             FScope.emplace(*FDocument);
@@ -101,14 +101,14 @@ private:
     }
     std::unordered_map<const TPDFArray*, std::int64_t> FMemo; // -1 while being walked
     std::int64_t FNodes = 0;
-    TPDFDocument* FDocument;
-    std::optional<TPDFDocument::TWalkScope> FWalk;
-    std::optional<TPDFDocument::TPageScope> FScope;
+    TPDFObjectHolder* FDocument;
+    std::optional<TPDFObjectHolder::TWalkScope> FWalk;
+    std::optional<TPDFObjectHolder::TPageScope> FScope;
 };
 
 } // namespace
 
-std::int64_t LocatablePageBound(TPDFDictionary* root, TPDFDocument* document) {
+std::int64_t LocatablePageBound(TPDFDictionary* root, TPDFObjectHolder* document) {
     if (!root)
         return 0;
     TReach reach(document);

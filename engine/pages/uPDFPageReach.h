@@ -9,14 +9,14 @@
 namespace korvel {
 
 class TPDFDictionary;
-class TPDFDocument;
+class TPDFObjectHolder;
 
 // The highest page number LocatePage could find under `root`, or -1 when the tree cannot be
 // bounded cheaply (a cycle, a tree deeper than kMaxReachDepth, more than kMaxReachNodes nodes):
 // the caller then assumes every page up to `Count` may exist. Walks the whole tree once; shared
 // subtrees are counted once. With the document the root was read from, the pages the walk reads
-// are let go as it goes (TPDFDocument::ReleasePageObjects), so that its memory does not grow with
-// the tree: page objects read before do not outlive it.
-std::int64_t LocatablePageBound(TPDFDictionary* root, TPDFDocument* document = nullptr);
+// are let go as it goes (TPDFObjectHolder::ReleasePageObjects), so that its memory does not grow
+// with the tree: page objects read before do not outlive it.
+std::int64_t LocatablePageBound(TPDFDictionary* root, TPDFObjectHolder* document = nullptr);
 
 } // namespace korvel

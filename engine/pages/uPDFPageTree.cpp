@@ -6,13 +6,9 @@
 #include <optional>
 #include <unordered_set>
 
-#include "file/uPDFDocument.h"
 #include "file/uPDFFlate.h"
+#include "file/uPDFObjectHolder.h"
 #include "file/uPDFStructure.h"
-#include "fonts/uPDFFontRasterizer.h"
-#include "text/uPDFExtractor.h"
-#include "text/uPDFRenderer.h"
-#include "text/uPDFTextFunnel.h"
 
 namespace korvel {
 
@@ -31,7 +27,7 @@ TPDFObject* resolved(TPDFObject* value) {
 
 } // namespace
 
-TPDFPageTree::TPDFPageTree(TPDFDictionary* root, TPDFDocument* document)
+TPDFPageTree::TPDFPageTree(TPDFDictionary* root, TPDFObjectHolder* document)
     : FRootNode(root), FDocument(document) {
     if (!FRootNode)
         return;
@@ -45,11 +41,11 @@ std::uint64_t TPDFPageTree::Generation() const {
     return FDocument ? FDocument->PageGeneration() : 0;
 }
 
-TPDFObject* HeldValue(const TPDFIndRef* ref, TPDFDocument* document) {
+TPDFObject* HeldValue(const TPDFIndRef* ref, TPDFObjectHolder* document) {
     return document ? document->KeepObject(ref->RefObjNum(), ref->RefGenNum()) : ref->Resolve();
 }
 
-TPDFArray* HeldKids(TPDFDictionary* node, TPDFDocument* document) {
+TPDFArray* HeldKids(TPDFDictionary* node, TPDFObjectHolder* document) {
     TPDFObject* kids = node->Get("Kids", false);
     if (const TPDFIndRef* ref = AsRef(kids))
         return AsArray(HeldValue(ref, document));
@@ -79,7 +75,7 @@ TPDFDictionary* TPDFPageTree::LocatePage(int index) {
     }
 
     // The pages the walk reads to count them are not read for themselves (see TWalkScope).
-    std::optional<TPDFDocument::TWalkScope> walkScope;
+    std::optional<TPDFObjectHolder::TWalkScope> walkScope;
     if (FDocument)
         walkScope.emplace(*FDocument);
     // A descent never comes back up (whatever it finds ends the search), so the walk is one
@@ -415,46 +411,6 @@ std::string TPDFPageTree::ContentData() {
         return {};
     const TPDFStream* stream = FContentStreams[static_cast<std::size_t>(FStreamCursor - 1)];
     return stream ? stream->DecodedData() : std::string();
-}
-
-std::string TPDFPageTree::GetPageText(int option, TPDFTextFunnel* funnel, TTextEncoding encoding) {
-    if (!FCurrentPage || !FStore)
-        return {};
-    if (option < 0 || option > 4)
-        return {};
-    if (!FFontPrograms)
-        FFontPrograms = std::make_unique<TPDFFontProgramCache>();
-    TPDFFontCollection fonts(encoding, FFontPrograms.get());
-    fonts.LoadPrograms = true;
-    if (option >= 3) {
-        // The interpreter reads the page's Contents, Resources and boxes itself.
-        TPDFRenderer renderer(fonts);
-        renderer.Mode = 5;
-        renderer.PageObject = FCurrentPage;
-        renderer.AttachFunnel(funnel);
-        renderer.RunPage();
-        std::string text;
-        renderer.Funnel().WriteRecords(text);
-        return text;
-    }
-    // The content streams in order, joined with nothing between them. A page cannot make the
-    // joined content grow past one stream's decoding limit by listing a stream many times.
-    PrepareContents();
-    std::string content;
-    const int streams = static_cast<int>(FContentStreams.size());
-    for (int i = 1; i <= streams && content.size() < DecodeLimit(); ++i) {
-        FStreamCursor = i;
-        if (i == 1)
-            content = ContentData();
-        else
-            content += ContentData();
-    }
-    if (content.size() > DecodeLimit())
-        content.resize(DecodeLimit());
-    if (option == 1)
-        option = 0;
-    TPDFExtractor extractor(PageResources(), fonts);
-    return extractor.ExtractText(content, option);
 }
 
 void TPDFPageTree::ReportLocatedPage() {

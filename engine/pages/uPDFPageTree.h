@@ -1,7 +1,8 @@
 #pragma once
 // The page list of a document: counting pages from the root's `Count`, locating a page by
 // walking `Kids` (skipping whole subtrees by their `Count`), selecting a page with its content
-// streams, and the selected page's size, resources and decoded content.
+// streams, and the selected page's size, resources and decoded content. Making text of a page
+// is the text layer's (TPDFPageText).
 //
 // Hostile trees: the walk is a loop, not a recursion (a descent into a `Pages` node ends the
 // search there, so nothing needs to be returned to); it goes to any depth and ends at a `Kids`
@@ -11,31 +12,26 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
-#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-#include "platform/uCodePage.h"
 
 namespace korvel {
 
 class TPDFArray;
 class TPDFDictionary;
-class TPDFDocument;
+class TPDFObjectHolder;
 class TPDFIndRef;
 class TPDFObject;
 class TPDFStream;
 class TPDFStructure;
-class TPDFFontProgramCache;
-class TPDFTextFunnel;
 
 // A value a walk over the tree holds on to past the page it is on (a `Pages` node, its `Kids`),
 // reached through a reference: with the document the tree was read from, kept out of the page
-// objects a release lets go (TPDFDocument::KeepObject); without one, simply resolved.
-TPDFObject* HeldValue(const TPDFIndRef* ref, TPDFDocument* document);
+// objects a release lets go (TPDFObjectHolder::KeepObject); without one, simply resolved.
+TPDFObject* HeldValue(const TPDFIndRef* ref, TPDFObjectHolder* document);
 // The `Kids` array of a node, held.
-TPDFArray* HeldKids(TPDFDictionary* node, TPDFDocument* document);
+TPDFArray* HeldKids(TPDFDictionary* node, TPDFObjectHolder* document);
 
 // Raw data up to this size keeps a marked last content stream usable as the drawing target.
 constexpr std::size_t kMaxMarkedStreamData = 500000;
@@ -44,9 +40,9 @@ class TPDFPageTree {
 public:
     // root: the root `Pages` dictionary or nullptr. With a root, page 1 is selected. With the
     // document the root was read from, the tree keeps the nodes its walk holds on to out of the
-    // document's page objects (TPDFDocument::TPageScope) and finds a page again once they were
+    // document's page objects (TPDFObjectHolder::TPageScope) and finds a page again once they were
     // let go.
-    explicit TPDFPageTree(TPDFDictionary* root, TPDFDocument* document = nullptr);
+    explicit TPDFPageTree(TPDFDictionary* root, TPDFObjectHolder* document = nullptr);
     ~TPDFPageTree();
 
     // The root's `Count` (0 when missing, not a number or negative); the tree is not walked.
@@ -66,14 +62,6 @@ public:
     TPDFDictionary* PageResources();
     // Decoded data of the content stream at StreamCursor; empty when there is none.
     std::string ContentData();
-    // The text of the selected page for an extraction option: 0 and 1 plain text in content
-    // order, 2 record lines per text-showing operator (the content streams joined with nothing
-    // between them); 3 and 4 positioned text records. Empty for other options and when no page
-    // is selected (never the text of a page selected before). Fonts are loaded afresh for the
-    // call, their parsed programs reused from earlier calls on this document; errors pass
-    // through after everything made for the call is freed.
-    std::string GetPageText(int option, TPDFTextFunnel* funnel = nullptr,
-                            TTextEncoding encoding = TTextEncoding::Cp1252);
     void ReportLocatedPage();
     // Gathers the selected page's content streams now if that is still pending.
     void PrepareContents();
@@ -160,7 +148,7 @@ private:
 
     TPDFDictionary* FRootNode = nullptr;
     TPDFStructure* FStore = nullptr;
-    TPDFDocument* FDocument = nullptr;
+    TPDFObjectHolder* FDocument = nullptr;
     // Sparse: a `Count` of two billion costs nothing until pages are found. Entries beyond the
     // count are never served.
     std::unordered_map<int, TCachedPage> FPageCache;
@@ -178,8 +166,6 @@ private:
     std::int32_t FLocatedGenNum = 0;
     std::vector<TPDFStream*> FContentStreams;
     TPDFStream* FEmptyStream = nullptr; // stands for broken elements and the marked stream
-    // Font programs parsed by page-text calls, kept while this tree (this load) lives.
-    std::unique_ptr<TPDFFontProgramCache> FFontPrograms;
     int FStreamCursor = 0;
     bool FPageReady = false;
     bool FContentsPending = false; // the selected page's contents are not gathered yet

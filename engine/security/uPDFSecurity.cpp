@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "file/uPDFDocument.h"
+#include "file/uPDFObjectHolder.h"
 #include "file/uPDFStructure.h"
 #include "platform/uCodePage.h"
 #include "security/uCrypto.h"
@@ -234,14 +234,6 @@ int intOf(const TPDFObject* value) {
     return number ? number->IntValue() : 0;
 }
 
-// A value nested directly inside root that is itself a different indirect object; it is
-// handled under its own numbers, never as part of root.
-bool isOtherIndirect(const TPDFObject* root, const TPDFObject* value) {
-    if (value == root || !value->IsIndirect)
-        return false;
-    return !(root->IsIndirect && value->ObjNum == root->ObjNum && value->GenNum == root->GenNum);
-}
-
 } // namespace
 
 std::optional<std::string> PasswordToCp1252(std::string_view password) {
@@ -369,7 +361,7 @@ void TPDFSecurityHandler::ReadEncrypt() {
     // encryption kind again and must then get the (still empty) answer instead of recursing.
     FSecurityRead = true;
 
-    TPDFDictionary* trailer = FDocument.Trailer();
+    TPDFDictionary* trailer = FHolder.Trailer();
     if (!trailer)
         return;
     TPDFObject* entry = trailer->Get("Encrypt", false);
@@ -378,8 +370,8 @@ void TPDFSecurityHandler::ReadEncrypt() {
     FEncryptPresent = true;
     TPDFIndObj* encryptSlot = nullptr;
     if (const TPDFIndRef* ref = AsRef(entry)) {
-        entry = FDocument.ResolveRef(ref->RefObjNum(), ref->RefGenNum());
-        encryptSlot = FDocument.FindIndirect(ref->RefObjNum(), ref->RefGenNum());
+        entry = FHolder.ResolveRef(ref->RefObjNum(), ref->RefGenNum());
+        encryptSlot = FHolder.FindIndirect(ref->RefObjNum(), ref->RefGenNum());
         // The dictionary itself is never encrypted: keep every decryption away from it.
         if (encryptSlot)
             encryptSlot->Decrypted = true;
@@ -484,7 +476,7 @@ TCryptMethod TPDFSecurityHandler::MethodOfStream(const TPDFStream& stream) {
 }
 
 std::int32_t TPDFSecurityHandler::RawPermissions(const TPDFIndObj& slot) const {
-    const std::string_view data = FDocument.FileData();
+    const std::string_view data = FHolder.FileData();
     const auto size = static_cast<std::int64_t>(data.size());
     if (slot.Offset <= 0 || slot.Offset >= size || slot.Extent <= 0)
         return 0;
@@ -533,7 +525,7 @@ int TPDFSecurityHandler::Version() {
 
 std::string TPDFSecurityHandler::ID0() {
     // Without an ID the empty string stands in; making one up would make every check fail.
-    TPDFDictionary* trailer = FDocument.Trailer();
+    TPDFDictionary* trailer = FHolder.Trailer();
     if (!trailer)
         return {};
     const TPDFArray* ids = AsArray(trailer->Get("ID"));
@@ -682,8 +674,7 @@ void TPDFSecurityHandler::ApplyPassword(const std::string& password) {
     if (FWorkKey != FFileKey) {
         // The walk marks belong to the old key: under a new one every object must be walked
         // again (what was decrypted stays decrypted).
-        for (TPDFIndObj& slot : FDocument.IndirectObjects())
-            slot.Walked = false;
+        FHolder.ForgetDecryptionWalks();
     }
     FFileKey = FWorkKey;
 }
@@ -717,33 +708,6 @@ std::string TPDFSecurityHandler::ObjectKeyFor(std::int32_t objNum, std::int32_t 
     return MD5(input).substr(0, std::min<std::size_t>(FFileKey.size() + 5, 16));
 }
 
-namespace {
-
-// Pushes the values a container holds directly (for a stream, its dictionary), last first, so
-// that popping from the back walks them in order. Other values push nothing.
-void pushChildren(TPDFObject* current, std::vector<TPDFObject*>& pending) {
-    switch (current->Class()) {
-    case TPDFClass::Stream:
-        pending.push_back(static_cast<TPDFStream*>(current)->Dictionary());
-        break;
-    case TPDFClass::Dictionary: {
-        const auto* dict = static_cast<TPDFDictionary*>(current);
-        for (int i = dict->Count() - 1; i >= 0; --i)
-            pending.push_back(dict->EntryAt(i).second);
-        break;
-    }
-    case TPDFClass::Array: {
-        const auto& items = static_cast<TPDFArray*>(current)->Items();
-        pending.insert(pending.end(), items.rbegin(), items.rend());
-        break;
-    }
-    default:
-        break;
-    }
-}
-
-} // namespace
-
 void TPDFSecurityHandler::DecryptValue(const std::string& key, TPDFObject* value) {
     DecryptWith([&key](TCryptMethod) -> const std::string& { return key; }, value);
 }
@@ -760,7 +724,7 @@ void TPDFSecurityHandler::DecryptWith(const KeyOf& keyOf, TPDFObject* value) {
     while (!pending.empty()) {
         TPDFObject* current = pending.back();
         pending.pop_back();
-        if (!current || isOtherIndirect(value, current) || !visited.insert(current).second)
+        if (!current || IsOtherIndirect(value, current) || !visited.insert(current).second)
             continue;
         switch (current->Class()) {
         case TPDFClass::String: {
@@ -775,12 +739,12 @@ void TPDFSecurityHandler::DecryptWith(const KeyOf& keyOf, TPDFObject* value) {
             const TCryptMethod method = MethodOfStream(*stream);
             if (method != TCryptMethod::None)
                 stream->ReplaceRawData(decryptBytes(method, keyOf(method), stream->RawData()));
-            pushChildren(current, pending);
+            PushChildren(current, pending);
             break;
         }
         default:
             // numbers, names, booleans, nulls and references stay as they are
-            pushChildren(current, pending);
+            PushChildren(current, pending);
             break;
         }
     }
@@ -791,7 +755,7 @@ void TPDFSecurityHandler::DecryptObject(TPDFIndObj* slot) {
     // and mark it done for good.
     if (!slot || !FPasswordApplied || EncryptionKind() != 1)
         return;
-    TPDFObject* value = FDocument.ObjectOf(slot);
+    TPDFObject* value = FHolder.ObjectOf(slot);
     if (slot->Decrypted)
         return;
     slot->Decrypted = true;
@@ -811,51 +775,6 @@ void TPDFSecurityHandler::DecryptObject(TPDFIndObj* slot) {
             return it->second;
         },
         value);
-}
-
-void TPDFSecurityHandler::DecryptGraph(std::int32_t objNum, std::int32_t genNum) {
-    if (!FPasswordApplied || EncryptionKind() != 1)
-        return;
-    // Objects still to visit, and within one object the direct values still to walk. The walk
-    // passes through objects that are already decrypted (those read out of object streams
-    // among them) and into stream dictionaries, since what they reference may still be
-    // encrypted; the Walked mark keeps every object to one visit per file key.
-    std::vector<std::pair<std::int32_t, std::int32_t>> objects{{objNum, genNum}};
-    std::vector<TPDFObject*> values;
-    std::unordered_set<const TPDFObject*> seen;
-    while (!objects.empty()) {
-        auto [num, gen] = objects.back();
-        objects.pop_back();
-        TPDFIndObj* slot = FDocument.FindIndirect(num, gen);
-        if (!slot || slot->Walked)
-            continue;
-        slot->Walked = true;
-        DecryptObject(slot);
-        TPDFObject* root = FDocument.ObjectOf(slot);
-        values.assign(1, root);
-        while (!values.empty()) {
-            TPDFObject* current = values.back();
-            values.pop_back();
-            if (!current)
-                continue;
-            if (root && isOtherIndirect(root, current)) {
-                objects.emplace_back(current->ObjNum, current->GenNum);
-                continue;
-            }
-            if (!seen.insert(current).second)
-                continue;
-            switch (current->Class()) {
-            case TPDFClass::IndRef: {
-                const auto* ref = static_cast<TPDFIndRef*>(current);
-                objects.emplace_back(ref->RefObjNum(), ref->RefGenNum());
-                break;
-            }
-            default:
-                pushChildren(current, values);
-                break;
-            }
-        }
-    }
 }
 
 } // namespace korvel

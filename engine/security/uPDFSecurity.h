@@ -1,9 +1,10 @@
 #pragma once
 // The standard security handler: revisions 2 to 4 (RC4 or AES-128 through crypt filters, keys
 // of 40 to 128 bits) and 5 and 6 (AES-256). Recognises the encryption of a document, checks
-// user and owner passwords, derives object keys, and decrypts strings and streams in place.
-// Its state lives with one document. Passwords arrive as UTF-8 text (bytes that are not UTF-8
-// are taken as they are).
+// user and owner passwords, derives object keys, and decrypts strings and streams in place:
+// a service of keys and decryption for the holder of the objects (the document), which decides
+// what to decrypt when. Its state lives with one document. Passwords arrive as UTF-8 text (bytes
+// that are not UTF-8 are taken as they are).
 
 #include <cstdint>
 #include <map>
@@ -13,7 +14,7 @@
 
 namespace korvel {
 
-class TPDFDocument;
+class TPDFObjectHolder;
 class TPDFIndObj;
 class TPDFObject;
 class TPDFStream;
@@ -34,7 +35,7 @@ std::string HashV5(std::string_view password, std::string_view salt, std::string
 
 class TPDFSecurityHandler {
 public:
-    explicit TPDFSecurityHandler(TPDFDocument& document) : FDocument(document) {}
+    explicit TPDFSecurityHandler(TPDFObjectHolder& holder) : FHolder(holder) {}
 
     // Forgets everything read from `Encrypt` and any applied password.
     void Reset();
@@ -45,8 +46,9 @@ public:
     int KeyLength();
     bool CheckUserPassword(const std::string& password);
     bool CheckOwnerPassword(const std::string& password);
-    // A password that passes either check becomes the applied one and sets the file key;
-    // when both fail, no password counts as applied.
+    // A password that passes either check becomes the applied one and sets the file key (a
+    // new key tells the holder to walk its objects again); when both fail, no password counts
+    // as applied.
     void ApplyPassword(const std::string& password);
     // The RC4 key of an object.
     std::string ObjectKey(std::int32_t objNum, std::int32_t genNum) const;
@@ -57,8 +59,6 @@ public:
     void DecryptValue(const std::string& key, TPDFObject* value);
     // Decrypts one indirect object once; nothing while no password is applied.
     void DecryptObject(TPDFIndObj* slot);
-    // Decrypts an indirect object and everything it reaches through references, each once.
-    void DecryptGraph(std::int32_t objNum, std::int32_t genNum);
 
     bool PasswordApplied() const { return FPasswordApplied; }
     // AES-256 files: whether Perms, decrypted with the file key of the last password checked,
@@ -96,7 +96,7 @@ private:
     std::optional<TCryptMethod> FilterMethod(const std::string& name) const;
     template <typename KeyOf> void DecryptWith(const KeyOf& keyOf, TPDFObject* value);
 
-    TPDFDocument& FDocument;
+    TPDFObjectHolder& FHolder;
     bool FSecurityRead = false;
     bool FEncryptPresent = false;
     int FVersion = 0;

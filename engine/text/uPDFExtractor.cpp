@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "file/uPDFErrors.h"
 #include "file/uPDFExtra.h"
 #include "file/uPDFStructure.h"
 #include "fonts/uPDFFontConst.h"
@@ -332,9 +333,8 @@ void TPDFExtractor::TRun::Execute() {
                 const int next = RowOf(FToken);
                 row = next > row ? next : -1;
             }
-        } catch (const std::bad_alloc&) {
-            throw;
         } catch (const std::exception&) {
+            RethrowExhaustion();
             // The rest of this token's handling is abandoned: the pen of its start stays, and
             // it does not enter the operand window.
             continue;

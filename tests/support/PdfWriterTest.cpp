@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "file/uPDFDocument.h"
+#include "document/uPDFDocument.h"
 #include "file/uPDFStructure.h"
 #include "security/uMD5.h"
 #include "security/uRC4.h"

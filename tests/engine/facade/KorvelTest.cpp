@@ -4,13 +4,15 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <new>
 #include <set>
 #include <sstream>
 #include <string>
 #include <unistd.h>
 
+#include "document/uPDFDocument.h"
 #include "facade/uKorvel.h"
-#include "file/uPDFDocument.h"
 #include "file/uPDFStructure.h"
 #include "pages/uPDFPageTree.h"
 #include "support/PdfWriter.h"
@@ -184,7 +186,7 @@ TEST(Korvel, MeasurementUnitsScaleSizesAndOriginIsStored) {
     const std::pair<int, int> origins[] = {{3, 3}, {4, 0}, {-1, 0}};
     for (const auto& [origin, stored] : origins) {
         korvel.SetOrigin(origin);
-        EXPECT_EQ(korvel.SelectedDocumentObject().Origin, stored) << origin;
+        EXPECT_EQ(korvel.Origin(), stored) << origin;
     }
     // Settings belong to a document: a new one starts in points.
     ASSERT_EQ(korvel.LoadFromBytes(pages(1)), 1);
@@ -305,4 +307,55 @@ TEST(KorvelPageText, ContentStreamsJoinWithNothingBetweenAndOnlyASelectedPageHas
     EXPECT_EQ(korvel.SelectPage(2), 0);
     for (const int option : {0, 1, 2})
         EXPECT_EQ(korvel.GetPageText(option), "") << option;
+}
+
+namespace {
+
+// A stream whose reading fails with an exception of the caller's choice; its stream rethrows it.
+class TThrowingBuffer : public std::streambuf {
+public:
+    explicit TThrowingBuffer(std::function<void()> fail) : FFail(std::move(fail)) {}
+
+protected:
+    int_type underflow() override {
+        FFail();
+        return traits_type::eof();
+    }
+
+private:
+    std::function<void()> FFail;
+};
+
+} // namespace
+
+TEST(Korvel, RunningOutOfMemoryWhileLoadingPassesThroughWhileAReadErrorIsAFailedLoad) {
+    struct {
+        const char* name;
+        std::function<void()> fail;
+        const char* outcome;
+    } rows[] = {
+        {"bad_alloc", [] { throw std::bad_alloc(); }, "bad_alloc"},
+        {"length_error", [] { throw std::length_error("too long"); }, "length_error"},
+        {"read error", [] { throw std::runtime_error("disk"); }, "result 0"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TKorvel korvel;
+        const std::int32_t blank = korvel.SelectedDocument();
+        TThrowingBuffer buffer(row.fail);
+        std::istream stream(&buffer);
+        stream.exceptions(std::ios::badbit);
+        std::string outcome;
+        try {
+            outcome = "result " + std::to_string(korvel.LoadFromStream(stream));
+        } catch (const std::bad_alloc&) {
+            outcome = "bad_alloc";
+        } catch (const std::length_error&) {
+            outcome = "length_error";
+        } catch (...) {
+            outcome = "another exception";
+        }
+        EXPECT_EQ(outcome, row.outcome);
+        EXPECT_EQ(korvel.SelectedDocument(), blank) << "the registry stays as it was";
+    }
 }

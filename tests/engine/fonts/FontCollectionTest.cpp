@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "file/uPDFDocument.h"
+#include "document/uPDFDocument.h"
 #include "fonts/uPDFFontRasterizer.h"
 #include "fonts/uPDFTrueTypeParser.h"
 #include "fonts/uPDFType1.h"

@@ -6,8 +6,8 @@
 #include <random>
 #include <string>
 
+#include "document/uPDFDocument.h"
 #include "facade/uKorvel.h"
-#include "file/uPDFDocument.h"
 #include "pages/uPDFPageReach.h"
 #include "pages/uPDFPageTree.h"
 #include "support/PdfWriter.h"

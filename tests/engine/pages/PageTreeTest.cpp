@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "file/uPDFDocument.h"
+#include "document/uPDFDocument.h"
 #include "file/uPDFStructure.h"
 #include "pages/uPDFPageTree.h"
 #include "support/PdfWriter.h"

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "document/uPDFDocument.h"
 #include "facade/uKorvel.h"
-#include "file/uPDFDocument.h"
 #include "file/uPDFStructure.h"
 #include "security/uCrypto.h"
 #include "security/uPDFSecurity.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "file/uPDFDocument.h"
+#include "document/uPDFDocument.h"
 #include "file/uPDFStructure.h"
 #include "security/uMD5.h"
 #include "security/uPDFSecurity.h"
@@ -330,7 +330,7 @@ TEST(Security, AWalkFromOnePageDecryptsTheWholeTreeUnderAnyPassword) {
         auto doc = load(encrypted(rc4(bits, bits == 40 ? "" : "user", "owner"), false, contents));
         EXPECT_NE(AsStream(object(*doc, 4))->RawData(), contents[0]);
         doc->Security().ApplyPassword(password);
-        doc->Security().DecryptGraph(5, 0); // page 2, reaching the others through `Parent`
+        doc->DecryptGraph(5, 0); // page 2, reaching the others through `Parent`
         EXPECT_EQ(streamData(*doc, 4), contents[0]);
         EXPECT_EQ(streamData(*doc, 6), contents[1]);
         EXPECT_EQ(streamData(*doc, 8), contents[2]);
@@ -345,20 +345,20 @@ TEST(Security, NothingIsDecryptedBeforeAPasswordNorTwice) {
     TPDFIndObj* slot = doc->FindIndirect(4, 0);
     const std::string raw(AsStream(doc->ObjectOf(slot))->RawData());
     s.DecryptObject(slot);
-    s.DecryptGraph(3, 0);
+    doc->DecryptGraph(3, 0);
     EXPECT_FALSE(slot->Decrypted);
     EXPECT_FALSE(slot->Walked);
     EXPECT_EQ(AsStream(slot->Object)->RawData(), raw);
 
     // Once the password is known the objects decrypt, once.
     s.ApplyPassword("user");
-    s.DecryptGraph(3, 0);
+    doc->DecryptGraph(3, 0);
     const TPDFStream* content = AsStream(object(*doc, 4));
     EXPECT_EQ(content->DecodedData(), kContent);
     const std::uint64_t version = content->DataVersion();
-    s.DecryptGraph(3, 0);
+    doc->DecryptGraph(3, 0);
     s.DecryptObject(slot);
-    s.DecryptGraph(4, 0);
+    doc->DecryptGraph(4, 0);
     EXPECT_EQ(content->DataVersion(), version);
     EXPECT_EQ(content->DecodedData(), kContent);
 }
@@ -370,7 +370,7 @@ TEST(Security, EncryptEntriesAreReadAsStoredEvenWhenTheWalkReachesThem) {
     auto doc = load(w.Finish());
     ASSERT_EQ(AsRef(doc->Trailer()->Get("Encrypt", false))->RefObjNum(), 5);
     const std::string before = entryOf(*doc, "O");
-    doc->Security().DecryptGraph(3, 0);
+    doc->DecryptGraph(3, 0);
     EXPECT_EQ(entryOf(*doc, "O"), before);
     EXPECT_TRUE(doc->Security().CheckOwnerPassword("owner"));
 }
@@ -385,7 +385,7 @@ TEST(Security, TheWalkPassesThroughObjectStreamMembersAndStreamDictionaries) {
     ASSERT_TRUE(page && page->Compressed);
     ASSERT_NE(AsDictionary(doc->ObjectOf(page)), nullptr);
     EXPECT_TRUE(page->Decrypted);
-    doc->Security().DecryptGraph(3, 0);
+    doc->DecryptGraph(3, 0);
     EXPECT_EQ(streamData(*doc, 4), kContent);
 
     // The resources of a form lie in its stream dictionary.
@@ -397,7 +397,7 @@ TEST(Security, TheWalkPassesThroughObjectStreamMembersAndStreamDictionaries) {
     w.Set(6, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Note (secret) >>");
     w.Encrypt(rc4(128));
     auto forms = load(w.Finish());
-    forms->Security().DecryptGraph(3, 0);
+    forms->DecryptGraph(3, 0);
     EXPECT_EQ(streamData(*forms, 5), "(inner) Tj");
     ASSERT_NE(AsDictionary(object(*forms, 6)), nullptr);
     EXPECT_EQ(AsDictionary(object(*forms, 6))->GetText("Note"), "secret");
@@ -415,7 +415,7 @@ TEST(Security, LongChainsAndSharedObjectsAreWalkedOnceWithoutRecursion) {
     w.Set(kShared, "(shared)");
     w.Encrypt(rc4(40));
     auto doc = load(w.Finish());
-    doc->Security().DecryptGraph(1, 0);
+    doc->DecryptGraph(1, 0);
     ASSERT_NE(AsDictionary(object(*doc, kChain)), nullptr);
     EXPECT_EQ(AsDictionary(object(*doc, kChain))->GetText("S"), "last");
     EXPECT_EQ(AsDictionary(object(*doc, kChain / 2))->GetText("S"), "link");

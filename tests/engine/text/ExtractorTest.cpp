@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "file/uPDFDocument.h"
+#include "document/uPDFDocument.h"
 #include "fonts/uPDFFontRasterizer.h"
 #include "platform/uInstalledFonts.h"
 #include "support/NoInstalledFonts.h"

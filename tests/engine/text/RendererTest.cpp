@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "document/uPDFDocument.h"
 #include "facade/uKorvel.h"
-#include "file/uPDFDocument.h"
 #include "fonts/uPDFFontRasterizer.h"
 #include "pages/uPDFPageTree.h"
 #include "platform/uInstalledFonts.h"

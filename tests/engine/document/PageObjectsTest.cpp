@@ -9,14 +9,15 @@
 #include <thread>
 #include <vector>
 
+#include "document/uPDFDocument.h"
 #include "facade/uKorvel.h"
-#include "file/uPDFDocument.h"
 #include "file/uPDFFileBytes.h"
 #include "file/uPDFStructure.h"
 #include "pages/uPDFPageReach.h"
 #include "pages/uPDFPageTree.h"
 #include "support/PdfWriter.h"
 #include "support/Processes.h"
+#include "text/uPDFPageText.h"
 
 using namespace korvel;
 using tolvane_test::MakeSimplePdf;
@@ -42,7 +43,10 @@ std::string textWithoutReleases(const std::string& pdf, const std::string& passw
     }
     document.PageTree().SelectPage(page);
     document.PageTree().ReportLocatedPage(); // decrypts what the page reaches
-    return document.PageTree().GetPageText(option);
+    TPDFPageText text;
+    if (option < 3)
+        return text.RawText(document.PageTree(), option, TTextEncoding::Cp1252);
+    return text.PositionedText(document.PageTree(), {}, TTextEncoding::Cp1252);
 }
 
 } // namespace

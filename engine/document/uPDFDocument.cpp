@@ -1,19 +1,21 @@
-#include "file/uPDFDocument.h"
+#include "document/uPDFDocument.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cmath>
-#include <ctime>
 #include <limits>
 #include <map>
 #include <optional>
 #include <unordered_set>
 #include <utility>
 
+#include "file/uPDFErrors.h"
+#include "file/uPDFExtra.h"
 #include "file/uPDFXRef.h"
 #include "pages/uPDFPageTree.h"
+#include "platform/uLocalTime.h"
 #include "security/uMD5.h"
 #include "security/uPDFSecurity.h"
 
@@ -30,11 +32,8 @@ constexpr std::int64_t kReadChunk = std::int64_t{32} << 20;
 constexpr std::int64_t kHeaderBytes = 64;
 constexpr std::size_t kHeaderWindow = 1024;
 
-bool isDigit(unsigned char c) {
-    return c >= '0' && c <= '9';
-}
 bool isNumberByte(unsigned char c) {
-    return isDigit(c) || c == '.';
+    return IsDigit(c) || c == '.';
 }
 
 std::uint64_t slotKey(std::int32_t objNum, std::int32_t genNum) {
@@ -52,40 +51,43 @@ std::int32_t runToInt32(std::string_view run) {
     return value;
 }
 
-// Nearest integer, halves to even, saturated to 32 bits; NaN gives 0.
-std::int64_t roundToInt(double value) {
-    if (std::isnan(value))
-        return 0;
-    const double r = std::nearbyint(value);
-    return static_cast<std::int64_t>(std::clamp(r, double(std::numeric_limits<std::int32_t>::min()),
-                                                double(std::numeric_limits<std::int32_t>::max())));
-}
+// Reads the numbers of an object header (`N G obj`) as the loader reads them: each a run of
+// digits and points after any other bytes.
+class TObjectHeaderReader {
+public:
+    explicit TObjectHeaderReader(std::string_view text) : FText(text) {}
+    // The next run as a 32-bit integer (0 when it has a point, is empty or does not fit).
+    std::int32_t NextNumber() {
+        while (FPos < FText.size() && !isNumberByte(FText[FPos]))
+            ++FPos;
+        const std::size_t from = FPos;
+        while (FPos < FText.size() && isNumberByte(FText[FPos]))
+            ++FPos;
+        return runToInt32(FText.substr(from, FPos - from));
+    }
+    // The last run ended with the text: in a window of the file, it may go on past it.
+    bool AtEnd() const { return FPos == FText.size(); }
+    std::size_t Position() const { return FPos; }
 
-// The two numbers that stand at an object's offset, read as the loader reads them (number runs
-// after any other bytes), when both runs end within a short window; nullopt when the window
-// does not decide. A mismatch here means the object cannot load whatever its byte range.
+private:
+    std::string_view FText;
+    std::size_t FPos = 0;
+};
+
+// The two numbers that stand at an object's offset, read as the loader reads them, when both
+// runs end within a short window; nullopt when the window does not decide. A mismatch here
+// means the object cannot load whatever its byte range.
 std::optional<std::pair<std::int32_t, std::int32_t>> headerNumbersAt(std::string_view data,
                                                                      std::int64_t offset) {
     constexpr std::size_t kHeaderWindow = 256;
-    const std::string_view t = data.substr(static_cast<std::size_t>(offset), kHeaderWindow);
-    std::size_t i = 0;
-    auto numberRun = [&]() -> std::optional<std::int32_t> {
-        while (i < t.size() && !isNumberByte(t[i]))
-            ++i;
-        const std::size_t from = i;
-        while (i < t.size() && isNumberByte(t[i]))
-            ++i;
-        if (i == t.size())
-            return std::nullopt; // the run may go on past the window
-        return runToInt32(t.substr(from, i - from));
-    };
-    const auto objNum = numberRun();
-    if (!objNum)
+    TObjectHeaderReader header(data.substr(static_cast<std::size_t>(offset), kHeaderWindow));
+    const std::int32_t objNum = header.NextNumber();
+    if (header.AtEnd())
         return std::nullopt;
-    const auto genNum = numberRun();
-    if (!genNum)
+    const std::int32_t genNum = header.NextNumber();
+    if (header.AtEnd())
         return std::nullopt;
-    return std::make_pair(*objNum, *genNum);
+    return std::make_pair(objNum, genNum);
 }
 
 // The data of a stream ends at `pos` when `endstream` follows, after white space at most.
@@ -95,42 +97,17 @@ bool landsOnEndStream(std::string_view text, std::size_t pos) {
     return text.substr(pos, 9) == "endstream";
 }
 
-std::string intText(std::int64_t value) {
-    char buffer[24];
-    auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, ec == std::errc() ? ptr : buffer);
-}
-
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
 // The local date and time as days since 30 December 1899 with the fraction of the day, in the
 // shortest general form with 15 significant digits and "." as the decimal separator (written
 // without the process locale).
 std::string localDateText() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &t);
-#else
-    localtime_r(&t, &local);
-#endif
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
-    const std::int64_t days =
-        daysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
-                      static_cast<unsigned>(local.tm_mday)) -
-        daysFromCivil(1899, 12, 30);
-    const double seconds = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec +
-                           static_cast<double>(millis) / 1000.0;
+    using namespace std::chrono;
+    const TLocalTime now = LocalTimeNow();
+    const std::int64_t days = (sys_days{now.Date} - sys_days{1899y / December / 30}).count();
+    const double seconds = static_cast<double>(now.Time.hours().count()) * 3600.0 +
+                           static_cast<double>(now.Time.minutes().count()) * 60.0 +
+                           static_cast<double>(now.Time.seconds().count()) +
+                           static_cast<double>(now.Time.subseconds().count()) / 1000.0;
     const double value = static_cast<double>(days) + seconds / 86400.0;
     char buffer[64];
     auto [ptr, ec] =
@@ -275,6 +252,7 @@ bool TPDFDocument::LoadFromStream(std::istream& stream) {
         if (read)
             FFileData.Assign(std::move(bytes));
     } catch (...) {
+        RethrowExhaustion();
         read = false;
     }
     return LoadRead(read);
@@ -301,6 +279,7 @@ bool TPDFDocument::LoadFromFile(const std::string& path) {
     try {
         read = FFileData.Open(path, kMaxFileSize);
     } catch (...) {
+        RethrowExhaustion();
         read = false;
     }
     const bool loaded = LoadRead(read);
@@ -324,6 +303,11 @@ bool TPDFDocument::LoadWithPassword(const std::string& password) {
     try {
         ok = LoadInternal();
     } catch (...) {
+        if (IsExhaustion()) {
+            Unload(); // nothing half-loaded stays
+            FLoadPassword.clear();
+            throw;
+        }
         ok = false;
     }
     if (!ok)
@@ -331,6 +315,7 @@ bool TPDFDocument::LoadWithPassword(const std::string& password) {
     try {
         FSecurity->ApplyPassword(password);
     } catch (...) {
+        RethrowExhaustion();
     }
     FLoadPassword.clear();
     return ok;
@@ -568,13 +553,13 @@ void TPDFDocument::ExamineLinearization() {
     if (obj == std::string_view::npos)
         return;
     std::size_t i = obj;
-    while (i > 0 && isDigit(head[i - 1]))
+    while (i > 0 && IsDigit(head[i - 1]))
         --i;
     const std::int32_t gen = runToInt32(head.substr(i, obj - i));
-    while (i > 0 && !isDigit(head[i - 1]))
+    while (i > 0 && !IsDigit(head[i - 1]))
         --i;
     const std::size_t numEnd = i;
-    while (i > 0 && isDigit(head[i - 1]))
+    while (i > 0 && IsDigit(head[i - 1]))
         --i;
     const std::int32_t num = runToInt32(head.substr(i, numEnd - i));
     TPDFDictionary* dict = AsDictionary(ObjectOf(FindIndirect(num, gen)));
@@ -713,17 +698,10 @@ void TPDFDocument::LoadObject(TPDFIndObj* slot, bool keep) {
         if (slot->Compressed)
             slot->Decrypted = true; // its object stream was decrypted as a whole
 
-        std::size_t i = 0;
-        auto numberRun = [&]() {
-            while (i < t.size() && !isNumberByte(t[i]))
-                ++i;
-            const std::size_t from = i;
-            while (i < t.size() && isNumberByte(t[i]))
-                ++i;
-            return runToInt32(t.substr(from, i - from));
-        };
-        const std::int32_t objNum = numberRun();
-        const std::int32_t genNum = numberRun();
+        TObjectHeaderReader header(t);
+        const std::int32_t objNum = header.NextNumber();
+        const std::int32_t genNum = header.NextNumber();
+        std::size_t i = header.Position();
         if (objNum == slot->ObjNum && genNum == slot->GenNum) {
             while (i < t.size() && IsWhiteSpace(t[i]))
                 ++i;
@@ -761,6 +739,7 @@ void TPDFDocument::LoadObject(TPDFIndObj* slot, bool keep) {
             }
         }
     } catch (...) {
+        RethrowExhaustion();
         value = nullptr;
     }
     if (!value)
@@ -825,95 +804,6 @@ bool TPDFDocument::FindStreamData(std::string_view text, const TPDFDictionary* d
         --end;
     data = text.substr(start, end - start);
     return true;
-}
-
-std::string TPDFDocument::CompressedObjectText(TPDFIndObj* slot) {
-    const std::string prefix = intText(slot->ObjNum) + " " + intText(slot->GenNum) + " obj\r";
-    const std::string nullText = prefix + "null\rendobj";
-
-    TPDFIndObj* container = FindIndirect(slot->StreamObjNum, 0);
-    if (!container || container == slot)
-        return nullText;
-    TPDFStream* stream = AsStream(NestedObject(container));
-    if (!stream || stream->Dictionary()->GetTypeName() != "ObjStm")
-        return nullText;
-    if (!container->Decrypted && FSecurity->EncryptionKind() == 1 && FSecurity->PasswordApplied()) {
-        const std::string password = FSecurity->AppliedPassword();
-        if (!FSecurity->CheckUserPassword(password))
-            FSecurity->CheckOwnerPassword(password);
-        FSecurity->DecryptObject(container);
-    }
-    const TPDFDictionary* dict = stream->Dictionary();
-    const auto* firstValue = Cast<TPDFNumeric>(dict->Get("First", false));
-    const auto* countValue = Cast<TPDFNumeric>(dict->Get("N", false));
-    if (!firstValue || !countValue)
-        return nullText;
-    const std::int64_t first = firstValue->IntValue();
-    const std::int64_t count = countValue->IntValue();
-    if (first <= 0 || count <= 0 || slot->StreamIndex < 0 || slot->StreamIndex >= count)
-        return nullText;
-
-    // Decoded data and header are kept per container while its data stays the same
-    // (decryption in place changes the data version).
-    TObjStmCache& cache = FObjStmCache[slot->StreamObjNum];
-    if (!cache.Valid || cache.Stream != stream || cache.DataVersion != stream->DataVersion() ||
-        cache.HeaderFirst != first) {
-        if (cache.Valid)
-            FObjStmCacheBytes -= static_cast<std::int64_t>(cache.Decoded.size());
-        cache.Valid = false;
-        cache.Decoded = stream->DecodedData();
-        cache.Header.clear();
-        TPDFStructure scratch;
-        const std::string headerText =
-            "[ " + cache.Decoded.substr(0, static_cast<std::size_t>(first)) + " ]";
-        if (const TPDFArray* items = AsArray(scratch.Parse(headerText))) {
-            cache.Header.reserve(static_cast<std::size_t>(items->Count()));
-            for (const TPDFObject* item : items->Items()) {
-                const auto* number = Cast<TPDFNumeric>(item);
-                cache.Header.push_back(number ? number->Value
-                                              : std::numeric_limits<double>::quiet_NaN());
-            }
-        }
-        cache.Stream = stream;
-        cache.DataVersion = stream->DataVersion();
-        cache.HeaderFirst = first;
-        cache.Valid = true;
-        FObjStmCacheBytes += static_cast<std::int64_t>(cache.Decoded.size());
-        // Past the budget the least recently used containers go first.
-        while (FObjStmCacheBytes > kObjStmCacheBudget) {
-            auto oldest = FObjStmCache.end();
-            for (auto it = FObjStmCache.begin(); it != FObjStmCache.end(); ++it)
-                if (&it->second != &cache &&
-                    (oldest == FObjStmCache.end() || it->second.LastUse < oldest->second.LastUse))
-                    oldest = it;
-            if (oldest == FObjStmCache.end())
-                break;
-            FObjStmCacheBytes -= static_cast<std::int64_t>(oldest->second.Decoded.size());
-            FObjStmCache.erase(oldest);
-        }
-    }
-    cache.LastUse = ++FObjStmTick;
-
-    const std::vector<double>& header = cache.Header;
-    const std::int64_t index = slot->StreamIndex;
-    if (static_cast<std::int64_t>(header.size()) < 2 * count)
-        return nullText;
-    const double number = header[static_cast<std::size_t>(2 * index)];
-    const double offset = header[static_cast<std::size_t>(2 * index + 1)];
-    if (std::isnan(number) || number != slot->ObjNum || std::isnan(offset))
-        return nullText;
-    const std::int64_t o = roundToInt(offset);
-    const auto length = static_cast<std::int64_t>(cache.Decoded.size());
-    std::int64_t e = length;
-    if (index < count - 1 && !std::isnan(header[static_cast<std::size_t>(2 * index + 3)]))
-        e = roundToInt(header[static_cast<std::size_t>(2 * index + 3)]);
-
-    std::string text = prefix;
-    const std::int64_t start = first + o;
-    if (start >= 0 && start < length && e - o > 0)
-        text.append(cache.Decoded, static_cast<std::size_t>(start),
-                    static_cast<std::size_t>(std::min(e - o, length - start)));
-    return text;
 }
 
 TPDFIndObj* TPDFDocument::AddIndirect(TPDFObject* value) {
@@ -1015,92 +905,6 @@ bool TPDFDocument::NewBlank() {
     return true;
 }
 
-// --- Reconstruction ---------------------------------------------------------------------------
-
-namespace {
-
-// White space between the numbers of an object header and its keyword is short in any file
-// that was ever written; the bound keeps the backward read of each `obj` constant.
-constexpr std::size_t kMaxHeaderSpace = 64;
-// Trailers and cross-reference stream dictionaries tried, newest first, and the bytes parsed
-// for each: enough for any real trailer, and a file of a million `trailer` keywords costs no
-// more than these.
-constexpr int kMaxTrailerTries = 64;
-constexpr std::size_t kTrailerWindow = 64 * 1024;
-// The bytes after an object header looked at for its kind (object stream, cross-reference
-// stream, catalog).
-constexpr std::size_t kKindWindow = 512;
-// Decoded bytes of object streams read for their members, in all.
-constexpr std::int64_t kMemberDecodeBudget = std::int64_t{1} << 30;
-
-bool isRegular(unsigned char c) {
-    return !IsWhiteSpace(c) && !IsDelimiter(c);
-}
-
-// The number whose last digit is before `end`, reading backwards at most 10 digits; the start
-// in `start`. Nullopt when there is no digit or more than 10.
-std::optional<std::int64_t> numberBefore(std::string_view data, std::size_t end,
-                                         std::size_t& start) {
-    std::size_t i = end;
-    while (i > 0 && end - i < 11 && isDigit(static_cast<unsigned char>(data[i - 1])))
-        --i;
-    if (i == end || end - i > 10)
-        return std::nullopt;
-    start = i;
-    std::int64_t value = 0;
-    std::from_chars(data.data() + i, data.data() + end, value);
-    return value;
-}
-
-std::size_t whiteBefore(std::string_view data, std::size_t end) {
-    std::size_t i = end;
-    while (i > 0 && end - i < kMaxHeaderSpace &&
-           IsWhiteSpace(static_cast<unsigned char>(data[i - 1])))
-        --i;
-    return end - i;
-}
-
-// A deep copy of a direct value into the store, depth-bounded (trailer entries are shallow).
-TPDFObject* copyValue(TPDFStructure& store, const TPDFObject* value, int depth = 0) {
-    if (!value || depth > 16)
-        return store.CreateNull();
-    switch (value->Class()) {
-    case TPDFClass::Boolean:
-        return store.CreateBoolean(static_cast<const TPDFBoolean*>(value)->Value);
-    case TPDFClass::Numeric:
-        return store.CreateNumber(static_cast<const TPDFNumeric*>(value)->Value);
-    case TPDFClass::String: {
-        const auto* string = static_cast<const TPDFString*>(value);
-        return store.CreateString(string->Value, string->IsHex);
-    }
-    case TPDFClass::Name:
-        return store.CreateName(static_cast<const TPDFName*>(value)->Value());
-    case TPDFClass::IndRef: {
-        const auto* ref = static_cast<const TPDFIndRef*>(value);
-        return store.CreateRef(ref->RefObjNum(), ref->RefGenNum());
-    }
-    case TPDFClass::Array: {
-        TPDFArray* out = store.CreateArray();
-        for (const TPDFObject* item : static_cast<const TPDFArray*>(value)->Items())
-            out->Add(copyValue(store, item, depth + 1));
-        return out;
-    }
-    case TPDFClass::Dictionary: {
-        const auto* dict = static_cast<const TPDFDictionary*>(value);
-        TPDFDictionary* out = store.CreateDictionary();
-        for (int i = 0; i < dict->Count(); ++i) {
-            const auto& [key, item] = dict->EntryAt(i);
-            out->Put(key->Value(), copyValue(store, item, depth + 1));
-        }
-        return out;
-    }
-    default:
-        return store.CreateNull();
-    }
-}
-
-} // namespace
-
 void TPDFDocument::ResetObjects() {
     FObjStmCache.clear();
     FObjStmCacheBytes = 0;
@@ -1125,277 +929,6 @@ void TPDFDocument::ResetObjects() {
     FPageTree = std::make_unique<TPDFPageTree>(nullptr);
 }
 
-bool TPDFDocument::NeedsReconstruction(bool readOk) {
-    if (!readOk || FMismatchedEntries > 0)
-        return true;
-    // The root must be named and exist; a root held directly in the file must be a
-    // dictionary (one in an object stream may need the password first).
-    const TPDFIndRef* ref = AsRef(FTrailer->Get("Root", false));
-    if (!ref)
-        return !AsDictionary(FTrailer->Get("Root", false));
-    TPDFIndObj* slot = FindIndirect(ref->RefObjNum(), ref->RefGenNum());
-    if (!slot)
-        return true;
-    return !slot->Compressed && !AsDictionary(ObjectOf(slot));
-}
-
-bool TPDFDocument::Reconstruct() {
-    ResetObjects();
-    const std::string_view data = FFileData.View();
-    // One entry per object number, the last definition met; its bytes run up to the next
-    // header or trailer, whatever number that header has. Only the winners are kept, so a
-    // file of millions of headers of one number costs one entry.
-    struct TWinner {
-        std::int32_t GenNum = 0;
-        std::int64_t Offset = 0;
-        std::int64_t End = 0;
-    };
-    std::unordered_map<std::int32_t, TWinner> winners;
-    std::int32_t previousNum = 0;
-    std::int64_t previousOffset = -1;
-    auto closePrevious = [&](std::int64_t at) {
-        if (previousOffset < 0)
-            return;
-        const auto it = winners.find(previousNum);
-        if (it != winners.end() && it->second.Offset == previousOffset)
-            it->second.End = at;
-        previousOffset = -1;
-    };
-    // The newest trailers only: older ones are never tried.
-    std::vector<std::int64_t> trailers;
-    const auto fileSize = static_cast<std::int64_t>(data.size());
-
-    // `obj` and `trailer` keywords in file order; each costs a bounded look back.
-    std::size_t objAt = data.find("obj");
-    std::size_t trailerAt = data.find("trailer");
-    while (objAt != std::string_view::npos || trailerAt != std::string_view::npos) {
-        if (trailerAt < objAt) {
-            closePrevious(static_cast<std::int64_t>(trailerAt));
-            trailers.push_back(static_cast<std::int64_t>(trailerAt + 7));
-            if (trailers.size() > 2 * static_cast<std::size_t>(kMaxTrailerTries))
-                trailers.erase(trailers.begin(), trailers.begin() + kMaxTrailerTries);
-            trailerAt = data.find("trailer", trailerAt + 7);
-            continue;
-        }
-        const std::size_t pos = objAt;
-        objAt = data.find("obj", pos + 3);
-        if (pos + 3 < data.size() && isRegular(static_cast<unsigned char>(data[pos + 3])))
-            continue;
-        std::size_t genEnd = pos - std::min(pos, whiteBefore(data, pos));
-        if (genEnd == pos)
-            continue;
-        std::size_t genStart = 0;
-        const std::optional<std::int64_t> gen = numberBefore(data, genEnd, genStart);
-        if (!gen)
-            continue;
-        const std::size_t numEnd = genStart - whiteBefore(data, genStart);
-        if (numEnd == genStart)
-            continue;
-        std::size_t numStart = 0;
-        const std::optional<std::int64_t> num = numberBefore(data, numEnd, numStart);
-        if (!num || (numStart > 0 && isRegular(static_cast<unsigned char>(data[numStart - 1]))))
-            continue;
-        if (*num < 1 || *num > std::numeric_limits<std::int32_t>::max() || *gen > 65535)
-            continue;
-        const auto offset = static_cast<std::int64_t>(numStart);
-        closePrevious(offset);
-        const auto objNum = static_cast<std::int32_t>(*num);
-        winners[objNum] = TWinner{static_cast<std::int32_t>(*gen), offset, fileSize};
-        previousNum = objNum;
-        previousOffset = offset;
-    }
-    if (winners.empty())
-        return false;
-
-    // Slots in file order.
-    std::vector<std::pair<std::int64_t, std::int32_t>> order;
-    order.reserve(winners.size());
-    for (const auto& [num, w] : winners)
-        order.emplace_back(w.Offset, num);
-    std::sort(order.begin(), order.end());
-    std::vector<std::int32_t> containers;
-    std::vector<std::int32_t> xrefStreams;
-    std::vector<std::int32_t> catalogs;
-    for (const auto& [offset, num] : order) {
-        const TWinner& w = winners[num];
-        TPDFIndObj slot;
-        slot.ObjNum = num;
-        slot.GenNum = w.GenNum;
-        slot.Offset = w.Offset;
-        slot.Extent = w.End - w.Offset;
-        AddSlot(slot);
-        FHighestNamed = std::max(FHighestNamed, num);
-        const std::string_view head = data.substr(static_cast<std::size_t>(offset), kKindWindow);
-        if (head.find("/ObjStm") != std::string_view::npos)
-            containers.push_back(num);
-        if (head.find("/XRef") != std::string_view::npos)
-            xrefStreams.push_back(num);
-        if (head.find("/Catalog") != std::string_view::npos)
-            catalogs.push_back(num);
-    }
-    std::unordered_map<std::int32_t, TWinner>().swap(winners);
-    std::vector<std::pair<std::int64_t, std::int32_t>>().swap(order);
-    FHighestObjNum = std::max(FHighestObjNum, FHighestNamed);
-    FReconstructed = true;
-
-    // Encrypt and ID first: the members of object streams may need the key.
-    ReconstructTrailer(trailers, xrefStreams);
-    FSecurity->Reset();
-    FSecurity->ApplyPassword(FLoadPassword);
-    AddObjectStreamMembers(containers);
-    if (!AsDictionary(FTrailer->Get("Root"))) {
-        const std::int32_t catalog = FindCatalog(catalogs);
-        if (catalog == 0)
-            return false;
-        FTrailer->Put("Root", FStore->CreateRef(catalog, 0));
-    }
-    FTrailer->Put("Size", FStore->CreateNumber(static_cast<double>(FHighestObjNum) + 1));
-    // A password given later must read the object streams again.
-    if (FSecurity->EncryptionKind() == 1)
-        FReadCompressed = true;
-    return true;
-}
-
-void TPDFDocument::ReconstructTrailer(const std::vector<std::int64_t>& trailers,
-                                      const std::vector<std::int32_t>& xrefStreams) {
-    // Candidates newest first: trailers by position, cross-reference streams by their offset.
-    struct TCandidate {
-        std::int64_t Position;
-        std::int64_t Trailer; // -1 for a stream
-        std::int32_t ObjNum;
-    };
-    std::vector<TCandidate> candidates;
-    for (std::int64_t t : trailers)
-        candidates.push_back(TCandidate{t, t, 0});
-    for (std::int32_t n : xrefStreams)
-        if (const TPDFIndObj* slot = FindIndirect(n, 0); slot)
-            candidates.push_back(TCandidate{slot->Offset, -1, n});
-    std::sort(candidates.begin(), candidates.end(),
-              [](const TCandidate& a, const TCandidate& b) { return a.Position > b.Position; });
-    if (candidates.size() > static_cast<std::size_t>(kMaxTrailerTries))
-        candidates.resize(static_cast<std::size_t>(kMaxTrailerTries));
-
-    std::vector<TPDFDictionary*> dicts;
-    for (const TCandidate& c : candidates) {
-        TPDFDictionary* dict = nullptr;
-        if (c.Trailer >= 0) {
-            const std::string_view text =
-                FFileData.View().substr(static_cast<std::size_t>(c.Trailer), kTrailerWindow);
-            try {
-                dict = AsDictionary(FStore->Parse(text));
-            } catch (...) {
-                dict = nullptr;
-            }
-        } else if (const TPDFStream* stream = AsStream(ObjectOf(FindIndirect(c.ObjNum, 0)))) {
-            if (stream->Dictionary()->GetTypeName() == "XRef")
-                dict = stream->Dictionary();
-        }
-        if (dict)
-            dicts.push_back(dict);
-    }
-    // The newest dictionary with a root that resolves to a dictionary gives the root; the
-    // other entries come from the newest dictionary that has them.
-    for (const char* key : {"Encrypt", "ID", "Info"})
-        for (TPDFDictionary* dict : dicts)
-            if (TPDFObject* value = dict->Get(key, false)) {
-                FTrailer->Put(key, copyValue(*FStore, value));
-                break;
-            }
-    for (TPDFDictionary* dict : dicts) {
-        TPDFObject* root = dict->Get("Root", false);
-        if (root && AsRef(root)) {
-            TPDFIndObj* slot = FindIndirect(AsRef(root)->RefObjNum(), AsRef(root)->RefGenNum());
-            // A root in an object stream is checked once the members are known.
-            if (slot && (slot->Compressed || AsDictionary(ObjectOf(slot)))) {
-                FTrailer->Put("Root", copyValue(*FStore, root));
-                return;
-            }
-        }
-    }
-    // No root yet: the newest one named at all, checked after the object streams are read.
-    for (TPDFDictionary* dict : dicts)
-        if (TPDFObject* root = dict->Get("Root", false); root && AsRef(root)) {
-            FTrailer->Put("Root", copyValue(*FStore, root));
-            return;
-        }
-}
-
-void TPDFDocument::AddObjectStreamMembers(const std::vector<std::int32_t>& containers) {
-    std::int64_t decoded = 0;
-    for (std::int32_t number : containers) {
-        TPDFIndObj* container = FindIndirect(number, 0);
-        TPDFStream* stream = AsStream(ObjectOf(container));
-        if (!stream || stream->Dictionary()->GetTypeName() != "ObjStm")
-            continue;
-        if (!container->Decrypted && FSecurity->EncryptionKind() == 1 &&
-            FSecurity->PasswordApplied())
-            FSecurity->DecryptObject(container);
-        const auto* firstValue = Cast<TPDFNumeric>(stream->Dictionary()->Get("First", false));
-        if (!firstValue || firstValue->IntValue() <= 0 || decoded >= kMemberDecodeBudget)
-            continue;
-        const std::string text = stream->DecodedData();
-        decoded += static_cast<std::int64_t>(text.size());
-        const std::size_t first =
-            std::min<std::size_t>(text.size(), static_cast<std::size_t>(firstValue->IntValue()));
-        // The header: pairs of object number and offset, read as plain digits.
-        std::int32_t index = 0;
-        std::size_t i = 0;
-        auto nextNumber = [&]() -> std::optional<std::int64_t> {
-            while (i < first && IsWhiteSpace(static_cast<unsigned char>(text[i])))
-                ++i;
-            std::size_t start = i;
-            while (i < first && isDigit(static_cast<unsigned char>(text[i])))
-                ++i;
-            if (i == start || i - start > 10)
-                return std::nullopt;
-            std::int64_t value = 0;
-            std::from_chars(text.data() + start, text.data() + i, value);
-            return value;
-        };
-        for (;; ++index) {
-            const std::optional<std::int64_t> num = nextNumber();
-            const std::optional<std::int64_t> offset = nextNumber();
-            if (!num || !offset)
-                break;
-            if (*num < 1 || *num > std::numeric_limits<std::int32_t>::max())
-                continue;
-            const auto objNum = static_cast<std::int32_t>(*num);
-            TPDFIndObj* slot = IndexedSlot(objNum, 0);
-            if (slot && !slot->Compressed && slot->Offset > container->Offset)
-                continue; // defined again in the file after this object stream
-            if (slot && (slot->Loaded || slot == container))
-                continue; // already read (a container, the catalog): keep it
-            // A member of an earlier object stream gives way: containers come in file order.
-            if (!slot) {
-                TPDFIndObj made;
-                made.ObjNum = objNum;
-                slot = AddSlot(made);
-            }
-            slot->Compressed = true;
-            slot->Offset = 0;
-            slot->Extent = 0;
-            slot->StreamObjNum = number;
-            slot->StreamIndex = index;
-            FHighestObjNum = std::max(FHighestObjNum, objNum);
-        }
-    }
-}
-
-std::int32_t TPDFDocument::FindCatalog(const std::vector<std::int32_t>& candidates) {
-    auto isCatalog = [](TPDFObject* value) {
-        const TPDFDictionary* dict = AsDictionary(value);
-        return dict && dict->GetTypeName() == "Catalog" && dict->Get("Pages", false);
-    };
-    for (auto it = candidates.rbegin(); it != candidates.rend(); ++it)
-        if (isCatalog(ObjectOf(FindIndirect(*it, 0))))
-            return *it;
-    // Catalogs inside object streams: every member is looked at once.
-    for (auto it = FSlots.rbegin(); it != FSlots.rend(); ++it)
-        if (it->Compressed && isCatalog(ObjectOf(&*it)))
-            return it->ObjNum;
-    return 0;
-}
-
 int TPDFDocument::EncryptionKind() {
     return FSecurity->EncryptionKind();
 }
@@ -1406,7 +939,53 @@ void TPDFDocument::DecryptObject(TPDFIndObj* slot) {
 
 void TPDFDocument::DecryptGraph(std::int32_t objNum, std::int32_t genNum) {
     const TWalkScope walk(*this);
-    FSecurity->DecryptGraph(objNum, genNum);
+    if (!FSecurity->PasswordApplied() || EncryptionKind() != 1)
+        return;
+    // Objects still to visit, and within one object the direct values still to walk. The walk
+    // passes through objects that are already decrypted (those read out of object streams
+    // among them) and into stream dictionaries, since what they reference may still be
+    // encrypted; the Walked mark keeps every object to one visit per file key.
+    std::vector<std::pair<std::int32_t, std::int32_t>> objects{{objNum, genNum}};
+    std::vector<TPDFObject*> values;
+    std::unordered_set<const TPDFObject*> seen;
+    while (!objects.empty()) {
+        auto [num, gen] = objects.back();
+        objects.pop_back();
+        TPDFIndObj* slot = FindIndirect(num, gen);
+        if (!slot || slot->Walked)
+            continue;
+        slot->Walked = true;
+        FSecurity->DecryptObject(slot);
+        TPDFObject* root = ObjectOf(slot);
+        values.assign(1, root);
+        while (!values.empty()) {
+            TPDFObject* current = values.back();
+            values.pop_back();
+            if (!current)
+                continue;
+            if (root && IsOtherIndirect(root, current)) {
+                objects.emplace_back(current->ObjNum, current->GenNum);
+                continue;
+            }
+            if (!seen.insert(current).second)
+                continue;
+            switch (current->Class()) {
+            case TPDFClass::IndRef: {
+                const auto* ref = static_cast<TPDFIndRef*>(current);
+                objects.emplace_back(ref->RefObjNum(), ref->RefGenNum());
+                break;
+            }
+            default:
+                PushChildren(current, values);
+                break;
+            }
+        }
+    }
+}
+
+void TPDFDocument::ForgetDecryptionWalks() {
+    for (TPDFIndObj& slot : FSlots)
+        slot.Walked = false;
 }
 
 } // namespace korvel

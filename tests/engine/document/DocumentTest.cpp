@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "file/uPDFDocument.h"
+#include "document/uPDFDocument.h"
 #include "file/uPDFStructure.h"
 #include "pages/uPDFPageTree.h"
 #include "security/uPDFSecurity.h"

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "file/uPDFFileBytes.h"
+#include "file/uPDFObjectHolder.h"
 #include "file/uPDFStructure.h"
 
 namespace korvel {
@@ -31,34 +32,6 @@ class TPDFSecurityHandler;
 
 // Files of this size or more are refused: offsets in the file format are 32-bit here.
 constexpr std::int64_t kMaxFileSize = std::int64_t{2} << 30; // 2 GiB
-
-// One indirect-object slot. (A long document has one per object: fields are ordered for a small
-// value.)
-class TPDFIndObj {
-public:
-    TPDFObject* Object = nullptr;
-    std::int64_t Offset = 0; // 0-based offset in FileData; 0 for compressed and new objects
-    std::int64_t Extent = 0; // bytes up to the next known offset
-    std::int32_t ObjNum = 0;
-    std::int32_t GenNum = 0;
-    std::int32_t StreamObjNum = 0;
-    std::int32_t StreamIndex = 0;
-    bool Loaded = false;
-    bool Decrypted = false;
-    // The decryption walk has passed through this object under the current file key (objects
-    // read out of object streams are walked through without being decrypted).
-    bool Walked = false;
-    // The object was decrypted when it was let go with a page's objects: reading it again
-    // decrypts it again.
-    bool DecryptOnLoad = false;
-    // The object was read for a page and let go with it: read again (for another page), it
-    // stays, since objects that several pages read (resources, fonts) are worth keeping.
-    bool ReadForPage = false;
-    // Read into the page store by a walk over the whole document (see TWalkScope): that read
-    // does not count as one for a page.
-    bool ReadByWalk = false;
-    bool Compressed = false;
-};
 
 // One recorded cross-reference entry during loading.
 struct TPDFXRefEntry {
@@ -84,7 +57,7 @@ private:
     std::map<std::int32_t, std::map<std::int64_t, std::int64_t>> FRuns;
 };
 
-class TPDFDocument {
+class TPDFDocument final : public TPDFObjectHolder {
 public:
     TPDFDocument();
     ~TPDFDocument();
@@ -104,17 +77,16 @@ public:
     void Unload();
     bool NewBlank();
 
-    // Constant time; the first slot made for these numbers.
-    TPDFIndObj* FindIndirect(std::int32_t objNum, std::int32_t genNum) const;
-    TPDFObject* ObjectOf(TPDFIndObj* slot);
-    // The store's OnResolve; never decrypts.
-    TPDFObject* ResolveRef(std::int32_t objNum, std::int32_t genNum);
+    TPDFIndObj* FindIndirect(std::int32_t objNum, std::int32_t genNum) const override;
+    TPDFObject* ObjectOf(TPDFIndObj* slot) override;
+    // Also the store's OnResolve.
+    TPDFObject* ResolveRef(std::int32_t objNum, std::int32_t genNum) override;
     TPDFIndObj* AddIndirect(TPDFObject* value);
 
     TPDFDictionary* Catalog();
     TPDFDictionary* PagesRoot();
     TPDFDictionary* InfoDictionary();
-    TPDFDictionary* Trailer() const { return FTrailer; }
+    TPDFDictionary* Trailer() const override { return FTrailer; }
 
     TPDFStructure& Store() { return *FStore; }
     // A store for the short-lived values of one page-text call (operands, entries read from
@@ -124,7 +96,7 @@ public:
     std::unique_ptr<TPDFStructure> NewScratchStore();
     TPDFPageTree& PageTree() { return *FPageTree; }
     TPDFSecurityHandler& Security() { return *FSecurity; }
-    std::string_view FileData() const { return FFileData.View(); }
+    std::string_view FileData() const override { return FFileData.View(); }
     const std::string& HeaderVersion() const { return FHeaderVersion; }
     bool Linearized() const { return FLinearized; }
     const std::vector<std::int32_t>& SectionOffsets() const { return FSectionOffsets; }
@@ -145,55 +117,28 @@ public:
     void DecryptObject(TPDFIndObj* slot);
     void DecryptGraph(std::int32_t objNum, std::int32_t genNum);
 
-    // Page objects. While a page scope is open (the facade opens one around each of its page
-    // calls), objects read from the file at the top level for the first time go into a store of
-    // their own.
-    // ReleasePageObjects, called between pages, frees that store and unloads those slots: they
-    // are read again when next asked for (and decrypted again if they were), so a pass over every
-    // page keeps the objects of one page, not of all. Nothing may hold such an object across the
-    // release: holders that outlive a page (the page tree's walk) keep theirs with KeepObject.
-    // Without a release the page store only grows, and every object stays valid.
-    class TPageScope {
-    public:
-        explicit TPageScope(TPDFDocument& document) : FDocument(document) {
-            ++FDocument.FPageScope;
-        }
-        ~TPageScope() { --FDocument.FPageScope; }
-        TPageScope(const TPageScope&) = delete;
-        TPageScope& operator=(const TPageScope&) = delete;
-
-    private:
-        TPDFDocument& FDocument;
-    };
-    // Reads made while a walk over many pages runs (the decryption walk, which reaches every
-    // page through `Parent`; the page tree's walks) go into the page store and do not count as
+    // Page objects (see TPageScope and TWalkScope). The facade opens a page scope around each
+    // of its page calls. ReleasePageObjects, called between pages, frees the page store and
+    // unloads those slots: they are read again when next asked for (and decrypted again if they
+    // were), so a pass over every page keeps the objects of one page, not of all. Nothing may
+    // hold such an object across the release: holders that outlive a page (the page tree's
+    // walk) keep theirs with KeepObject. Without a release the page store only grows, and every
+    // object stays valid. Walks over many pages (the decryption walk, which reaches every page
+    // through `Parent`; the page tree's walks) read into the page store without counting as
     // reads for a page: the objects of every page walked would otherwise be kept when their
     // pages are read.
-    class TWalkScope {
-    public:
-        explicit TWalkScope(TPDFDocument& document) : FDocument(document) { ++FDocument.FWalks; }
-        ~TWalkScope() { --FDocument.FWalks; }
-        TWalkScope(const TWalkScope&) = delete;
-        TWalkScope& operator=(const TWalkScope&) = delete;
-
-    private:
-        TPDFDocument& FDocument;
-    };
     // Lets the page objects go, and the resident pages of a mapped file once reads reached a few
     // MiB of it (TPDFFileBytes::ReleaseIfDue); nothing while a page scope is open.
-    void ReleasePageObjects();
-    // Changes at every release that let objects go: pointers to page objects taken under an
-    // older generation must be resolved again.
-    std::uint64_t PageGeneration() const { return FPageGeneration; }
+    void ReleasePageObjects() override;
+    std::uint64_t PageGeneration() const override { return FPageGeneration; }
     // The object of a slot, read into the document's own store if it was read for a page only
     // (read again from the file, and decrypted again if it was); it then outlives releases.
-    TPDFObject* KeepObject(std::int32_t objNum, std::int32_t genNum);
-
-    // Display settings kept per document (the facade sets and applies them).
-    double UnitScale = 1.0;
-    int Origin = 0;
+    TPDFObject* KeepObject(std::int32_t objNum, std::int32_t genNum) override;
+    void ForgetDecryptionWalks() override;
 
 private:
+    void EnterPageScope(int step) override { FPageScope += step; }
+    void EnterWalkScope(int step) override { FWalks += step; }
     // Loads FileData with this password applied after the cross-reference reading and at the
     // end; failure unloads.
     bool LoadWithPassword(const std::string& password);
