@@ -341,7 +341,13 @@ int runExtract(const TExtractOptions& options) {
     };
     tolvane::TExtraction extraction(settings, std::move(hooks));
     extraction.SetTextEncoding(options.Encoding);
-    switch (extraction.OpenPdfFile(QString::fromStdString(options.File))) {
+    tolvane::TOpenResult opened = tolvane::TOpenResult::Failed;
+    try {
+        opened = extraction.OpenPdfFile(QString::fromStdString(options.File));
+    } catch (const std::exception& e) { // out of memory, say: damage only degrades
+        return fail(kExitRunFailed, std::string("the file could not be opened: ") + e.what());
+    }
+    switch (opened) {
     case tolvane::TOpenResult::Opened:
         break;
     case tolvane::TOpenResult::Cancelled:
