@@ -74,7 +74,8 @@ std::string passwordBytes(const py::handle& password) {
 int layoutNumber(const std::string& layout) {
     if (const std::optional<int> number = tolvane::LayoutFromName(layout))
         return *number;
-    throw py::value_error("layout must be 'order', 'smart' or 'position', not '" + layout + "'");
+    throw py::value_error("layout must be 'order', 'smart', 'position' or 'reading', not '" +
+                          layout + "'");
 }
 
 int filterNumber(const std::string& filter) {
@@ -443,8 +444,8 @@ an option outside 0 to 4, ExtractionError when the engine fails on the page.)")
              py::arg("header") = py::none(), py::arg("footer") = py::none(),
              R"(The application's extraction run over the document, as one str.
 
-layout: 'smart' (rows top to bottom, left to right), 'order' (content order) or 'position'
-(every block with its coordinates). pages: None for all, a page number, a (first, last) pair
+layout: 'smart' (rows top to bottom, left to right), 'order' (content order), 'position'
+(every block with its coordinates) or 'reading' (reading order: columns, blocks and lines). pages: None for all, a page number, a (first, last) pair
 or a range of step 1. filter: 'all', 'odd' or 'even' pages by number. header, footer: the
 line written before and after each page (None for the defaults: no header, footer
 ' = Page &p ='; '' for none) with &p page, &a page count, &f path, &n file name, &d date.

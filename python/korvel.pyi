@@ -53,7 +53,7 @@ class Document:
     def records(self, page: int) -> list[Record]: ...
     def extract(
         self,
-        layout: Literal["smart", "order", "position"] = "smart",
+        layout: Literal["smart", "order", "position", "reading"] = "smart",
         pages: PageSelection = None,
         filter: Literal["all", "odd", "even"] = "all",
         header: Optional[str] = None,

@@ -452,8 +452,8 @@ CLI::App* AddBatchCommand(CLI::App& app, TBatchOptions& options) {
     batch->add_option("--out-dir", options.OutDir, "Folder for the text files")->required();
     batch->add_option("-j,--jobs", options.Jobs, "Workers at a time (default: the number of cores)")
         ->check(CLI::NonNegativeNumber);
-    batch->add_option("--layout", options.Layout, "order, smart or position")
-        ->check(CLI::IsMember({"order", "smart", "position"}))
+    batch->add_option("--layout", options.Layout, "order, smart, position or reading")
+        ->check(CLI::IsMember({"order", "smart", "position", "reading"}))
         ->capture_default_str();
     AddEncodingOption(*batch, options.Encoding, "Text encoding: cp1252 or utf-8");
     AddPasswordOptions(*batch, options.PasswordArgs, "Password tried on every encrypted file");

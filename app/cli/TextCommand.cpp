@@ -167,15 +167,12 @@ bool unlock(korvel::TKorvel& engine, const std::string& input, const TRun& run) 
 int extractOne(const std::string& input, const TRun& run, std::string& text,
                tolvane::TOutput* output) {
     korvel::TKorvel engine;
-    engine.SetLenientReading(run.Options.Repair);
+    engine.SetLenientReading(true); // damaged files are read as far as they can be
     engine.SetTextEncoding(run.Encoding);
     const int loaded =
         input == "-" ? engine.LoadFromBytes(readAll(stdin)) : engine.LoadFromFile(input);
     if (loaded != 1) {
-        report(input, run.Options.Repair
-                          ? "can not be loaded; it may not be a PDF file"
-                          : "can not be loaded; it may not be a PDF file (--repair reads "
-                            "damaged files)");
+        report(input, "can not be loaded; it may not be a PDF file");
         return kExitLoad;
     }
     if (engine.Encrypted() == 2) {
@@ -262,8 +259,10 @@ CLI::App* AddTextCommand(CLI::App& app, TTextOptions& options) {
     text->add_option("--filter", options.Filter, "all, odd or even pages (by page number)")
         ->check(CLI::IsMember({"all", "odd", "even"}))
         ->capture_default_str();
-    text->add_option("--layout", options.Layout, "order (content order), smart (rows) or position")
-        ->check(CLI::IsMember({"order", "smart", "position"}))
+    text->add_option("--layout", options.Layout,
+                     "reading (reading order: columns, blocks, lines), order (content order), "
+                     "smart (rows) or position")
+        ->check(CLI::IsMember({"order", "smart", "position", "reading"}))
         ->capture_default_str();
     AddEncodingOption(*text, options.Encoding, "Text encoding: utf-8 or cp1252");
     text->add_flag("--no-page-breaks", options.NoPageBreaks, "No form feed after each page");
@@ -273,7 +272,8 @@ CLI::App* AddTextCommand(CLI::App& app, TTextOptions& options) {
     AddPasswordOptions(*text, options.Password,
                        "Password (default: TOLVANE_PASSWORD, else asked on a terminal)");
     text->add_flag("--repair", options.Repair,
-                   "Read leniently: reconstruct a damaged file, mend stream lengths");
+                   "Accepted as for info and page-text: text, like extract, always reads damaged "
+                   "files leniently");
     text->add_flag("-v,--verbose", options.Verbose, "Progress on stderr, a line a page");
     return text;
 }

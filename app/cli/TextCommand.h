@@ -22,12 +22,12 @@ struct TTextOptions {
     std::string Out;                // -o: a file, "-", or a folder (ending in "/" or existing)
     std::string Pages;              // "1-3,7,10-"; empty for every page
     std::string Filter = "all";
-    std::string Layout = "smart";
+    std::string Layout = "reading";
     std::string Encoding = "utf-8";
     bool NoPageBreaks = false;
     std::string Header;
     std::string Footer;
-    bool Repair = false;
+    bool Repair = false; // accepted: text always reads damaged files leniently
     bool Verbose = false;
     TPasswordArgs Password;
 };

@@ -434,8 +434,8 @@ int main(int argc, char** argv) {
     std::string extractEncoding = "cp1252";
     extract->add_option("FILE", ex.File, "PDF file")->required();
     extract->add_option("-o", ex.Out, "Output file, - for stdout (default: FILE with .txt)");
-    extract->add_option("--layout", ex.Layout, "order (content order), smart (rows) or position")
-        ->check(CLI::IsMember({"order", "smart", "position"}))
+    extract->add_option("--layout", ex.Layout, "order (content order), smart (rows), position, or reading (reading order)")
+        ->check(CLI::IsMember({"order", "smart", "position", "reading"}))
         ->capture_default_str();
     extract->add_option("--range", ex.Range, "Pages A-B or N (default: all pages)");
     extract->add_option("--filter", ex.Filter, "all, odd or even pages (by page number)")

@@ -19,8 +19,8 @@ std::optional<T> lookUp(const std::array<std::pair<std::string_view, T>, N>& tab
 } // namespace
 
 std::optional<int> LayoutFromName(std::string_view name) {
-    static constexpr std::array<std::pair<std::string_view, int>, 3> kTable{
-        {{"order", 0}, {"smart", 1}, {"position", 2}}};
+    static constexpr std::array<std::pair<std::string_view, int>, 4> kTable{
+        {{"order", 0}, {"smart", 1}, {"position", 2}, {"reading", 3}}};
     return lookUp(kTable, name);
 }
 

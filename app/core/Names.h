@@ -11,7 +11,7 @@
 
 namespace tolvane {
 
-// "order" 0, "smart" 1, "position" 2 (the settings' text types).
+// "order" 0, "smart" 1, "position" 2, "reading" 3 (the settings' text types).
 std::optional<int> LayoutFromName(std::string_view name);
 // "all" 1, "odd" 2, "even" 3 (the settings' page filters).
 std::optional<int> FilterFromName(std::string_view name);
@@ -19,7 +19,7 @@ std::optional<int> FilterFromName(std::string_view name);
 std::optional<korvel::TTextEncoding> EncodingFromName(std::string_view name);
 
 // The accepted names for a message: "order, smart or position".
-inline constexpr std::string_view kLayoutNames = "order, smart or position";
+inline constexpr std::string_view kLayoutNames = "order, smart, position or reading";
 inline constexpr std::string_view kFilterNames = "all, odd or even";
 inline constexpr std::string_view kEncodingNames = "utf-8 or cp1252 (also utf8, windows-1252)";
 

@@ -229,6 +229,8 @@ std::string PageTextByLayout(korvel::TKorvel& engine, int layout, const TLayoutL
     switch (layout) {
     case kLayoutOrder:
         return engine.GetPageText(0);
+    case kLayoutReading:
+        return engine.GetReadingText();
     case kLayoutPosition:
         return PositionLayout(engine.GetPageText(3), locale);
     default: // a stored layout outside 0 to 2 runs the default, smart rows

@@ -23,9 +23,14 @@ class TKorvel;
 
 namespace tolvane {
 
-enum TTextLayout : int { kLayoutOrder = 0, kLayoutSmart = 1, kLayoutPosition = 2 };
+enum TTextLayout : int {
+    kLayoutOrder = 0,
+    kLayoutSmart = 1,
+    kLayoutPosition = 2,
+    kLayoutReading = 3 // the engine's reading order: words, lines, blocks and columns
+};
 
-// The text of the engine's selected page for a layout (0, 1 or 2; any other value is layout 1,
+// The text of the engine's selected page for a layout (0 to 3; any other value is layout 1,
 // the default). Selects nothing itself. Errors of the engine's text production pass through.
 std::string PageTextByLayout(korvel::TKorvel& engine, int layout);
 // The same with the locale made once for a whole run.

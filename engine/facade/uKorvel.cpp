@@ -264,6 +264,42 @@ std::string TKorvel::GetPageText(int option) {
     return entry.Text->PositionedText(document.PageTree(), settings, FTextEncoding);
 }
 
+std::vector<TPageWord> TKorvel::GetPageWords() {
+    FLastError = 0;
+    TEntry& entry = SelectedEntry();
+    TPDFDocument& document = *entry.Document;
+    TPDFDocument::TPageScope scope(document);
+    const TReadingLayout layout = entry.Text->ReadingLayout(document.PageTree());
+    FUnmappedGlyphs = layout.UnmappedGlyphs;
+    std::vector<TPageWord> words;
+    words.reserve(layout.Words.size());
+    const double scale = entry.UnitScale;
+    for (const TReadingWord& word : layout.Words)
+        words.push_back(
+            TPageWord{FTextEncoding == TTextEncoding::Utf8 ? word.Text : Utf8ToCp1252(word.Text),
+                      word.X0 * scale, word.Top * scale, word.X1 * scale, word.Bottom * scale,
+                      word.Size * scale, word.Block, word.Line, word.Word});
+    return words;
+}
+
+std::string TKorvel::GetReadingText() {
+    FLastError = 0;
+    TEntry& entry = SelectedEntry();
+    TPDFDocument& document = *entry.Document;
+    TPDFDocument::TPageScope scope(document);
+    const TReadingLayout layout = entry.Text->ReadingLayout(document.PageTree());
+    FUnmappedGlyphs = layout.UnmappedGlyphs;
+    const std::string text = TPDFReadingOrder::Text(layout);
+    std::string lines;
+    lines.reserve(text.size() + text.size() / 16);
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) { // no line end after the last line
+        if (text[i] == '\n')
+            lines += '\r';
+        lines += text[i];
+    }
+    return FTextEncoding == TTextEncoding::Utf8 ? lines : Utf8ToCp1252(lines);
+}
+
 double TKorvel::PageWidth() {
     TEntry& entry = SelectedEntry();
     TPDFDocument::TPageScope scope(*entry.Document);

@@ -18,6 +18,20 @@ namespace korvel {
 class TPDFDocument;
 class TPDFPageText;
 
+// A word of the reading road: its text in the facade's text encoding and its box from the top
+// left of the page as displayed (box and rotation applied), in the measurement units.
+struct TPageWord {
+    std::string Text;
+    double X0 = 0;
+    double Top = 0;
+    double X1 = 0;
+    double Bottom = 0;
+    double Size = 0;
+    std::int32_t Block = 0; // in reading order, from 0
+    std::int32_t Line = 0;  // within the block
+    std::int32_t Word = 0;  // within the line
+};
+
 class KORVEL_EXPORT TKorvel {
 public:
     TKorvel();
@@ -65,6 +79,13 @@ public:
     // Text of the selected page for an extraction option (0 to 4); empty for other options.
     // Errors of text production pass through to the caller.
     std::string GetPageText(int option);
+    // The selected page's text in reading order, in the text encoding: words of a line apart by
+    // a space, lines by CR LF, blocks by an empty line, no line end after the last line.
+    std::string GetReadingText();
+    // The selected page's words in reading order (empty when no page is selected).
+    std::vector<TPageWord> GetPageWords();
+    // Shown glyphs of the page last laid out in reading order that had no text at all.
+    std::size_t UnmappedGlyphs() const { return FUnmappedGlyphs; }
     // The encoding of extracted text: Windows-1252 (the default) or UTF-8.
     void SetTextEncoding(TTextEncoding encoding) { FTextEncoding = encoding; }
     TTextEncoding TextEncoding() const { return FTextEncoding; }
@@ -103,6 +124,7 @@ private:
     std::int32_t FLastError = 0;
     std::int32_t FNextID = 1; // IDs are never reused while the process lives
     TTextEncoding FTextEncoding = TTextEncoding::Cp1252;
+    std::size_t FUnmappedGlyphs = 0;
     bool FLenient = false;
 };
 

@@ -255,7 +255,7 @@ std::u32string GlyphNameToUnicode(std::string_view name) {
     return chars;
 }
 
-std::string GlyphNameToText(std::string_view name, TTextEncoding encoding) {
+std::string GlyphNameToText(std::string_view name, TTextEncoding encoding, bool namesAsText) {
     std::string text;
     const auto& codes = winAnsiCodes();
     if (const auto found = codes.find(name); found != codes.end()) {
@@ -265,9 +265,16 @@ std::string GlyphNameToText(std::string_view name, TTextEncoding encoding) {
             text.push_back(static_cast<char>(found->second));
         return text;
     }
-    if (encoding == TTextEncoding::Cp1252)
+    if (encoding == TTextEncoding::Cp1252 && namesAsText)
         return std::string(name);
     const std::u32string chars = GlyphNameToUnicode(name);
+    if (!namesAsText) {
+        if (encoding == TTextEncoding::Cp1252)
+            return chars.empty() ? std::string() : std::string(name); // as the names are read
+        for (char32_t cp : chars)
+            AppendUtf8(text, cp);
+        return text;
+    }
     if (chars.empty()) {
         // The name itself, read as Windows-1252 so that the result stays valid UTF-8.
         for (char c : name)
@@ -279,10 +286,11 @@ std::string GlyphNameToText(std::string_view name, TTextEncoding encoding) {
     return text;
 }
 
-TPDFTextVector GlyphNamesToText(const TPDFGlyphNames& names, TTextEncoding encoding) {
+TPDFTextVector GlyphNamesToText(const TPDFGlyphNames& names, TTextEncoding encoding,
+                                bool namesAsText) {
     TPDFTextVector text;
     for (std::size_t c = 0; c < names.size(); ++c)
-        text[c] = GlyphNameToText(names[c], encoding);
+        text[c] = GlyphNameToText(names[c], encoding, namesAsText);
     return text;
 }
 

@@ -44,10 +44,13 @@ void ApplyDifferences(TPDFGlyphNames& names, const TPDFArray* differences);
 // and any other name passes through byte for byte. In UTF-8 a WinAnsi name is the Unicode
 // character of its byte; any other name follows the Adobe Glyph List rules (see
 // GlyphNameToUnicode) and passes through byte for byte when they give nothing.
-std::string GlyphNameToText(std::string_view name, TTextEncoding encoding = TTextEncoding::Cp1252);
+// With `namesAsText` false a name those rules give nothing for gives no text either.
+std::string GlyphNameToText(std::string_view name, TTextEncoding encoding = TTextEncoding::Cp1252,
+                            bool namesAsText = true);
 // GlyphNameToText of every code.
 TPDFTextVector GlyphNamesToText(const TPDFGlyphNames& names,
-                                TTextEncoding encoding = TTextEncoding::Cp1252);
+                                TTextEncoding encoding = TTextEncoding::Cp1252,
+                                bool namesAsText = true);
 // The characters of a glyph name by the Adobe Glyph List rules: a suffix from the first "." on
 // is dropped, the rest splits at "_" and each component is looked up in the list, else read as
 // uniXXXX[XXXX...] or uXXXX..uXXXXXX (upper-case hexadecimal, no surrogates). Components that

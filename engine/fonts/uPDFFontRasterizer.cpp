@@ -394,7 +394,7 @@ void TPDFFontCollection::TLoader::useSymbolicCodes() {
         FPristine.reset();
     }
     FCodeText = FPristine ? baseText(*FPristine, FOwner.FEncoding)
-                          : GlyphNamesToText(FNames, FOwner.FEncoding);
+                          : GlyphNamesToText(FNames, FOwner.FEncoding, FOwner.GlyphNamesAsText);
     FCodeTextSet = true;
     FToUnicodeOnly = true;
     for (std::size_t c = 0; c < FNames.size(); ++c)
@@ -522,7 +522,8 @@ void TPDFFontCollection::TLoader::completeSimpleFont() {
             StandardFontWidths(FStandardIndex, FNames, FWidths);
     }
     if (!FCodeTextSet)
-        FCodeText = FPristine ? baseText(*FPristine, encoding) : GlyphNamesToText(FNames, encoding);
+        FCodeText = FPristine ? baseText(*FPristine, encoding)
+                              : GlyphNamesToText(FNames, encoding, FOwner.GlyphNamesAsText);
     readSimpleWidths();
 }
 

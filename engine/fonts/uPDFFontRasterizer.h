@@ -146,6 +146,9 @@ public:
     // Whether font programs are made; false leaves every font without a program except CFF
     // ones (FontFile3). Text extraction sets it right after construction.
     bool LoadPrograms = false;
+    // Whether a glyph name no rule turns into characters is the code's text (the positioned
+    // and raw roads write it); the reading road leaves such codes without text.
+    bool GlyphNamesAsText = true;
 
 private:
     class TLoader;

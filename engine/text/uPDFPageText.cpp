@@ -1,10 +1,14 @@
 #include "text/uPDFPageText.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "file/uPDFFlate.h"
 #include "file/uPDFStructure.h"
 #include "fonts/uPDFFontRasterizer.h"
 #include "pages/uPDFPageTree.h"
 #include "text/uPDFExtractor.h"
+#include "text/uPDFReadingOrder.h"
 #include "text/uPDFRenderer.h"
 #include "text/uPDFTextFunnel.h"
 
@@ -66,6 +70,54 @@ std::string TPDFPageText::PositionedText(TPDFPageTree& tree,
     std::string text;
     funnel.WriteRecords(text);
     return text;
+}
+
+TReadingLayout TPDFPageText::ReadingLayout(TPDFPageTree& tree) {
+    if (!tree.CurrentPage() || !tree.Store())
+        return {};
+    TPDFFontCollection fonts(TTextEncoding::Utf8, &Programs());
+    fonts.LoadPrograms = true;
+    fonts.GlyphNamesAsText = false;
+    TPDFReadingCollector collector;
+    TPDFRenderer renderer(fonts);
+    renderer.Mode = 5;
+    renderer.PageObject = tree.CurrentPage();
+    renderer.AttachGlyphSink(&collector);
+    // The box and rotation are known once the run begins; glyphs are moved afterwards.
+    renderer.RunPage();
+    const auto& box = renderer.PageBox;
+    const double x0 = std::min(box[0], box[2]);
+    const double y0 = std::min(box[1], box[3]);
+    const double width = std::fabs(box[2] - box[0]);
+    const double height = std::fabs(box[3] - box[1]);
+    TPDFMatrix display{1, 0, 0, 1, -x0, -y0};
+    switch (renderer.PageRotation) {
+    case 90:
+        display = {0, -1, 1, 0, -y0, width + x0};
+        break;
+    case 180:
+        display = {-1, 0, 0, -1, width + x0, height + y0};
+        break;
+    case 270:
+        display = {0, 1, -1, 0, height + y0, -x0};
+        break;
+    default:
+        break;
+    }
+    const bool turned = renderer.PageRotation == 90 || renderer.PageRotation == 270;
+    for (TReadingGlyph& glyph : collector.Glyphs) {
+        const TPDFPoint origin = TransformPoint(display, glyph.X, glyph.Y);
+        const TPDFPoint along = TransformPoint(display, glyph.X + glyph.DirX, glyph.Y + glyph.DirY);
+        glyph.X = origin.x;
+        glyph.Y = origin.y;
+        glyph.DirX = along.x - origin.x;
+        glyph.DirY = along.y - origin.y;
+    }
+    TReadingLayout layout = TPDFReadingOrder::LayOut(
+        std::move(collector.Glyphs), turned ? height : width, turned ? width : height);
+    layout.DroppedGlyphs += collector.Dropped;
+    layout.UnmappedGlyphs = collector.Unmapped;
+    return layout;
 }
 
 void TPDFPageText::Interpret(TPDFPageTree& tree, TPDFFontCollection& fonts,

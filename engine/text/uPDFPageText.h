@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/uCodePage.h"
+#include "text/uPDFReadingOrder.h"
 
 namespace korvel {
 
@@ -42,6 +43,9 @@ public:
     // selected.
     std::string PositionedText(TPDFPageTree& tree, const TPositionedTextSettings& settings,
                                TTextEncoding encoding);
+    // The reading road: the selected page's words in reading order, in points from the top
+    // left of the page as it is displayed (its box and rotation applied); text in UTF-8.
+    TReadingLayout ReadingLayout(TPDFPageTree& tree);
     // Forgets the parsed font programs: for a new load of the document.
     void Reset();
 

@@ -52,6 +52,7 @@ struct TReadingWord {
 struct TReadingLayout {
     std::vector<TReadingWord> Words; // in reading order
     std::size_t DroppedGlyphs = 0;   // duplicates drawn over one another, and glyphs past the bound
+    std::size_t UnmappedGlyphs = 0;  // shown glyphs without any text
 };
 
 class TPDFReadingOrder {

@@ -757,6 +757,12 @@ void TPDFRenderer::RunPage() {
     if (const TPDFArray* array = numberArray(box, 4))
         for (int i = 0; i < 4; ++i)
             PageBox[static_cast<std::size_t>(i)] = numberAt(array, i);
+    PageRotation = 0;
+    const double rotate = AsNumber(inheritedValue(PageObject, "Rotate"), 0);
+    if (std::isfinite(rotate) && std::fabs(rotate) < 1e9) {
+        const double turns = std::fmod(std::round(rotate / 90), 4);
+        PageRotation = (static_cast<int>(turns) + 4) % 4 * 90;
+    }
     FFunnel->Clear();
     Resolution = 72;
     Ctm = TPDFMatrix{};

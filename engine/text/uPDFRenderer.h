@@ -114,6 +114,8 @@ public:
     double Resolution = 72;
     // The page box RunPage found: the inherited CropBox, else MediaBox, else 0 0 612 792.
     std::array<double, 4> PageBox{0, 0, 612, 792};
+    // The page's inherited Rotate that RunPage found, as 0, 90, 180 or 270.
+    int PageRotation = 0;
 
     // Uses the funnel from now on without owning it (the own funnel is freed).
     void AttachFunnel(TPDFTextFunnel* funnel);

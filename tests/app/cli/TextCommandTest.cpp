@@ -252,8 +252,7 @@ TEST(TextCommand, FailuresSayWhyExitNonZeroAndWriteNothing) {
          "tolvane-text: a.pdf: the page list selects no page\n"},
         {{"junk.pdf"},
          2,
-         "tolvane-text: junk.pdf: can not be loaded; it may not be a PDF file (--repair reads "
-         "damaged files)\n"},
+         "tolvane-text: junk.pdf: can not be loaded; it may not be a PDF file\n"},
         {{"locked.pdf", "--password", "nope"},
          3,
          "tolvane-text: locked.pdf: the password was not accepted\n"},
