@@ -269,9 +269,26 @@ std::string GlyphNameToText(std::string_view name, TTextEncoding encoding, bool 
         return std::string(name);
     const std::u32string chars = GlyphNameToUnicode(name);
     if (!namesAsText) {
+        std::u32string known = chars;
+        // Producers that name glyphs by their code write "a" and the code in decimal
+        // ("a224" for à); "g" and a number is a glyph index, which says nothing.
+        if (known.empty() && name.size() >= 3 && name.size() <= 4 && name.front() != 'g' &&
+            ((name.front() >= 'a' && name.front() <= 'z') ||
+             (name.front() >= 'A' && name.front() <= 'Z')) &&
+            name.find_first_not_of("0123456789", 1) == std::string_view::npos) {
+            int code = 0;
+            for (char c : name.substr(1))
+                code = code * 10 + (c - '0');
+            if (code >= 32 && code <= 255 && code != 127)
+                known.push_back(Cp1252ToUnicode(static_cast<unsigned char>(code)));
+        }
+        if (known.empty())
+            return text;
         if (encoding == TTextEncoding::Cp1252)
-            return chars.empty() ? std::string() : std::string(name); // as the names are read
-        for (char32_t cp : chars)
+            return chars.empty() ? std::string(1, static_cast<char>(Utf16UnitToCp1252(
+                                                      static_cast<std::uint16_t>(known[0]))))
+                                 : std::string(name); // as the names are read
+        for (char32_t cp : known)
             AppendUtf8(text, cp);
         return text;
     }

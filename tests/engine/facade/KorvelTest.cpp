@@ -359,3 +359,34 @@ TEST(Korvel, RunningOutOfMemoryWhileLoadingPassesThroughWhileAReadErrorIsAFailed
         EXPECT_EQ(korvel.SelectedDocument(), blank) << "the registry stays as it was";
     }
 }
+
+// The reading road through the facade: columns read whole, a turned page reads as displayed,
+// and words come with boxes from the top left of the page as it is displayed.
+TEST(Korvel, ReadingTextAndWordsFollowTheDisplayedPage) {
+    tolvane_test::PdfWriter w;
+    w.RootObj = 1;
+    w.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    w.Set(2, "<< /Type /Pages /Kids [3 0 R 5 0 R] /Count 2 >>");
+    const std::string resources = " /Resources << /Font << /F1 7 0 R >> >>";
+    w.Set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R" + resources +
+                 " >>");
+    w.SetStream(4, "", "BT /F1 10 Tf 72 700 Td (left one) Tj 0 -12 Td (left two) Tj ET "
+                       "BT /F1 10 Tf 320 700 Td (right one) Tj 0 -12 Td (right two) Tj ET");
+    // Turned a quarter clockwise when shown: text drawn upwards reads left to right.
+    w.Set(5, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Rotate 90 /Contents 6 0 R" +
+                 resources + " >>");
+    w.SetStream(6, "", "BT /F1 10 Tf 0 1 -1 0 300 100 Tm (upright) Tj ET");
+    w.Set(7, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+    TKorvel korvel;
+    ASSERT_EQ(korvel.LoadFromBytes(w.Finish()), 1);
+    korvel.SelectPage(1);
+    EXPECT_EQ(korvel.GetReadingText(), "left one\r\nleft two\r\n\r\nright one\r\nright two");
+    korvel.SelectPage(2);
+    EXPECT_EQ(korvel.GetReadingText(), "upright");
+    const std::vector<TPageWord> words = korvel.GetPageWords();
+    ASSERT_EQ(words.size(), 1u);
+    // Shown 792 wide: the baseline x = 300 becomes 300 from the top, y = 100 the left edge.
+    EXPECT_NEAR(words[0].X0, 100, 1e-6);
+    EXPECT_NEAR(words[0].Bottom, 300 + 10 * 0.207, 0.01); // Helvetica's descent below it
+    EXPECT_LT(words[0].Top, words[0].Bottom);
+}

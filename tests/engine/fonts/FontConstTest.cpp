@@ -223,6 +223,20 @@ TEST(GlyphNameText, NamesWithoutAWinAnsiByteFollowTheGlyphListInUtf8Only) {
     }
 }
 
+// Without names as text (the reading road) a name no rule maps gives nothing, and a letter with
+// a decimal code ("a224") gives the character of that code.
+TEST(FontConst, GlyphNamesWithoutNamesAsText) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"eacute", "\xC3\xA9"}, {"uni0041", "A"},    {"f_i", "fi"},
+        {"nosuchglyph", ""},     {"g18", ""},         {"g123", ""},
+        {"a224", "\xC3\xA0"},   {"a73", "I"},        {"a31", ""},
+        {"a2244", ""},           {"H17075", ""},      {"", ""},
+    };
+    for (const auto& [name, utf8] : cases)
+        EXPECT_EQ(GlyphNameToText(name, kUtf8, false), utf8) << name;
+    EXPECT_EQ(GlyphNameToText("a224", TTextEncoding::Cp1252, false), "\xE0");
+}
+
 TEST(Differences, NumbersSetTheCodeAndNamesFillFromThere) {
     struct Case {
         const char* What;
