@@ -210,7 +210,11 @@ int extractOne(const std::string& input, const TRun& run, std::string& text,
             }
             engine.SelectPage(static_cast<int>(page));
             std::string piece =
-                tolvane::ScriptPageText(engine, page, pageCount, file, date, run.Text, locale);
+                run.Options.Words
+                    ? (done == 0 ? std::string(tolvane::kWordColumns) : std::string()) +
+                          tolvane::WordLines(engine, page)
+                    : tolvane::ScriptPageText(engine, page, pageCount, file, date, run.Text,
+                                              locale);
             if (output) {
                 if (!output->Write(piece))
                     throw std::runtime_error("can not write the text: " +
@@ -275,6 +279,10 @@ CLI::App* AddTextCommand(CLI::App& app, TTextOptions& options) {
                    "Accepted as for info and page-text: text, like extract, always reads damaged "
                    "files leniently");
     text->add_flag("-v,--verbose", options.Verbose, "Progress on stderr, a line a page");
+    text->add_flag("--words", options.Words,
+                   "Words with their boxes instead of the text: a TSV line per word (page, x0, "
+                   "top, x1, bottom in points from the top left, block, line, word, text) in "
+                   "reading order, after a header line");
     return text;
 }
 

@@ -29,6 +29,7 @@ struct TTextOptions {
     std::string Footer;
     bool Repair = false; // accepted: text always reads damaged files leniently
     bool Verbose = false;
+    bool Words = false; // a TSV line per word with its box instead of the text
     TPasswordArgs Password;
 };
 

@@ -100,6 +100,28 @@ std::int64_t CountListedPages(const TPageList& list, std::int64_t pageCount, int
     return count;
 }
 
+std::string WordLines(korvel::TKorvel& engine, std::int64_t page) {
+    std::string lines;
+    char number[64];
+    for (const korvel::TPageWord& word : engine.GetPageWords()) {
+        lines += std::to_string(page);
+        for (const double value : {word.X0, word.Top, word.X1, word.Bottom}) {
+            const auto [end, ec] =
+                std::to_chars(number, number + sizeof number, value, std::chars_format::fixed, 2);
+            lines += '\t';
+            lines.append(number, ec == std::errc() ? end : number);
+        }
+        for (const std::int32_t value : {word.Block, word.Line, word.Word}) {
+            lines += '\t';
+            lines += std::to_string(value);
+        }
+        lines += '\t';
+        lines += word.Text;
+        lines += '\n';
+    }
+    return lines;
+}
+
 std::string ToLineFeeds(std::string_view text) {
     std::string result;
     result.reserve(text.size());

@@ -56,6 +56,14 @@ std::string ScriptPageText(korvel::TKorvel& engine, std::int64_t page, std::int6
                            const QString& file, const QString& date,
                            const TScriptTextOptions& options, const TLayoutLocale& locale);
 
+// The header line of WordLines.
+inline constexpr std::string_view kWordColumns =
+    "page\tx0\ttop\tx1\tbottom\tblock\tline\tword\ttext\n";
+// The engine's selected page, numbered `page`, as a TSV line per word in reading order: its box
+// in points from the top left of the page as displayed (two decimals), its block, line and
+// word numbers (from 0) and its text.
+std::string WordLines(korvel::TKorvel& engine, std::int64_t page);
+
 // CR LF and lone CR as LF.
 std::string ToLineFeeds(std::string_view text);
 
