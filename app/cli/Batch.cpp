@@ -26,6 +26,7 @@
 #include <set>
 #include <string_view>
 
+#include "ExitCodes.h"
 #include "Extraction.h"
 #include "Names.h"
 #include "Options.h"
@@ -42,9 +43,7 @@ namespace {
 namespace fs = std::filesystem;
 using TClock = std::chrono::steady_clock;
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 1;
-constexpr int kExitSomeFailed = 4;
+constexpr int kExitSomeFailed = kExitRunFailed;
 // One input and where its text goes.
 struct TTask {
     std::string File;
@@ -113,9 +112,7 @@ public:
     bool Open() override {
         std::error_code error;
         fs::create_directories(FPath.parent_path(), error);
-        struct stat existing {};
-        FInPlace = stat(FPath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) &&
-                   !S_ISDIR(existing.st_mode);
+        FInPlace = tolvane::IsWrittenInPlace(FPath.string());
         FFile = std::fopen((FInPlace ? FPath : FTemporary).c_str(), "wb");
         return FFile != nullptr;
     }

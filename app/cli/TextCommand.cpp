@@ -15,6 +15,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "ExitCodes.h"
 #include "Extraction.h"
 #include "Names.h"
 #include "Options.h"
@@ -26,15 +27,10 @@ namespace tolvane_cli {
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 1;
-constexpr int kExitLoad = 2;
-constexpr int kExitPassword = 3;
-constexpr int kExitRunFailed = 4;
-constexpr int kPasswordAttempts = 3;
-// A selection longer than this is checked against the pages the file's tree can reach, so a
-// file claiming billions of pages costs a walk of its tree, not billions of empty pages.
-constexpr std::int64_t kUnlocatableTail = 1000;
+// A selection longer than tolvane::kUnlocatableTail is checked against the pages the file's
+// tree can reach, so a file claiming billions of pages costs a walk of its tree, not billions
+// of empty pages.
+using tolvane::kUnlocatableTail;
 
 // A message on stderr, naming the file it is about.
 void report(const std::string& file, const std::string& message) {

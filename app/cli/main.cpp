@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "Batch.h"
+#include "ExitCodes.h"
 #include "Extraction.h"
 #include "Names.h"
 #include "Options.h"
@@ -41,13 +42,7 @@
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 1;
-constexpr int kExitLoad = 2;
-constexpr int kExitPassword = 3;
-constexpr int kExitRunFailed = 4;
-constexpr int kExitStopped = 130; // ended by Ctrl-C after the page it was on
-constexpr int kPasswordAttempts = 3;
+using namespace tolvane_cli; // the exit codes
 
 void writeBytes(std::FILE* out, const std::string& bytes) {
     if (!bytes.empty())
@@ -351,10 +346,9 @@ int runExtract(const TExtractOptions& options) {
     case tolvane::TOpenResult::Opened:
         break;
     case tolvane::TOpenResult::Cancelled:
-        return fail(kExitPassword,
-                    options.Password ? "the password was not accepted"
-                                     : "a password is needed (--password-file FILE, "
-                                       "TOLVANE_PASSWORD or --password)");
+        return fail(kExitPassword, options.Password ? "the password was not accepted"
+                                                    : "a password is needed (--password-file FILE, "
+                                                      "TOLVANE_PASSWORD or --password)");
     case tolvane::TOpenResult::Failed:
         return fail(kExitRunFailed, "the file could not be opened");
     case tolvane::TOpenResult::UnknownEncryption:
@@ -434,7 +428,9 @@ int main(int argc, char** argv) {
     std::string extractEncoding = "cp1252";
     extract->add_option("FILE", ex.File, "PDF file")->required();
     extract->add_option("-o", ex.Out, "Output file, - for stdout (default: FILE with .txt)");
-    extract->add_option("--layout", ex.Layout, "order (content order), smart (rows), position, or reading (reading order)")
+    extract
+        ->add_option("--layout", ex.Layout,
+                     "order (content order), smart (rows), position, or reading (reading order)")
         ->check(CLI::IsMember({"order", "smart", "position", "reading"}))
         ->capture_default_str();
     extract->add_option("--range", ex.Range, "Pages A-B or N (default: all pages)");

@@ -15,10 +15,6 @@ namespace tolvane {
 
 namespace {
 
-// A run over a range whose tail lies past every page the file's tree can reach stops there
-// when more than this many pages remain; fewer are written (empty) as any unlocatable page is.
-constexpr std::int64_t kUnlocatableTail = 1000;
-
 const char* const kCrLf = "\r\n";
 
 QString loadFailedMessage(const QString& path) {

@@ -24,6 +24,10 @@ namespace tolvane {
 
 class TSettings;
 
+// A run over a range whose tail lies past every page the file's tree can reach stops there
+// when more than this many pages remain; fewer are written (empty) as any unlocatable page is.
+inline constexpr std::int64_t kUnlocatableTail = 1000;
+
 struct TExtractionHooks {
     // Asks for a password (hidden input, empty initial text) with this prompt and caption;
     // nullopt when the user cancels.

@@ -79,10 +79,14 @@ private:
 
 } // namespace
 
-std::unique_ptr<TOutput> MakeFileOutput(const QString& path) {
+bool IsWrittenInPlace(const std::string& path) {
     struct stat status {};
-    const std::string name = QFile::encodeName(path).toStdString();
-    if (::stat(name.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode))
+    return ::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) &&
+           !S_ISDIR(status.st_mode);
+}
+
+std::unique_ptr<TOutput> MakeFileOutput(const QString& path) {
+    if (IsWrittenInPlace(QFile::encodeName(path).toStdString()))
         return std::make_unique<TInPlaceOutput>(path);
     return std::make_unique<TReplacingOutput>(path);
 }

@@ -27,6 +27,9 @@ public:
 // the path as it was.
 std::unique_ptr<TOutput> MakeFileOutput(const QString& path);
 
+// True when `path` exists and is not a regular file or a folder: a writer writes it in place.
+bool IsWrittenInPlace(const std::string& path);
+
 // True when both paths name one existing file (same device and inode, links followed).
 bool IsSameFile(const std::string& a, const std::string& b);
 bool IsSameFile(const QString& a, const QString& b);
