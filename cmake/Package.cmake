@@ -34,7 +34,7 @@ endif()
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME tolvane-text-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
-  "tolvane-text (= ${PROJECT_VERSION}), zlib1g-dev, libssl-dev, libfontconfig-dev, libidn-dev")
+  "tolvane-text (= ${PROJECT_VERSION}), zlib1g-dev, libssl-dev, libfontconfig-dev, libfribidi-dev, libidn-dev")
 # The synopsis is the summary above; these are the long descriptions.
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_DEBIAN_DEV_DESCRIPTION "Development files:\n\

@@ -50,12 +50,14 @@ struct TTask {
     fs::path Output;
 };
 
-// What a worker tells its parent: one line "status TAB pages TAB chars TAB no-text TAB error".
+// What a worker tells its parent: one line "status TAB pages TAB chars TAB text-layer TAB error",
+// text-layer 0 (has text), 1 (no text) or 2 (mostly unmapped glyphs).
 struct TOutcome {
     std::string Status;
     long long Pages = -1; // -1: not known
     long long Chars = -1;
     bool NoText = false; // ok, but no page gave any text (headers and footers aside)
+    bool Unmapped = false; // ok, but most glyphs shown in reading order had no text
     std::string Error;
 };
 
@@ -247,6 +249,8 @@ TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
         outcome.Pages = pages;
         outcome.Chars = chars;
         outcome.NoText = !anyText;
+        outcome.Unmapped = !outcome.NoText && extraction.Engine().UnmappedGlyphTotal() >
+                                                  extraction.Engine().MappedGlyphTotal();
         return outcome;
     case tolvane::TRunResult::PasswordRejected:
         return failed("needs-password", lastLog);
@@ -276,7 +280,7 @@ std::string runTask(const TBatchOptions& options, const TTask& task) {
         outcome.Error = e.what();
     }
     return outcome.Status + '\t' + std::to_string(outcome.Pages) + '\t' +
-           std::to_string(outcome.Chars) + '\t' + (outcome.NoText ? '1' : '0') + '\t' +
+           std::to_string(outcome.Chars) + '\t' + (outcome.NoText ? '1' : outcome.Unmapped ? '2' : '0') + '\t' +
            oneLine(outcome.Error) + '\n';
 }
 
@@ -293,6 +297,7 @@ TOutcome parseOutcome(const std::string& line) {
     outcome.Pages = std::atoll(fields[1].c_str());
     outcome.Chars = std::atoll(fields[2].c_str());
     outcome.NoText = fields[3] == "1";
+    outcome.Unmapped = fields[3] == "2";
     std::string error = line.substr(start);
     if (!error.empty() && error.back() == '\n')
         error.pop_back();
@@ -345,6 +350,8 @@ std::string reportLine(const TTask& task, const TOutcome& outcome, double second
                                           : nlohmann::ordered_json(validUtf8(outcome.Error));
     if (outcome.NoText)
         line["warning"] = "no text";
+    else if (outcome.Unmapped)
+        line["warning"] = "unmapped glyphs";
     if (skipped)
         line["skipped"] = true;
     return spellControlsAsBefore(

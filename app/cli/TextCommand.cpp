@@ -1,6 +1,7 @@
 #include "TextCommand.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -20,6 +22,7 @@
 #include "Names.h"
 #include "Options.h"
 #include "OutputFile.h"
+#include "RText.h"
 #include "TextRun.h"
 #include "facade/uKorvel.h"
 
@@ -63,6 +66,52 @@ std::string readAll(std::FILE* in) {
     for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
         bytes.append(buffer, got);
     return bytes;
+}
+
+// One line of JSON for a page: its number, its reading text (words apart by a space, lines by
+// LF, blocks by an empty line) and its words with their boxes, as --words gives them.
+std::string pageJson(korvel::TKorvel& engine, std::int64_t page) {
+    const std::vector<korvel::TPageWord> words = engine.GetPageWords();
+    nlohmann::ordered_json line;
+    line["page"] = page;
+    std::string text;
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    const korvel::TPageWord* previous = nullptr;
+    const auto rounded = [](double value) { return std::round(value * 100) / 100; };
+    for (const korvel::TPageWord& word : words) {
+        if (previous)
+            text += word.Block != previous->Block ? "\n\n" : word.Line != previous->Line ? "\n" : " ";
+        text += word.Text;
+        previous = &word;
+        nlohmann::ordered_json item;
+        item["x0"] = rounded(word.X0);
+        item["top"] = rounded(word.Top);
+        item["x1"] = rounded(word.X1);
+        item["bottom"] = rounded(word.Bottom);
+        item["size"] = rounded(word.Size);
+        item["block"] = word.Block;
+        item["line"] = word.Line;
+        item["word"] = word.Word;
+        item["text"] = word.Text;
+        list.push_back(std::move(item));
+    }
+    line["text"] = text;
+    line["words"] = std::move(list);
+    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + '\n';
+}
+
+// What -v says of a file's text layer once its pages are read in reading order: none at all
+// (a scan without recognised text), or glyphs that are mostly without text (a font that maps
+// its codes to nothing).
+std::string textLayerNote(const korvel::TKorvel& engine) {
+    const std::size_t mapped = engine.MappedGlyphTotal();
+    const std::size_t unmapped = engine.UnmappedGlyphTotal();
+    if (mapped == 0 && unmapped == 0)
+        return "no text layer";
+    if (unmapped > mapped)
+        return "unmapped glyphs: " + std::to_string(unmapped) + " of " +
+               std::to_string(mapped + unmapped) + " shown glyphs have no text";
+    return {};
 }
 
 struct TPlan {
@@ -164,7 +213,7 @@ int extractOne(const std::string& input, const TRun& run, std::string& text,
                tolvane::TOutput* output) {
     korvel::TKorvel engine;
     engine.SetLenientReading(true); // damaged files are read as far as they can be
-    engine.SetTextEncoding(run.Encoding);
+    engine.SetTextEncoding(run.Options.Json ? korvel::TTextEncoding::Utf8 : run.Encoding);
     const int loaded =
         input == "-" ? engine.LoadFromBytes(readAll(stdin)) : engine.LoadFromFile(input);
     if (loaded != 1) {
@@ -206,7 +255,8 @@ int extractOne(const std::string& input, const TRun& run, std::string& text,
             }
             engine.SelectPage(static_cast<int>(page));
             std::string piece =
-                run.Options.Words
+                run.Options.Json ? pageJson(engine, page)
+                : run.Options.Words
                     ? (done == 0 ? std::string(tolvane::kWordColumns) : std::string()) +
                           tolvane::WordLines(engine, page)
                     : tolvane::ScriptPageText(engine, page, pageCount, file, date, run.Text,
@@ -236,6 +286,13 @@ int extractOne(const std::string& input, const TRun& run, std::string& text,
     if (beyondTree)
         report(input, "pages after " + std::to_string(reach) +
                           " are not in the file's page tree; they were left out");
+    const bool readingRoad = run.Options.Json || run.Options.Words ||
+                             run.Text.Layout == tolvane::kLayoutReading;
+    if (run.Options.Verbose && readingRoad) {
+        const std::string note = textLayerNote(engine);
+        if (!note.empty())
+            report(input, note);
+    }
     return kExitOk;
 }
 
@@ -279,6 +336,11 @@ CLI::App* AddTextCommand(CLI::App& app, TTextOptions& options) {
                    "Words with their boxes instead of the text: a TSV line per word (page, x0, "
                    "top, x1, bottom in points from the top left, block, line, word, text) in "
                    "reading order, after a header line");
+    text->add_flag("--json", options.Json,
+                   "A line of JSON per page instead of the text: {\"page\", \"text\" (reading "
+                   "order), \"words\": [{\"x0\", \"top\", \"x1\", \"bottom\", \"size\", "
+                   "\"block\", \"line\", \"word\", \"text\"}]}, always UTF-8")
+        ->excludes("--words");
     return text;
 }
 

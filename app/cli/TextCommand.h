@@ -30,6 +30,7 @@ struct TTextOptions {
     bool Repair = false; // accepted: text always reads damaged files leniently
     bool Verbose = false;
     bool Words = false; // a TSV line per word with its box instead of the text
+    bool Json = false;  // a JSON object per page: its reading text and its words with boxes
     TPasswordArgs Password;
 };
 

@@ -72,6 +72,7 @@ TKorvel::TEntry* TKorvel::FindEntry(std::int32_t id) {
 
 int TKorvel::LoadDocument(const std::function<bool(TPDFDocument&)>& load) {
     FLastError = 0;
+    FMappedTotal = FUnmappedTotal = 0;
     try {
         auto document = std::make_unique<TPDFDocument>();
         document->SetLenient(FLenient);
@@ -271,6 +272,8 @@ std::vector<TPageWord> TKorvel::GetPageWords() {
     TPDFDocument::TPageScope scope(document);
     const TReadingLayout layout = entry.Text->ReadingLayout(document.PageTree());
     FUnmappedGlyphs = layout.UnmappedGlyphs;
+    FUnmappedTotal += layout.UnmappedGlyphs;
+    FMappedTotal += layout.MappedGlyphs;
     std::vector<TPageWord> words;
     words.reserve(layout.Words.size());
     const double scale = entry.UnitScale;
@@ -289,6 +292,8 @@ std::string TKorvel::GetReadingText() {
     TPDFDocument::TPageScope scope(document);
     const TReadingLayout layout = entry.Text->ReadingLayout(document.PageTree());
     FUnmappedGlyphs = layout.UnmappedGlyphs;
+    FUnmappedTotal += layout.UnmappedGlyphs;
+    FMappedTotal += layout.MappedGlyphs;
     const std::string text = TPDFReadingOrder::Text(layout);
     std::string lines;
     lines.reserve(text.size() + text.size() / 16);

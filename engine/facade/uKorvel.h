@@ -86,6 +86,10 @@ public:
     std::vector<TPageWord> GetPageWords();
     // Shown glyphs of the page last laid out in reading order that had no text at all.
     std::size_t UnmappedGlyphs() const { return FUnmappedGlyphs; }
+    // Shown glyphs with text and without, over every page laid out in reading order since the
+    // document was loaded: a text layer of unmapped glyphs, or none (a scan), shows here.
+    std::size_t MappedGlyphTotal() const { return FMappedTotal; }
+    std::size_t UnmappedGlyphTotal() const { return FUnmappedTotal; }
     // The encoding of extracted text: Windows-1252 (the default) or UTF-8.
     void SetTextEncoding(TTextEncoding encoding) { FTextEncoding = encoding; }
     TTextEncoding TextEncoding() const { return FTextEncoding; }
@@ -125,6 +129,8 @@ private:
     std::int32_t FNextID = 1; // IDs are never reused while the process lives
     TTextEncoding FTextEncoding = TTextEncoding::Cp1252;
     std::size_t FUnmappedGlyphs = 0;
+    std::size_t FMappedTotal = 0;
+    std::size_t FUnmappedTotal = 0;
     bool FLenient = false;
 };
 

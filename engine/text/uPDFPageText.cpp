@@ -113,10 +113,12 @@ TReadingLayout TPDFPageText::ReadingLayout(TPDFPageTree& tree) {
         glyph.DirX = along.x - origin.x;
         glyph.DirY = along.y - origin.y;
     }
+    const std::size_t mapped = collector.Glyphs.size();
     TReadingLayout layout = TPDFReadingOrder::LayOut(
         std::move(collector.Glyphs), turned ? height : width, turned ? width : height);
     layout.DroppedGlyphs += collector.Dropped;
     layout.UnmappedGlyphs = collector.Unmapped;
+    layout.MappedGlyphs = mapped;
     return layout;
 }
 

@@ -8,6 +8,8 @@
 #include <numeric>
 #include <unordered_map>
 
+#include <fribidi.h>
+
 namespace korvel {
 
 namespace {
@@ -45,6 +47,7 @@ struct TFrameGlyph {
 struct TFrameWord {
     std::string Text;
     double X0 = 0, X1 = 0, Top = 0, Bottom = 0, Size = 0;
+    std::vector<const std::string*> Glyphs; // the texts of its glyphs, left to right
 };
 
 struct TFrameLine {
@@ -242,6 +245,7 @@ void buildWords(TFrameLine& line, const std::vector<TFrameGlyph>& glyphs) {
         }
         TFrameWord& word = line.Words.back();
         word.Text += *g.Text;
+        word.Glyphs.push_back(g.Text);
         word.X0 = std::min(word.X0, g.X0);
         word.X1 = std::max(word.X1, g.X1);
         word.Top = std::min(word.Top, g.Base - g.Ascent);
@@ -389,6 +393,109 @@ void readRegion(const std::vector<TFrameBlock>& blocks, const std::vector<std::s
     flush();
 }
 
+// Right-to-left scripts: Hebrew, Arabic, Syriac, Thaana, NKo, Samaritan, Mandaic and their
+// presentation forms. A line without any of these is left as it is.
+bool mayBeRightToLeft(const std::string& text) {
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0xD6 && c <= 0xDF) // U+0580..U+07FF
+            return true;
+        if (c == 0xE0 && static_cast<unsigned char>(text[i + 1]) <= 0xA3) // U+0800..U+08FF
+            return true;
+        if (c == 0xEF) { // U+FB1D..U+FDFF, U+FE70..U+FEFF
+            const auto d = static_cast<unsigned char>(text[i + 1]);
+            if ((d >= 0xAC && d <= 0xB7) || d >= 0xB9)
+                return true;
+        }
+    }
+    return false;
+}
+
+// The words of a line are built left to right as the page shows them; a line holding
+// right-to-left text is put back into the order it is read in (the bidirectional algorithm
+// applied to the shown order, which for plain text undoes the display's reordering): the
+// words' glyphs and the words themselves. A glyph's own text (a ligature, a cluster) is already
+// in reading order and stays as it is; it takes part with the direction of its strong
+// characters, or as a neutral when it holds both directions. Boxes stay with their words.
+void readInLogicalOrder(std::vector<TFrameWord>& words) {
+    bool any = false;
+    for (const TFrameWord& word : words)
+        if (mayBeRightToLeft(word.Text)) {
+            any = true;
+            break;
+        }
+    if (!any)
+        return;
+    std::vector<FriBidiChar> units; // one character for each glyph, a space between words
+    std::vector<std::pair<int, int>> owner; // word and glyph of each unit; -1 for a space
+    std::vector<FriBidiChar> decoded;
+    for (std::size_t w = 0; w < words.size(); ++w) {
+        if (w > 0) {
+            units.push_back(' ');
+            owner.emplace_back(-1, -1);
+        }
+        for (std::size_t k = 0; k < words[w].Glyphs.size(); ++k) {
+            const std::string& text = *words[w].Glyphs[k];
+            decoded.resize(text.size() + 1);
+            const FriBidiStrIndex n = fribidi_charset_to_unicode(
+                FRIBIDI_CHAR_SET_UTF8, text.data(), static_cast<FriBidiStrIndex>(text.size()),
+                decoded.data());
+            FriBidiChar unit = n > 0 ? decoded[0] : ' ';
+            bool left = false, right = false;
+            for (FriBidiStrIndex i = 0; i < n; ++i) {
+                const FriBidiChar c = decoded[static_cast<std::size_t>(i)];
+                const FriBidiCharType type = fribidi_get_bidi_type(c);
+                if (!FRIBIDI_IS_STRONG(type) || FRIBIDI_IS_EXPLICIT(type))
+                    continue;
+                if (!left && !right)
+                    unit = c;
+                (FRIBIDI_IS_RTL(type) ? right : left) = true;
+            }
+            if (left && right)
+                unit = 0xFFFC; // both directions: neutral, it goes with its neighbours
+            units.push_back(unit);
+            owner.emplace_back(static_cast<int>(w), static_cast<int>(k));
+        }
+    }
+    const auto length = static_cast<FriBidiStrIndex>(units.size());
+    std::vector<FriBidiCharType> types(units.size());
+    std::vector<FriBidiBracketType> brackets(units.size());
+    std::vector<FriBidiLevel> levels(units.size());
+    std::vector<FriBidiStrIndex> map(units.size());
+    fribidi_get_bidi_types(units.data(), length, types.data());
+    fribidi_get_bracket_types(units.data(), length, types.data(), brackets.data());
+    FriBidiParType base = FRIBIDI_PAR_ON;
+    if (!fribidi_get_par_embedding_levels_ex(types.data(), brackets.data(), length, &base,
+                                             levels.data()))
+        return;
+    std::iota(map.begin(), map.end(), FriBidiStrIndex{0});
+    std::vector<FriBidiChar> shown = units;
+    if (!fribidi_reorder_line(FRIBIDI_FLAGS_DEFAULT, types.data(), length, 0, base,
+                              levels.data(), shown.data(), map.data()))
+        return;
+    std::vector<std::string> texts(words.size());
+    std::vector<bool> started(words.size(), false);
+    std::vector<std::size_t> order;
+    for (const FriBidiStrIndex at : map) {
+        const auto [w, k] = owner[static_cast<std::size_t>(at)];
+        if (w < 0)
+            continue;
+        const auto word = static_cast<std::size_t>(w);
+        if (!started[word]) {
+            started[word] = true;
+            order.push_back(word);
+        }
+        texts[word] += *words[word].Glyphs[static_cast<std::size_t>(k)];
+    }
+    std::vector<TFrameWord> result;
+    result.reserve(words.size());
+    for (const std::size_t w : order) {
+        result.push_back(std::move(words[w]));
+        result.back().Text = std::move(texts[w]);
+    }
+    words = std::move(result);
+}
+
 } // namespace
 
 void TPDFReadingCollector::AddGlyph(const TPDFShownGlyph& glyph) {
@@ -481,6 +588,7 @@ TReadingLayout TPDFReadingOrder::LayOut(std::vector<TReadingGlyph> glyphs, doubl
         std::vector<std::size_t> withWords;
         for (std::size_t i = 0; i < lines.size(); ++i) {
             buildWords(lines[i], kept);
+            readInLogicalOrder(lines[i].Words);
             if (!lines[i].Words.empty())
                 withWords.push_back(i);
         }

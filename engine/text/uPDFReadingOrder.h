@@ -53,6 +53,7 @@ struct TReadingLayout {
     std::vector<TReadingWord> Words; // in reading order
     std::size_t DroppedGlyphs = 0;   // duplicates drawn over one another, and glyphs past the bound
     std::size_t UnmappedGlyphs = 0;  // shown glyphs without any text
+    std::size_t MappedGlyphs = 0;    // shown glyphs with text, spaces included
 };
 
 class TPDFReadingOrder {

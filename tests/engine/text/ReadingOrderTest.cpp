@@ -119,3 +119,41 @@ TEST(ReadingOrder, WordBoxesCountFromTheTopLeft) {
     EXPECT_DOUBLE_EQ(second.Bottom, 102); // 800 - 700 + 0.2 * 10
     EXPECT_EQ(second.Word, 1);
 }
+
+TEST(ReadingOrder, RightToLeftLinesReadInLogicalOrder) {
+    // Each line as the page shows it, left to right, and as it is read: a glyph a character,
+    // or glyphs apart by | where one glyph's text is a cluster already in reading order.
+    const struct {
+        const char* Shown;
+        const char* Read;
+    } cases[] = {
+        {"םלוע םולש", "שלום עולם"},               // Hebrew words and their letters
+        {"2024 תנש", "שנת 2024"},                 // a number in a Hebrew line keeps its digits
+        {"Hello םולש world", "Hello שלום world"}, // Hebrew inside a Latin line
+        {"ﻢﻠﺳ", "ﺳﻠﻢ"},                            // Arabic presentation forms
+        {"ם|לו|ש", "שלום"},
+        {"plain text", "plain text"},
+    };
+    for (const auto& c : cases) {
+        std::vector<TReadingGlyph> glyphs;
+        double x = 50;
+        const std::string shown = c.Shown;
+        for (std::size_t i = 0; i < shown.size();) {
+            std::size_t length = 1;
+            const bool clusters = shown.find('|') != std::string::npos;
+            while (i + length < shown.size() &&
+                   (clusters ? shown[i + length] != '|' : (shown[i + length] & 0xC0) == 0x80))
+                ++length;
+            TReadingGlyph g;
+            g.Text = shown.substr(i, length);
+            g.X = x;
+            g.Y = 700;
+            g.Size = 10;
+            g.Advance = g.Text == " " ? 2.5 : 5;
+            x += g.Advance;
+            glyphs.push_back(g);
+            i += length + (clusters ? 1 : 0);
+        }
+        EXPECT_EQ(read(glyphs), std::string(c.Read) + "\n") << c.Shown;
+    }
+}
