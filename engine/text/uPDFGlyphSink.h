@@ -15,7 +15,7 @@ namespace korvel {
 struct TPDFShownGlyph {
     std::string_view Text; // the code's text in the engine's text encoding; may be empty
     TPDFPoint Origin;      // on the baseline (the rise applied), page space
-    TPDFPoint End;         // where the glyph's advance ends, page space
+    TPDFPoint End;         // where the glyph's drawn width ends (spacing aside), page space
     TPDFPoint Up;          // one font size up from the origin, page space
     double Ascent = 0;     // the font's ascent and descent as shares of its size
     double Descent = 0;    // (descent negative)

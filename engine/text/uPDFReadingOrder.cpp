@@ -31,6 +31,15 @@ constexpr double kBlockSizeRatio = 1.34;
 constexpr std::size_t kMaxOpenBlocks = 64;
 // Nesting of the reading-order cuts; deeper regions are read top to bottom.
 constexpr int kMaxCutDepth = 64;
+// A table's cells: lines at most this share of the table's width wide (the median) and of at
+// most so many words, and this share of them on a baseline shared with another column.
+constexpr double kTableCellWidth = 0.25;
+constexpr std::size_t kTableCellWords = 4;
+constexpr double kTableSharedLines = 0.6;
+// Two columns are a table only when the gutter between them is at most this many cells wide.
+constexpr double kTablePairGutter = 2;
+// A space glyph reaching this share of its size into a letter beside it parts no words.
+constexpr double kSpaceOverlap = 0.1;
 
 // A glyph in its direction's frame: text runs along +x, lines go down along +y.
 struct TFrameGlyph {
@@ -226,21 +235,73 @@ std::vector<TFrameLine> buildLines(const std::vector<TFrameGlyph>& glyphs) {
     return lines;
 }
 
+// Which glyphs of a line (in x order) are spaces that part words. A space drawn over the
+// letters next to it (a field of blanks under another field's text) parts nothing.
+std::vector<bool> partingSpaces(const TFrameLine& line, const std::vector<TFrameGlyph>& glyphs) {
+    const std::size_t n = line.Glyphs.size();
+    std::vector<bool> parting(n, false);
+    const TFrameGlyph* previous = nullptr;
+    std::vector<const TFrameGlyph*> next(n, nullptr);
+    for (std::size_t i = n; i-- > 1;) { // the glyph after i - 1 that is not a space
+        const TFrameGlyph& after = glyphs[line.Glyphs[i]];
+        next[i - 1] = after.Space ? next[i] : &after;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        const TFrameGlyph& g = glyphs[line.Glyphs[i]];
+        if (!g.Space) {
+            previous = &g;
+            continue;
+        }
+        const double tolerance = kSpaceOverlap * g.Size;
+        parting[i] = !(previous && g.X0 < previous->X1 - tolerance) &&
+                     !(next[i] && g.X1 > next[i]->X0 + tolerance);
+    }
+    return parting;
+}
+
+// The gap between letters that most of a line's neighbouring glyphs keep: about nothing in
+// ordinary text, the spacing itself in letter-spaced text. Glyph boxes are their drawn widths,
+// so spacing that a table's cells are pushed apart by shows as a gap.
+double usualLetterGap(const TFrameLine& line, const std::vector<TFrameGlyph>& glyphs,
+                      const std::vector<bool>& parting) {
+    std::vector<double> gaps;
+    const TFrameGlyph* previous = nullptr;
+    for (std::size_t i = 0; i < line.Glyphs.size(); ++i) {
+        const TFrameGlyph& g = glyphs[line.Glyphs[i]];
+        if (g.Space) {
+            if (parting[i])
+                previous = nullptr;
+            continue;
+        }
+        if (previous)
+            gaps.push_back(g.X0 - previous->X1);
+        previous = &g;
+    }
+    if (gaps.empty())
+        return 0;
+    const auto middle = gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2);
+    std::nth_element(gaps.begin(), middle, gaps.end());
+    return std::max(0.0, *middle);
+}
+
 void buildWords(TFrameLine& line, const std::vector<TFrameGlyph>& glyphs) {
+    const std::vector<bool> parting = partingSpaces(line, glyphs);
+    const double letterGap = 1.5 * usualLetterGap(line, glyphs, parting);
     bool broken = true;
     const TFrameGlyph* previous = nullptr;
-    for (const std::size_t index : line.Glyphs) {
-        const TFrameGlyph& g = glyphs[index];
+    for (std::size_t i = 0; i < line.Glyphs.size(); ++i) {
+        const TFrameGlyph& g = glyphs[line.Glyphs[i]];
         if (g.Space) {
-            broken = true;
+            broken = broken || parting[i];
             continue;
         }
         if (previous && !broken &&
-            g.X0 - previous->X1 > TPDFReadingOrder::kWordGap * std::max(previous->Size, g.Size))
+            g.X0 - previous->X1 >
+                TPDFReadingOrder::kWordGap * std::max(previous->Size, g.Size) + letterGap)
             broken = true;
         if (broken || line.Words.empty()) {
             line.Words.push_back(TFrameWord{std::string(), g.X0, g.X1, g.Base - g.Ascent,
-                                            g.Base + g.Descent, g.Size});
+                                            g.Base + g.Descent, g.Size, {}});
             broken = false;
         }
         TFrameWord& word = line.Words.back();
@@ -343,11 +404,128 @@ void readTopToBottom(const std::vector<TFrameBlock>& blocks, std::vector<std::si
     out.insert(out.end(), members.begin(), members.end());
 }
 
+// The lines and blocks of one direction; a table read as rows adds a block of its own and a
+// line for each row.
+struct TRegions {
+    std::vector<TFrameLine>& Lines;
+    std::vector<TFrameBlock>& Blocks;
+};
+
+// Columns of a region whose lines are short cells sharing baselines across the columns are a
+// table: its rows are read one by one, cells left to right on one line, as one block.
+// Columns of prose also share baselines, but their lines are long and hold many words.
+bool readAsTable(TRegions& r, const TGroups& columns, std::vector<std::size_t>& out) {
+    if (columns.size() < 2)
+        return false;
+    struct TCell {
+        std::size_t Line;
+        std::size_t Column;
+    };
+    std::vector<TCell> cells;
+    double x0 = 0, x1 = 0;
+    for (std::size_t c = 0; c < columns.size(); ++c)
+        for (const std::size_t b : columns[c]) {
+            const TFrameBlock& block = r.Blocks[b];
+            x0 = cells.empty() ? block.X0 : std::min(x0, block.X0);
+            x1 = cells.empty() ? block.X1 : std::max(x1, block.X1);
+            for (const std::size_t l : block.Lines)
+                cells.push_back({l, c});
+        }
+    if (cells.size() < 4)
+        return false;
+    std::vector<double> widths;
+    std::vector<std::size_t> wordCounts;
+    for (const TCell& cell : cells) {
+        widths.push_back(r.Lines[cell.Line].X1 - r.Lines[cell.Line].X0);
+        wordCounts.push_back(r.Lines[cell.Line].Words.size());
+    }
+    const std::size_t middle = cells.size() / 2;
+    std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(middle),
+                     widths.end());
+    std::nth_element(wordCounts.begin(),
+                     wordCounts.begin() + static_cast<std::ptrdiff_t>(middle), wordCounts.end());
+    if (widths[middle] > kTableCellWidth * (x1 - x0) || wordCounts[middle] > kTableCellWords)
+        return false;
+    if (columns.size() == 2) { // two lists side by side far apart read as columns
+        double leftEnd = 0, rightStart = 0;
+        for (const std::size_t b : columns[0])
+            leftEnd = std::max(leftEnd, r.Blocks[b].X1);
+        rightStart = r.Blocks[columns[1].front()].X0;
+        for (const std::size_t b : columns[1])
+            rightStart = std::min(rightStart, r.Blocks[b].X0);
+        if (rightStart - leftEnd > kTablePairGutter * widths[middle])
+            return false;
+    }
+
+    std::stable_sort(cells.begin(), cells.end(), [&r](const TCell& a, const TCell& b) {
+        return r.Lines[a.Line].Base < r.Lines[b.Line].Base;
+    });
+    std::vector<std::vector<TCell>> rows;
+    for (const TCell& cell : cells) {
+        const TFrameLine& line = r.Lines[cell.Line];
+        if (!rows.empty()) {
+            const TFrameLine& first = r.Lines[rows.back().front().Line];
+            if (line.Base - first.Base <= kSameBaseline * std::min(first.Size, line.Size)) {
+                rows.back().push_back(cell);
+                continue;
+            }
+        }
+        rows.push_back({cell});
+    }
+    std::size_t shared = 0, sharedRows = 0;
+    for (const auto& row : rows) {
+        const bool across = std::any_of(row.begin(), row.end(), [&row](const TCell& cell) {
+            return cell.Column != row.front().Column;
+        });
+        if (across) {
+            shared += row.size();
+            ++sharedRows;
+        }
+    }
+    if (sharedRows < 2 || static_cast<double>(shared) < kTableSharedLines * cells.size())
+        return false;
+
+    TFrameBlock table;
+    for (const auto& row : rows) {
+        TFrameLine merged;
+        for (const TCell& cell : row) {
+            TFrameLine& line = r.Lines[cell.Line];
+            for (TFrameWord& word : line.Words)
+                merged.Words.push_back(std::move(word));
+            line.Words.clear();
+        }
+        std::stable_sort(merged.Words.begin(), merged.Words.end(),
+                         [](const TFrameWord& a, const TFrameWord& b) { return a.X0 < b.X0; });
+        const TFrameLine& first = r.Lines[row.front().Line];
+        merged.Base = first.Base;
+        merged.Size = first.Size;
+        merged.X0 = merged.Words.front().X0;
+        merged.X1 = merged.Words.back().X1;
+        merged.Top = first.Top;
+        merged.Bottom = first.Bottom;
+        for (const TFrameWord& word : merged.Words) {
+            merged.X1 = std::max(merged.X1, word.X1);
+            merged.Top = std::min(merged.Top, word.Top);
+            merged.Bottom = std::max(merged.Bottom, word.Bottom);
+        }
+        table.X0 = table.Lines.empty() ? merged.X0 : std::min(table.X0, merged.X0);
+        table.X1 = table.Lines.empty() ? merged.X1 : std::max(table.X1, merged.X1);
+        table.Top = table.Lines.empty() ? merged.Top : std::min(table.Top, merged.Top);
+        table.Bottom = table.Lines.empty() ? merged.Bottom : std::max(table.Bottom, merged.Bottom);
+        r.Lines.push_back(std::move(merged));
+        table.Lines.push_back(r.Lines.size() - 1);
+    }
+    r.Blocks.push_back(std::move(table));
+    out.push_back(r.Blocks.size() - 1);
+    return true;
+}
+
 // Reading order of a region: bands top to bottom; consecutive bands that keep a common gutter
 // read as one band of columns, so paragraph breaks that line up across columns do not cut
-// them; columns left to right.
-void readRegion(const std::vector<TFrameBlock>& blocks, const std::vector<std::size_t>& members,
+// them; columns left to right, or a table's rows one by one.
+void readRegion(TRegions& r, const std::vector<std::size_t>& members,
                 std::vector<std::size_t>& out, int depth) {
+    const std::vector<TFrameBlock>& blocks = r.Blocks;
     if (members.size() <= 1 || depth > kMaxCutDepth) {
         readTopToBottom(blocks, members, out);
         return;
@@ -359,8 +537,10 @@ void readRegion(const std::vector<TFrameBlock>& blocks, const std::vector<std::s
             readTopToBottom(blocks, members, out);
             return;
         }
+        if (readAsTable(r, columns, out))
+            return;
         for (const auto& column : columns)
-            readRegion(blocks, column, out, depth + 1);
+            readRegion(r, column, out, depth + 1);
         return;
     }
     std::vector<std::size_t> merged;
@@ -369,10 +549,12 @@ void readRegion(const std::vector<TFrameBlock>& blocks, const std::vector<std::s
         if (merged.empty())
             return;
         if (mergedHasGutter && split(blocks, merged, false).size() > 1) {
-            for (const auto& column : split(blocks, merged, true))
-                readRegion(blocks, column, out, depth + 1);
+            const TGroups columns = split(blocks, merged, true);
+            if (!readAsTable(r, columns, out))
+                for (const auto& column : columns)
+                    readRegion(r, column, out, depth + 1);
         } else {
-            readRegion(blocks, merged, out, depth + 1);
+            readRegion(r, merged, out, depth + 1);
         }
         merged.clear();
     };
@@ -592,11 +774,12 @@ TReadingLayout TPDFReadingOrder::LayOut(std::vector<TReadingGlyph> glyphs, doubl
             if (!lines[i].Words.empty())
                 withWords.push_back(i);
         }
-        const std::vector<TFrameBlock> blocks = buildBlocks(lines, std::move(withWords));
+        std::vector<TFrameBlock> blocks = buildBlocks(lines, std::move(withWords));
         std::vector<std::size_t> all(blocks.size());
         std::iota(all.begin(), all.end(), std::size_t{0});
         std::vector<std::size_t> order;
-        readRegion(blocks, all, order, 0);
+        TRegions regions{lines, blocks};
+        readRegion(regions, all, order, 0);
         for (const std::size_t b : order) {
             std::int32_t lineNumber = 0;
             for (const std::size_t l : blocks[b].Lines) {

@@ -636,10 +636,16 @@ void TPDFRenderer::TInterpretation::ShowText() {
     const bool words = !sink && funnel.WordMode;
     const double scale = fonts.ProgramScale();
     const double programScale = scale != 0 ? scale : 1;
-    const double charSpacing = State.CharSpacing * unit / size;
-    const double wordSpacing = State.WordSpacing * unit / size;
+    // Glyph units in a unit of text space. The records count a Type 3 font's spacing and
+    // adjustments as if its glyph space were text space; glyphs are placed where the page
+    // shows them, through the font matrix.
+    double perTextUnit = unit;
+    if (sink && type3 && std::isfinite(type3->FontMatrix[0]) && type3->FontMatrix[0] != 0)
+        perTextUnit = 1 / type3->FontMatrix[0];
+    const double charSpacing = State.CharSpacing * perTextUnit / size;
+    const double wordSpacing = State.WordSpacing * perTextUnit / size;
     // Glyph positions: glyph units along the baseline, the rise above it.
-    const double riseUnits = State.Rise * unit / size;
+    const double riseUnits = State.Rise * perTextUnit / size;
     TPDFShownGlyph shown;
     shown.Up = up;
     // Ascent and descent as shares of the size on the page, whatever the glyph units are.
@@ -666,7 +672,7 @@ void TPDFRenderer::TInterpretation::ShowText() {
     for (std::size_t i = first; i < FOperands.size(); ++i) {
         const std::string_view element = FLexer.View(FOperands[i]);
         if (element.empty() || (element.front() != '(' && element.front() != '<')) {
-            advance -= NumberFromText(element) * unit / 1000;
+            advance -= NumberFromText(element) * perTextUnit / 1000;
             continue;
         }
         const std::string bytes =
@@ -674,11 +680,12 @@ void TPDFRenderer::TInterpretation::ShowText() {
         double start = advance;
         FPendingWord.clear();
         stringText.clear();
-        const auto takeCode = [&](std::string_view text, double width) {
+        // `drawn` is the glyph's own width, `width` with the character and word spacing.
+        const auto takeCode = [&](std::string_view text, double width, double drawn) {
             if (sink) {
                 shown.Text = text;
                 shown.Origin = TransformPoint(matrix, advance, riseUnits);
-                shown.End = TransformPoint(matrix, advance + width, riseUnits);
+                shown.End = TransformPoint(matrix, advance + drawn, riseUnits);
                 shown.Up = {shown.Origin.x + up.x - origin.x, shown.Origin.y + up.y - origin.y};
                 sink->AddGlyph(shown);
                 advance += width;
@@ -705,22 +712,23 @@ void TPDFRenderer::TInterpretation::ShowText() {
                 const auto code =
                     static_cast<std::uint16_t>((static_cast<unsigned char>(bytes[k]) << 8) |
                                                static_cast<unsigned char>(bytes[k + 1]));
-                const double width = fonts.CIDWidthListed(code) ? fonts.CIDWidth(code) + charSpacing
-                                                                : fonts.CIDWidth(code);
+                const double drawn = fonts.CIDWidth(code);
+                const double width = fonts.CIDWidthListed(code) ? drawn + charSpacing : drawn;
                 if (words && code < 256) {
-                    takeCode(font.Text[code], width);
+                    takeCode(font.Text[code], width, drawn);
                 } else {
                     const std::optional<std::string> text = fonts.ToUnicodeText(code);
-                    takeCode(text ? std::string_view(*text) : std::string_view(), width);
+                    takeCode(text ? std::string_view(*text) : std::string_view(), width, drawn);
                 }
             }
         } else {
             for (const char ch : bytes) {
                 const auto code = static_cast<unsigned char>(ch);
-                double width = FWidths[code] / programScale + charSpacing;
+                const double drawn = FWidths[code] / programScale;
+                double width = drawn + charSpacing;
                 if (code == 32)
                     width += wordSpacing;
-                takeCode(font.Text[code], width);
+                takeCode(font.Text[code], width, drawn);
             }
         }
         funnel.SetJoinAllowed(true);

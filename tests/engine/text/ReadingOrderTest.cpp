@@ -47,7 +47,10 @@ TEST(ReadingOrder, WordsBreakAtSpacesAndAtGapsButNotAtKerning) {
     place(glyphs, "kern", 50, 688, 10, 0, 0.2); // 0.02 of the size between letters
     place(glyphs, "is", 50, 676);               // no space glyph: a gap of 0.3 of the size
     place(glyphs, "available", 63, 676);
-    EXPECT_EQ(read(glyphs), "two words\nkern\nis available\n");
+    place(glyphs, "SPACED", 50, 664, 10, 0, 3); // letter-spaced: every gap 0.3 of the size
+    place(glyphs, "          ", 46, 652);       // a field of blanks under a date
+    place(glyphs, "03/25", 50, 652);
+    EXPECT_EQ(read(glyphs), "two words\nkern\nis available\nSPACED\n03/25\n");
 }
 
 TEST(ReadingOrder, ScriptsStayInTheirLine) {
@@ -67,14 +70,30 @@ TEST(ReadingOrder, ColumnsReadWholeUnderATitleAndAboveAFooter) {
     // Two columns on shared baselines, with a paragraph break at the same height in both.
     for (int line = 0; line < 6; ++line) {
         const double y = 700 - 12 * line - (line >= 3 ? 12 : 0);
-        place(glyphs, "left " + std::to_string(line), 50, y);
-        place(glyphs, "right " + std::to_string(line), 320, y);
+        place(glyphs, "left " + std::to_string(line) + " of some prose here", 50, y);
+        place(glyphs, "right " + std::to_string(line) + " of some prose here", 320, y);
     }
     place(glyphs, "A footer line that spans the page from left to right too", 50, 60);
     EXPECT_EQ(read(glyphs), "A title across both columns of the page\n\n"
-                            "left 0\nleft 1\nleft 2\n\nleft 3\nleft 4\nleft 5\n\n"
-                            "right 0\nright 1\nright 2\n\nright 3\nright 4\nright 5\n\n"
+                            "left 0 of some prose here\nleft 1 of some prose here\n"
+                            "left 2 of some prose here\n\nleft 3 of some prose here\n"
+                            "left 4 of some prose here\nleft 5 of some prose here\n\n"
+                            "right 0 of some prose here\nright 1 of some prose here\n"
+                            "right 2 of some prose here\n\nright 3 of some prose here\n"
+                            "right 4 of some prose here\nright 5 of some prose here\n\n"
                             "A footer line that spans the page from left to right too\n");
+}
+
+TEST(ReadingOrder, TableRowsReadAcrossTheirCells) {
+    std::vector<TReadingGlyph> glyphs;
+    place(glyphs, "A table of counts", 50, 760, 14);
+    const char* const rows[][3] = {
+        {"State", "Permit", "Total"}, {"Alabama", "18,870", "71,137"}, {"Alaska", "209", "7,095"}};
+    for (int row = 0; row < 3; ++row)
+        for (int column = 0; column < 3; ++column)
+            place(glyphs, rows[row][column], 50 + 150 * column, 700 - 14 * row);
+    EXPECT_EQ(read(glyphs), "A table of counts\n\nState Permit Total\nAlabama 18,870 71,137\n"
+                            "Alaska 209 7,095\n");
 }
 
 TEST(ReadingOrder, DuplicatesCountOnceAndLigaturesBecomeLetters) {

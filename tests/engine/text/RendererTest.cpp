@@ -539,9 +539,23 @@ TEST_F(Renderer, AGlyphSinkGetsEveryCodeWithItsPlaceAndTheFunnelNothing) {
     const TPDFShownGlyph& h = sink.Glyphs[0];
     EXPECT_DOUBLE_EQ(h.Origin.x, 100);
     EXPECT_DOUBLE_EQ(h.Origin.y, 705); // the rise
-    EXPECT_NEAR(h.End.x, 100 + 0.722 * 12 + 2, 1e-9);
+    EXPECT_NEAR(h.End.x, 100 + 0.722 * 12, 1e-9); // its drawn width, without the spacing
+    EXPECT_NEAR(sink.Glyphs[1].Origin.x, 100 + 0.722 * 12 + 2, 1e-9);
     EXPECT_NEAR(h.Up.y - h.Origin.y, 12, 1e-9);
     EXPECT_NEAR(h.Ascent, 0.718, 1e-3); // Helvetica's
-    // The TJ adjustment moves the o one font size on from where the l ends.
-    EXPECT_NEAR(sink.Glyphs[4].Origin.x - sink.Glyphs[3].End.x, 12, 1e-9);
+    // The TJ adjustment moves the o one font size on from where the l's spacing ends.
+    EXPECT_NEAR(sink.Glyphs[4].Origin.x - sink.Glyphs[3].End.x, 12 + 2, 1e-9);
+
+    // A Type 3 font's adjustments and spacing are in text space too, whatever its matrix.
+    for (const char* font : {"/T3", "/T4"}) {
+        sink.Glyphs.clear();
+        ASSERT_TRUE(doc.LoadFromBytes(Pdf({std::string("BT ") + font +
+                                           " 10 Tf 100 700 Td 1 Tc [(A) -1000 (A)] TJ ET"})));
+        TPDFRenderer type3(fonts);
+        type3.PageObject = doc.PageTree().CurrentPage();
+        type3.AttachGlyphSink(&sink);
+        type3.RunPage();
+        ASSERT_EQ(sink.Glyphs.size(), 2u) << font;
+        EXPECT_NEAR(sink.Glyphs[1].Origin.x - sink.Glyphs[0].End.x, 10 + 1, 1e-6) << font;
+    }
 }
