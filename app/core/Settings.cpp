@@ -7,6 +7,7 @@ namespace tolvane {
 namespace {
 
 const QString kGroup = QStringLiteral("Setting");
+const QString kLastFolder = QStringLiteral("Window/LastFolder");
 
 // A stored integer as the 32-bit value it was written as (a DWORD above 2^31 wraps, as it
 // reads on Windows); a value that is no integer keeps the default.
@@ -44,6 +45,7 @@ void TSettings::Load(QSettings& store) {
     FTextType =
         static_cast<std::uint8_t>(readInteger(store, QStringLiteral("TextType"), FTextType) & 0xFF);
     store.endGroup();
+    FLastFolder = readText(store, kLastFolder, FLastFolder);
 }
 
 void TSettings::Save() const {
@@ -61,6 +63,17 @@ void TSettings::Save(QSettings& store) const {
     store.setValue(QStringLiteral("Header"), FHeader);
     store.setValue(QStringLiteral("TextType"), static_cast<int>(FTextType));
     store.endGroup();
+    store.sync();
+}
+
+void TSettings::SaveLastFolder(const QString& folder) {
+    QSettings store(QStringLiteral("Tolvane"), QStringLiteral("TextExtractor"));
+    SaveLastFolder(folder, store);
+}
+
+void TSettings::SaveLastFolder(const QString& folder, QSettings& store) {
+    FLastFolder = folder;
+    store.setValue(kLastFolder, folder);
     store.sync();
 }
 

@@ -4,6 +4,7 @@
 // "Setting" (the registry on Windows, an INI file under the XDG config folder elsewhere): the
 // integers "Range", "Page", "From", "To", "TextType" and the strings "Footer", "Header".
 // Values outside their ranges are kept as they are; the run decides what they mean.
+// Beside them, in the group "Window", the window keeps "LastFolder", where its file dialogs start.
 
 #include <QString>
 
@@ -33,8 +34,13 @@ public:
     // Header and footer lines with placeholders; empty means no line.
     const QString& Footer() const { return FFooter; }
     const QString& Header() const { return FHeader; }
-    // 0 in content order, 1 smart rows, 2 with positions.
+    // 0 in content order, 1 smart rows, 2 with positions, 3 reading order; others read as 1.
     std::uint8_t TextType() const { return FTextType; }
+    // The folder the window's file dialogs used last; empty when none is known. Load reads it;
+    // SaveLastFolder sets and stores it at once (it is not one of the seven values Save writes).
+    const QString& LastFolder() const { return FLastFolder; }
+    void SaveLastFolder(const QString& folder);
+    void SaveLastFolder(const QString& folder, QSettings& store);
 
     void SetRangeKind(std::int32_t value) { FRangeKind = value; }
     void SetPageFilter(std::int32_t value) { FPageFilter = value; }
@@ -52,6 +58,7 @@ private:
     QString FFooter = QStringLiteral(" = Page &p =");
     QString FHeader;
     std::uint8_t FTextType = 1;
+    QString FLastFolder;
 };
 
 } // namespace tolvane

@@ -17,17 +17,15 @@ TFrmInputString::TFrmInputString(const QString& prompt, const QString& initialTe
                                  const QString& caption, QWidget* parent)
     : QDialog(parent) {
     setWindowTitle(caption);
-    setFont(QFont(QStringLiteral("Tahoma"), 8));
-    setFixedSize(kClientWidth, kClientHeight);
+    setFixedSize(Scaled(kClientWidth), Scaled(kClientHeight)); // at the desktop's font
 
     lblMsg = new QLabel(prompt, this);
     lblMsg->setObjectName(QStringLiteral("lblMsg"));
-    lblMsg->move(8, 8);
-    lblMsg->resize(kClientWidth - 16, 20);
+    SetScaledGeometry(*lblMsg, 8, 8, kClientWidth - 16, 20);
 
     Edit1 = new QLineEdit(initialText, this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
-    Edit1->setGeometry(8, 32, 401, 21);
+    SetScaledGeometry(*Edit1, 8, 32, 401, 21);
     if (hidden) {
         Edit1->setEchoMode(QLineEdit::Password);
         Edit1->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // "*"
@@ -35,13 +33,13 @@ TFrmInputString::TFrmInputString(const QString& prompt, const QString& initialTe
 
     bOk = new QPushButton(QStringLiteral("&Ok"), this);
     bOk->setObjectName(QStringLiteral("bOk"));
-    bOk->setGeometry(253, 66, 75, 25);
+    SetScaledGeometry(*bOk, 253, 66, 75, 25);
     bOk->setDefault(true);
     connect(bOk, &QPushButton::clicked, this, &QDialog::accept);
 
     bCancel = new QPushButton(QStringLiteral("&Cancel"), this);
     bCancel->setObjectName(QStringLiteral("bCancel"));
-    bCancel->setGeometry(334, 66, 75, 25);
+    SetScaledGeometry(*bCancel, 334, 66, 75, 25);
     connect(bCancel, &QPushButton::clicked, this, &QDialog::reject);
 
     QWidget::setTabOrder(Edit1, bOk);

@@ -43,6 +43,7 @@ int takeScreenshot(tolvane::TfrmMain& window, const QString& picture, const QStr
     };
     dialogs.AskYesNo = [](const QString&) { return false; };
     dialogs.ShellOpen = [](const QUrl&) {};
+    dialogs.RememberFolder = [](const QString&) {};
     dialogs.AskPassword = [](const QString&, const QString&) { return std::nullopt; };
     int status = 1;
     dialogs.ShowError = [&status](const QString& message) {

@@ -4,11 +4,11 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QValidator>
 
 #include <optional>
 #include <stdexcept>
@@ -23,20 +23,30 @@ namespace {
 constexpr int kClientWidth = 451;
 constexpr int kClientHeight = 280;
 
-// Typing into the range edits: digits and the full stop (which OK then rejects), Backspace and
-// Enter. Keys that type nothing (arrows, Delete, Tab) are not typing and pass.
-bool isAcceptedRangeKey(const QKeyEvent& key) {
-    if (key.key() == Qt::Key_Backspace || key.key() == Qt::Key_Return ||
-        key.key() == Qt::Key_Enter || key.key() == Qt::Key_Tab || key.key() == Qt::Key_Backtab)
-        return true;
-    const QString text = key.text();
-    if (text.isEmpty())
-        return true;
-    for (const QChar c : text)
-        if (!(c >= QLatin1Char('0') && c <= QLatin1Char('9')) && c != QLatin1Char('.'))
-            return false;
-    return true;
-}
+// The text of a range edit holds the digits 0 to 9 and the full stop (which OK then rejects),
+// whatever brought it in: typing, a paste or a drop. Anything else is taken out, and the cursor
+// stays after what it followed. Editing keys (Delete, Backspace, Ctrl+A/C/V/X/Z, Home, End,
+// selecting) work as in any edit box: the validator sees text, not keys.
+class TRangeValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& pos) const override {
+        QString kept;
+        kept.reserve(input.size());
+        int keptPos = 0;
+        for (qsizetype i = 0; i < input.size(); ++i) {
+            const QChar c = input[i];
+            if ((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('.')) {
+                kept += c;
+                if (i < pos)
+                    ++keptPos;
+            }
+        }
+        input = kept;
+        pos = keptPos;
+        return Acceptable;
+    }
+};
 
 std::optional<std::int32_t> integerOf(const QString& text) {
     bool ok = false;
@@ -48,7 +58,7 @@ std::optional<std::int32_t> integerOf(const QString& text) {
 
 QLabel* label(const QString& text, QWidget* parent, int x, int y) {
     auto* result = new QLabel(text, parent);
-    result->move(x, y);
+    result->move(Scaled(x), Scaled(y));
     result->adjustSize();
     return result;
 }
@@ -58,53 +68,53 @@ QLabel* label(const QString& text, QWidget* parent, int x, int y) {
 TfrmOption::TfrmOption(TSettings& settings, QWidget* parent)
     : QDialog(parent), FSettings(settings) {
     setWindowTitle(QStringLiteral("Option"));
-    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
-    setFixedSize(kClientWidth, kClientHeight);
+    // The desktop's font; the layout grows with it.
+    setFixedSize(Scaled(kClientWidth), Scaled(kClientHeight));
     ShowError = [this](const QString& message) { ShowErrorBox(message, this); };
 
     gbPageRange = new QGroupBox(QStringLiteral(" Page Range "), this);
-    gbPageRange->setGeometry(8, 16, 281, 97);
+    SetScaledGeometry(*gbPageRange, 8, 16, 281, 97);
     rbPRAll = new QRadioButton(QStringLiteral("Extract all pages"), gbPageRange);
-    rbPRAll->setGeometry(16, 24, 200, 20);
+    SetScaledGeometry(*rbPRAll, 16, 24, 200, 20);
     rbPRRange = new QRadioButton(QStringLiteral("Page from "), gbPageRange);
-    rbPRRange->setGeometry(16, 56, 88, 20);
+    SetScaledGeometry(*rbPRRange, 16, 56, 88, 20);
     eBegin = new QLineEdit(gbPageRange);
-    eBegin->setGeometry(104, 55, 49, 21);
+    SetScaledGeometry(*eBegin, 104, 55, 49, 21);
     label(QStringLiteral("To"), gbPageRange, 164, 58);
     eEnd = new QLineEdit(gbPageRange);
-    eEnd->setGeometry(188, 55, 49, 21);
+    SetScaledGeometry(*eEnd, 188, 55, 49, 21);
 
     rgExtract = new QGroupBox(QStringLiteral("Extract "), this);
-    rgExtract->setGeometry(296, 16, 145, 97);
+    SetScaledGeometry(*rgExtract, 296, 16, 145, 97);
     rgExtractItems = new QButtonGroup(this);
     const QString items[] = {QStringLiteral("All pages"), QStringLiteral("Odd pages"),
                              QStringLiteral("Even pages")};
     for (int i = 0; i < 3; ++i) {
         auto* item = new QRadioButton(items[i], rgExtract);
-        item->setGeometry(12, 22 + i * 24, 120, 20);
+        SetScaledGeometry(*item, 12, 22 + i * 24, 120, 20);
         rgExtractItems->addButton(item, i);
     }
 
     gbPage = new QGroupBox(QStringLiteral(" Page "), this);
-    gbPage->setGeometry(8, 120, 433, 89);
+    SetScaledGeometry(*gbPage, 8, 120, 433, 89);
     label(QStringLiteral("Header:"), gbPage, 16, 27);
     eHeader = new QLineEdit(gbPage);
-    eHeader->setGeometry(64, 24, 353, 21);
+    SetScaledGeometry(*eHeader, 64, 24, 353, 21);
     label(QStringLiteral("Footer:"), gbPage, 16, 57);
     eFooter = new QLineEdit(gbPage);
-    eFooter->setGeometry(64, 54, 353, 21);
+    SetScaledGeometry(*eFooter, 64, 54, 353, 21);
 
     bOK = new QPushButton(QStringLiteral("&OK"), this);
-    bOK->setGeometry(286, 244, 75, 25);
+    SetScaledGeometry(*bOK, 286, 244, 75, 25);
     bOK->setDefault(true);
     bCancel = new QPushButton(QStringLiteral("&Cancel"), this);
-    bCancel->setGeometry(366, 244, 75, 25);
+    SetScaledGeometry(*bCancel, 366, 244, 75, 25);
 
     label(QStringLiteral("Extract Type:"), this, 8, 249);
     cbTextType = new QComboBox(this); // a drop-down list: choosing only, no typing
-    cbTextType->setGeometry(86, 245, 145, 22);
+    SetScaledGeometry(*cbTextType, 86, 245, 145, 22);
     cbTextType->addItems({QStringLiteral("In PDF Order"), QStringLiteral("Smart Rearrange"),
-                          QStringLiteral("With Position")});
+                          QStringLiteral("With Position"), QStringLiteral("Reading Order")});
 
     const QList<QAbstractButton*> filterItems = rgExtractItems->buttons();
     QWidget* order[] = {rbPRAll,        rbPRRange, eBegin,  eEnd, filterItems[0], filterItems[1],
@@ -112,8 +122,10 @@ TfrmOption::TfrmOption(TSettings& settings, QWidget* parent)
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
 
-    for (QLineEdit* edit : {eBegin, eEnd})
+    for (QLineEdit* edit : {eBegin, eEnd}) {
+        edit->setValidator(new TRangeValidator(edit));
         edit->installEventFilter(this);
+    }
     connect(bOK, &QPushButton::clicked, this, &TfrmOption::bOKClick);
     connect(bCancel, &QPushButton::clicked, this, &TfrmOption::bCancelClick);
 
@@ -141,17 +153,12 @@ void TfrmOption::Fill() {
     eFooter->setText(FSettings.Footer());
     eHeader->setText(FSettings.Header());
     const int textType = FSettings.TextType();
-    cbTextType->setCurrentIndex(textType <= 2 ? textType : -1);
+    cbTextType->setCurrentIndex(textType < cbTextType->count() ? textType : -1);
 }
 
 bool TfrmOption::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == eBegin || watched == eEnd) {
-        if (event->type() == QEvent::FocusIn)
-            rbPRRange->setChecked(true);
-        else if (event->type() == QEvent::KeyPress &&
-                 !isAcceptedRangeKey(static_cast<const QKeyEvent&>(*event)))
-            return true; // dropped
-    }
+    if ((watched == eBegin || watched == eEnd) && event->type() == QEvent::FocusIn)
+        rbPRRange->setChecked(true);
     return QDialog::eventFilter(watched, event);
 }
 

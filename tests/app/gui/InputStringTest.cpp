@@ -30,7 +30,7 @@ void answerNextDialog(const QString& text, bool ok) {
 TEST(InputString, HiddenInputShowsStarsAndOkIsTheDefault) {
     TFrmInputString form("\"a.pdf\" needs password to open:", "", true, "Password");
     EXPECT_EQ(form.windowTitle(), "Password");
-    EXPECT_EQ(form.size(), QSize(419, 100));
+    EXPECT_EQ(form.size(), QSize(Scaled(419), Scaled(100)));
     EXPECT_EQ(form.lblMsg->text(), "\"a.pdf\" needs password to open:");
     EXPECT_EQ(TFrmInputString("", "initial", false, "").Edit1->echoMode(), QLineEdit::Normal);
     EXPECT_EQ(form.Edit1->echoMode(), QLineEdit::Password);

@@ -5,17 +5,23 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTest>
 #include <QTemporaryDir>
+#include <QDir>
+#include <QFileInfo>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -23,6 +29,7 @@
 #include "GuiTestSupport.h"
 #include "Settings.h"
 #include "main.h"
+#include "services.h"
 #include "support/PdfWriter.h"
 
 using namespace tolvane;
@@ -67,7 +74,10 @@ protected:
         Settings.SetTextType(0);
         Window = std::make_unique<TfrmMain>(Settings);
         TMainDialogs& d = Window->Dialogs();
-        d.AskOpenFile = [this]() { return ToOpen; };
+        d.AskOpenFile = [this](const QString& folder) {
+            OpenFolder = folder;
+            return ToOpen;
+        };
         d.AskSaveFile = [this](const QString& suggested) -> std::optional<QString> {
             Suggested = suggested;
             return Output;
@@ -116,7 +126,7 @@ protected:
     TSettings Settings;
     std::unique_ptr<TfrmMain> Window;
     std::optional<QString> ToOpen, Output;
-    QString Suggested;
+    QString Suggested, OpenFolder;
     bool AnswerYes = false;
     std::vector<std::string> Prompts, Questions, Errors;
     std::string StatesAtError;
@@ -128,8 +138,10 @@ protected:
 
 TEST_F(MainTest, StartsIdleWithoutFile) {
     EXPECT_EQ(Window->windowTitle(), "Tolvane Text Extractor");
-    EXPECT_EQ(Window->size(), QSize(562, 369));
-    EXPECT_EQ(Window->minimumSize(), QSize(400, 300));
+    EXPECT_EQ(Window->size(), QSize(Scaled(562), Scaled(369)));
+    EXPECT_EQ(Window->minimumSize(), QSize(Scaled(400), Scaled(300)));
+    EXPECT_EQ(Window->font(), QApplication::font()) << "the desktop's font, not a Windows face";
+    EXPECT_FALSE(Window->pbProgress->isVisible());
     EXPECT_EQ(states(*Window), "1100");
     EXPECT_TRUE(Window->aHelp->isEnabled());
     EXPECT_TRUE(Window->aMoreTools->isEnabled());
@@ -150,20 +162,45 @@ TEST_F(MainTest, ToolBarHoldsTheCommandsWithCaptionsUnderIcons) {
         captions << action->text();
         auto* button = qobject_cast<QToolButton*>(Window->ToolBar1->widgetForAction(action));
         ASSERT_NE(button, nullptr);
-        EXPECT_EQ(button->size(), QSize(72, 52));
+        EXPECT_EQ(button->size(), QSize(Scaled(72), Scaled(52)));
         EXPECT_EQ(button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
         EXPECT_FALSE(action->icon().isNull()) << action->text().toStdString();
     }
     EXPECT_EQ(captions, (QStringList{"&Open ...", "O&ption", "&Extract text", "&Stop", "|", "&Help",
                                      "More Tools"}));
     EXPECT_EQ(Window->ToolBar1->iconSize(), QSize(32, 32));
-    EXPECT_EQ(Window->ToolBar1->height(), 54);
+    EXPECT_EQ(Window->ToolBar1->height(), Scaled(54));
+}
+
+TEST_F(MainTest, ShortcutsAreInTheTooltipsAndTabReachesTheButtons) {
+    const std::pair<QAction*, QKeySequence> shortcuts[] = {
+        {Window->aOpenFile, QKeySequence("Ctrl+O")}, {Window->aExtract, QKeySequence("Ctrl+E")},
+        {Window->aStop, QKeySequence("Esc")},        {Window->aHelp, QKeySequence("F1")},
+        {Window->aQuit, QKeySequence("Ctrl+Q")},     {Window->aOption, QKeySequence()},
+        {Window->aMoreTools, QKeySequence()}};
+    for (const auto& [action, keys] : shortcuts) {
+        EXPECT_EQ(action->shortcut(), keys) << action->objectName().toStdString();
+        if (!keys.isEmpty() && action != Window->aQuit) {
+            EXPECT_TRUE(action->toolTip().endsWith(
+                "(" + keys.toString(QKeySequence::NativeText) + ")"))
+                << action->toolTip().toStdString();
+        }
+    }
+    // Extract and Stop are disabled without a file: Tab passes them by.
+    QWidget* open = Window->ToolBar1->widgetForAction(Window->aOpenFile);
+    const std::vector<QWidget*> order = tolvane_gui_test::TabOrder(open);
+    EXPECT_EQ(order, (std::vector<QWidget*>{open,
+                                            Window->ToolBar1->widgetForAction(Window->aOption),
+                                            Window->ToolBar1->widgetForAction(Window->aHelp),
+                                            Window->ToolBar1->widgetForAction(Window->aMoreTools),
+                                            Window->mLog}));
 }
 
 TEST_F(MainTest, OpeningAFileEnablesExtractAndLogsIt) {
     ToOpen = Write("three.pdf", pagesPdf(3));
     Window->aOpenFile->trigger();
     EXPECT_EQ(Window->CurrentFile(), *ToOpen);
+    EXPECT_EQ(Window->windowTitle(), "three.pdf \u2014 Tolvane Text Extractor");
     EXPECT_EQ(states(*Window), "1110");
     EXPECT_EQ(LogLines(), (QStringList{"Current file is: " + *ToOpen, " Pages: 3",
                                        " Press Extract button to extract text", ""}));
@@ -180,6 +217,7 @@ TEST_F(MainTest, AFileThatDoesNotLoadLeavesExtractDisabled) {
     const QString bad = Write("bad.pdf", "not a PDF");
     Window->OpenPdfFile(bad);
     EXPECT_EQ(states(*Window), "1100");
+    EXPECT_EQ(Window->windowTitle(), "Tolvane Text Extractor");
     EXPECT_EQ(
         LogLines().mid(4),
         (QStringList{"Can not load file: " + bad + ". It is may be not a valid PDF file.", ""}));
@@ -197,6 +235,8 @@ TEST_F(MainTest, PasswordIsAskedWithTheFileNameAndCancelLeavesNoFile) {
 TEST_F(MainTest, RunDisablesCommandsRefusesClosingAndStopsOnStop) {
     const QString pdf = Write("five.pdf", pagesPdf(5));
     Window->show();
+    // Keys reach an active window only (an X server without a window manager activates none).
+    const bool canActivate = QTest::qWaitForWindowActive(Window.get());
     Window->OpenPdfFile(pdf);
     Output = FDir.filePath("five.txt");
     std::string during;
@@ -204,16 +244,23 @@ TEST_F(MainTest, RunDisablesCommandsRefusesClosingAndStopsOnStop) {
     QString currentAfterDrop;
     bool dropTaken = true;
     // Runs inside the first page's progress, where the run lets pending events through.
+    bool active = false;
     QTimer::singleShot(0, Window.get(), [&]() {
         during = states(*Window);
-        closed = Window->close();
+        active = QApplication::activeWindow() == Window.get();
+        QTest::keySequence(Window.get(), QKeySequence("Ctrl+Q"));
+        closed = !Window->isVisible() || Window->close();
         dropTaken = Drop({Write("other.pdf", pagesPdf(1))});
         currentAfterDrop = Window->CurrentFile();
-        Window->aStop->trigger();
+        if (canActivate)
+            QTest::keyClick(Window.get(), Qt::Key_Escape); // Stop
+        else
+            Window->aStop->trigger();
     });
     Window->aExtract->trigger();
 
     EXPECT_EQ(during, "0001");
+    EXPECT_TRUE(active || !canActivate) << "the window is active again after the save dialog";
     EXPECT_FALSE(closed);
     EXPECT_TRUE(Window->isVisible());
     EXPECT_FALSE(dropTaken);
@@ -303,8 +350,80 @@ TEST_F(MainTest, HelpAndMoreToolsOpenTheDocumentation) {
     Window->aHelp->trigger();
     Window->aMoreTools->trigger();
     ASSERT_EQ(Opened.size(), 2u);
-    EXPECT_TRUE(Opened[0].isLocalFile());
-    EXPECT_TRUE(Opened[0].path().endsWith("/README.md"));
-    EXPECT_TRUE(QFile::exists(Opened[0].toLocalFile()));
-    EXPECT_EQ(Opened[1].fragment(), "command-line");
+    // Made from the README at build time, beside the program as when installed.
+    EXPECT_EQ(QFileInfo(Opened[0].toLocalFile()).fileName(), "README.html");
+    EXPECT_EQ(QFileInfo(Opened[1].toLocalFile()).fileName(), "more-tools.html");
+    QFile help(Opened[0].toLocalFile()), moreTools(Opened[1].toLocalFile());
+    ASSERT_TRUE(help.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(moreTools.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(help.readAll().contains("<h2 id=\"command-line\">"));
+    EXPECT_TRUE(moreTools.readAll().contains("url=README.html#command-line"));
+}
+
+TEST_F(MainTest, TheFolderUsedLastIsKeptAcrossARestart) {
+    tolvane_gui_test::ClearStoredSettings();
+    QTemporaryDir other;
+    ToOpen = Write("three.pdf", pagesPdf(3));
+    Window->aOpenFile->trigger();
+    Output = QDir(other.path()).filePath("three.txt");
+    Window->aExtract->trigger();
+
+    TSettings restarted;
+    restarted.Load();
+    EXPECT_EQ(restarted.LastFolder(), other.path()) << "the folder of the saved file";
+    TfrmMain window(restarted);
+    window.Dialogs().AskOpenFile = [this](const QString& folder) {
+        OpenFolder = folder;
+        return std::optional<QString>();
+    };
+    window.aOpenFile->trigger();
+    EXPECT_EQ(OpenFolder, other.path());
+    EXPECT_EQ(tolvane_gui_test::StoredSettingNames().size(), 0) << "not one of the seven";
+}
+
+// 50 pages, range 3 to 50, even pages: the bar counts the 24 pages taken.
+TEST_F(MainTest, ProgressBarCountsThePagesOfTheSelectionDuringARun) {
+    Window->show();
+    Window->OpenPdfFile(Write("fifty.pdf", pagesPdf(50)));
+    Settings.SetRangeKind(2);
+    Settings.SetFirstPage(3);
+    Settings.SetPageFilter(3);
+    Output = FDir.filePath("fifty.txt");
+    std::vector<int> values;
+    int maximum = -1;
+    bool alwaysVisible = true;
+    QTimer probe; // fires each time the run lets events through
+    probe.setInterval(0);
+    QObject::connect(&probe, &QTimer::timeout, [&]() {
+        if (!Window->Running())
+            return;
+        values.push_back(Window->pbProgress->value());
+        maximum = Window->pbProgress->maximum();
+        alwaysVisible = alwaysVisible && Window->pbProgress->isVisible();
+    });
+    probe.start();
+    Window->aExtract->trigger();
+    probe.stop();
+
+    EXPECT_EQ(maximum, 24);
+    EXPECT_TRUE(alwaysVisible);
+    ASSERT_FALSE(values.empty());
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+    EXPECT_EQ(values.back(), 24);
+    EXPECT_FALSE(Window->pbProgress->isVisible()) << "hidden when idle";
+}
+
+TEST_F(MainTest, FocusComesBackToTheWindowWhenADialogCloses) {
+    Window->show();
+    if (!QTest::qWaitForWindowActive(Window.get()))
+        GTEST_SKIP() << "no window manager activates windows here";
+    QWidget other;
+    Window->Dialogs().ShowOption = [&other]() {
+        other.show();
+        other.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&other));
+    };
+    Window->aOption->trigger();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(Window.get(), 1000));
+    EXPECT_EQ(QApplication::activeWindow(), Window.get());
 }

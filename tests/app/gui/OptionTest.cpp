@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QButtonGroup>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QGroupBox>
@@ -17,6 +19,7 @@
 #include "GuiTestSupport.h"
 #include "Settings.h"
 #include "option.h"
+#include "services.h"
 
 using namespace tolvane;
 
@@ -47,10 +50,12 @@ protected:
 TEST_F(OptionTest, IsAFixedDialogWithAChooseOnlyLayoutList) {
     auto form = Make();
     EXPECT_EQ(form->windowTitle(), "Option");
-    EXPECT_EQ(form->size(), QSize(451, 280));
+    EXPECT_EQ(form->size(), QSize(Scaled(451), Scaled(280)));
     EXPECT_EQ(form->minimumSize(), form->maximumSize());
     EXPECT_FALSE(form->cbTextType->isEditable());
-    EXPECT_EQ(form->cbTextType->count(), 3);
+    EXPECT_EQ(form->cbTextType->count(), 4);
+    EXPECT_EQ(form->cbTextType->itemText(3), "Reading Order");
+    EXPECT_EQ(form->font(), QApplication::font()) << "the desktop's font, not a Windows face";
     EXPECT_EQ(form->rgExtractItems->buttons().size(), 3);
 }
 
@@ -95,6 +100,17 @@ TEST_F(OptionTest, RangeKindTwoFilterAndTextTypeSelectTheirItems) {
     }
 }
 
+TEST_F(OptionTest, ReadingOrderIsTextTypeThree) {
+    Settings.SetTextType(3);
+    auto form = Make();
+    EXPECT_EQ(form->cbTextType->currentIndex(), 3);
+    form->cbTextType->setCurrentIndex(3);
+    form->bOKClick();
+    TSettings stored;
+    stored.Load();
+    EXPECT_EQ(stored.TextType(), 3);
+}
+
 TEST_F(OptionTest, TextTypeOutOfRangeLeavesTheListWithoutSelection) {
     Settings.SetTextType(7);
     auto form = Make();
@@ -134,6 +150,39 @@ TEST_F(OptionTest, RangeEditsTakeDigitsFullStopAndBackspaceOnly) {
     // Other edits take everything.
     Type(form->eHeader, "Page &p of &a");
     EXPECT_EQ(form->eHeader->text(), "Page &p of &a");
+}
+
+// The platform's editing keys work in the range edits, and what a paste brings in is cut to
+// the characters typing may enter.
+TEST_F(OptionTest, RangeEditsTakeEditingKeysAndFilterPastes) {
+    struct Case {
+        const char* initial;
+        const char* clipboard;
+        std::vector<QKeySequence> keys;
+        const char* expected;
+    };
+    const QKeySequence home(Qt::Key_Home), end(Qt::Key_End), del(Qt::Key_Delete);
+    const QKeySequence selectLeft(Qt::SHIFT | Qt::Key_Left);
+    const Case cases[] = {
+        {"123", "", {home, del}, "23"},
+        {"123", "", {QKeySequence::SelectAll, del}, ""},
+        {"123", "", {end, selectLeft, selectLeft, del}, "1"},
+        {"123", "", {QKeySequence::SelectAll, QKeySequence::Cut}, ""},
+        {"12", "4a5.b6", {end, QKeySequence::Paste}, "1245.6"},
+        {"12", "4a5.b6", {home, QKeySequence::Paste, Qt::Key_7}, "45.6712"},
+        {"12", "x", {QKeySequence::SelectAll, QKeySequence::Paste}, ""},
+        {"12", "", {home, del, QKeySequence::Undo}, "12"},
+    };
+    auto form = Make();
+    form->show();
+    for (const Case& c : cases) {
+        QApplication::clipboard()->setText(QString::fromUtf8(c.clipboard));
+        form->eBegin->setText(QString::fromUtf8(c.initial));
+        form->eBegin->setFocus();
+        for (const QKeySequence& key : c.keys)
+            QTest::keySequence(form->eBegin, key);
+        EXPECT_EQ(form->eBegin->text().toStdString(), c.expected) << c.initial << " " << c.clipboard;
+    }
 }
 
 TEST_F(OptionTest, EnteringARangeEditChecksPageFromAndNothingElse) {
