@@ -460,6 +460,10 @@ $r^3$.
     latex("latex-2col", body, [title, "A. N. Writer", abstract, "Introduction", *paras[:5],
                                 "Results", *paras[5:]], extra="\\pdfgentounicode=1\\input{glyphtounicode}")
 
+    # Small (one font): two columns of prose with ligatures, for the CTest golden.
+    paras = [T.paragraph(i * 2, 3) for i in range(15)]
+    latex("latex-columns", "\n\n".join(paras), paras, opts="10pt,twocolumn")
+
     paras = [T.paragraph(i * 2 + 1, 3) for i in range(8)]
     latex("latex-3col", "\\section*{Three Columns}\n\\begin{multicols}{3}\n" + "\n\n".join(paras)
           + "\n\\end{multicols}\n", ["Three Columns", *paras])
