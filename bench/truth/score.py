@@ -2,14 +2,16 @@
 """Scores text extractors against ground truth, or ours against pdftotext over a folder.
 
     bench/truth/score.py [--bin build/bin/tolvane-text] [--tools a,b] [--show] TRUTH_DIR
-    bench/truth/score.py --corpus [--bin ...] [--below 0.9] CORPUS_DIR
+    bench/truth/score.py --corpus [--bin ...] [--tools a,b] [--below 0.9] CORPUS_DIR
 
 Truth mode: for every NAME.pdf with a NAME.txt beside it, runs each extractor and prints, per
 file, the word-bag F1 and the order score of every extractor side by side, then the means and
 the files each extractor reads below 0.9 F1. --show prints the words ours misses or adds.
 
-Corpus mode: for every PDF of the folder, word-bag F1 of ours (reading layout) against
-pdftotext's words, the median and mean, and the files below --below.
+Corpus mode: for every PDF of the folder, word-bag F1 against pdftotext's words of ours
+(reading layout; --tools names others, the first is listed), the median and mean, the counts
+below --below and 0.5 and of files with no words where pdftotext has some, and the files below
+--below.
 
 Words: the text is put in NFKC (which writes the ligatures U+FB00-U+FB06 as their letters and
 the Arabic presentation forms as plain letters), soft hyphens, zero-width characters and
@@ -164,25 +166,33 @@ def truth_mode(a):
 
 def corpus_mode(a):
     all_tools = tools(a.bin)
+    names = [n for n in (a.tools.split(",") if a.tools else ["reading"]) if n in all_tools]
     files = sorted(f for f in os.listdir(a.dir) if f.lower().endswith(".pdf"))
-    rows = []
+    rows = []  # (file, reference word count, [(f1, word count) per tool])
+    print("F1 against pdftotext per file; pdftotext's word count, then each tool's")
+    print("  ".join(f"{n:>16}" for n in names) + f"  {'pdftotext':>9}  file")
     for f in files:
         path = os.path.join(a.dir, f)
-        ref = extract(all_tools["pdftotext"], path)
-        ours = extract(all_tools["reading"], path)
-        rw, ow = words(ref or ""), words(ours or "")
-        if not rw and not ow:
-            f1 = 1.0
-        else:
-            f1 = bag_scores(rw, ow)[2]
-        rows.append((f, f1, len(rw), len(ow)))
-        print(f"{f1:6.3f}  {len(rw):7d} {len(ow):7d}  {f}", flush=True)
-    f1s = [r[1] for r in rows]
-    print(f"\nfiles {len(rows)}  median F1 {statistics.median(f1s):.4f}  mean F1 {statistics.mean(f1s):.4f}")
-    low = [r for r in rows if r[1] < a.below]
-    print(f"{len(low)} below {a.below} (F1, pdftotext words, our words):")
-    for f, f1, nr, no in sorted(low, key=lambda r: r[1]):
-        print(f"  {f1:6.3f}  {nr:7d} {no:7d}  {f}")
+        ref = words(extract(all_tools["pdftotext"], path) or "")
+        cells = []
+        for n in names:
+            got = words(extract(all_tools[n], path) or "")
+            cells.append((1.0 if not ref and not got else bag_scores(ref, got)[2], len(got)))
+        rows.append((f, len(ref), cells))
+        print("  ".join(f"{f1:7.3f} {c:8d}" for f1, c in cells) + f"  {len(ref):9d}  {f}",
+              flush=True)
+    print(f"\nfiles {len(rows)}")
+    for i, n in enumerate(names):
+        f1s = [r[2][i][0] for r in rows]
+        empty = sum(1 for r in rows if r[1] and not r[2][i][1])
+        print(f"{n:>16}: median F1 {statistics.median(f1s):.4f}  mean {statistics.mean(f1s):.4f}  "
+              f"below {a.below}: {sum(1 for x in f1s if x < a.below)}  below 0.5: "
+              f"{sum(1 for x in f1s if x < 0.5)}  no words where pdftotext has some: {empty}")
+    print(f"pdftotext gives no words on {sum(1 for r in rows if not r[1])} files")
+    low = [r for r in rows if r[2][0][0] < a.below]
+    print(f"\n{names[0]}: {len(low)} below {a.below} (F1, pdftotext words, its words):")
+    for f, nr, cells in sorted(low, key=lambda r: r[2][0][0]):
+        print(f"  {cells[0][0]:6.3f}  {nr:7d} {cells[0][1]:7d}  {f}")
 
 
 def main():
