@@ -8,7 +8,7 @@ DEBS := cmake g++ make zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev lib
 SAMPLE := samples/sample.pdf
 SAMPLE_TEXT := $(SAMPLE:.pdf=.txt)
 
-.PHONY: deps build build-asan run test test-normal test-asan fuzz bench package install screenshot clean
+.PHONY: deps bench-deps truth build build-asan run test test-normal test-asan fuzz bench package install screenshot clean
 
 deps:
 	@missing=""; for p in $(DEBS); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -47,6 +47,23 @@ fuzz: deps
 
 bench: build
 	./build/bin/bench_file
+
+# Optional: the producers and peer extractors of bench/truth (not needed to build or test).
+BENCH_DEBS := groff ghostscript python3-reportlab python3-gi gir1.2-pango-1.0 python3-cairo python3-gi-cairo \
+        texlive-latex-base fonts-noto-cjk fonts-dejavu-core poppler-utils mupdf-tools python3-pdfminer
+bench-deps:
+	@missing=""; for p in $(BENCH_DEBS); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  SUDO=$$( [ "$$(id -u)" = 0 ] || echo sudo ); \
+	  $$SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -q && \
+	  $$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
+	fi
+
+# Generates the ground-truth set into build/truth and scores every extractor on it.
+truth: build
+	/usr/bin/python3 bench/truth/generate.py --out build/truth
+	/usr/bin/python3 bench/truth/score.py build/truth
 
 # Debian packages build/tolvane-text_<version>_amd64.deb and build/tolvane-text-dev_...deb.
 package: build
