@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <map>
 #include <numeric>
 #include <unordered_map>
@@ -38,6 +39,16 @@ constexpr std::size_t kTableCellWords = 4;
 constexpr double kTableSharedLines = 0.6;
 // Two columns are a table only when the gutter between them is at most this many cells wide.
 constexpr double kTablePairGutter = 2;
+// A gutter: a gap at least this share of the font size wide, kept empty by so many lines one
+// after another (looking this many lines up and down, at most this many sizes apart).
+constexpr double kGutterWidth = 0.8;
+constexpr std::size_t kGutterLines = 4;
+constexpr std::size_t kGutterReach = 12;
+constexpr double kGutterLeading = 3;
+// A column left of a gutter is this many font sizes wide somewhere: list marks are not.
+constexpr double kGutterColumn = 4;
+// Words of a line looked at for one strip; more crowd it shut.
+constexpr std::size_t kGutterWords = 16;
 // A space glyph reaching this share of its size into a letter beside it parts no words.
 constexpr double kSpaceOverlap = 0.1;
 
@@ -235,6 +246,20 @@ std::vector<TFrameLine> buildLines(const std::vector<TFrameGlyph>& glyphs) {
     return lines;
 }
 
+// The words' extent after a line's words changed.
+void measureLine(TFrameLine& line) {
+    line.X0 = line.Words.front().X0;
+    line.X1 = line.Words.front().X1;
+    line.Top = line.Words.front().Top;
+    line.Bottom = line.Words.front().Bottom;
+    for (const TFrameWord& word : line.Words) {
+        line.X0 = std::min(line.X0, word.X0);
+        line.X1 = std::max(line.X1, word.X1);
+        line.Top = std::min(line.Top, word.Top);
+        line.Bottom = std::max(line.Bottom, word.Bottom);
+    }
+}
+
 // Which glyphs of a line (in x order) are spaces that part words. A space drawn over the
 // letters next to it (a field of blanks under another field's text) parts nothing.
 std::vector<bool> partingSpaces(const TFrameLine& line, const std::vector<TFrameGlyph>& glyphs) {
@@ -314,17 +339,116 @@ void buildWords(TFrameLine& line, const std::vector<TFrameGlyph>& glyphs) {
         word.Size = std::max(word.Size, g.Size);
         previous = &g;
     }
-    if (line.Words.empty())
-        return;
-    line.X0 = line.Words.front().X0;
-    line.X1 = line.Words.front().X1;
-    line.Top = line.Words.front().Top;
-    line.Bottom = line.Words.front().Bottom;
-    for (const TFrameWord& word : line.Words) {
-        line.X0 = std::min(line.X0, word.X0);
-        line.X1 = std::max(line.X1, word.X1);
-        line.Top = std::min(line.Top, word.Top);
-        line.Bottom = std::max(line.Bottom, word.Bottom);
+    if (!line.Words.empty())
+        measureLine(line);
+}
+
+// Columns whose gutter is narrower than a line's own gaps may allow are joined into one line
+// by the baseline; a gap in a line is a gutter when the lines above and below it, one after
+// another, leave a common strip empty with words on both sides. Gaps of justified lines fall
+// anywhere and do not line up. Lines are cut at their gutters; the pieces are added.
+void splitAtGutters(std::vector<TFrameLine>& lines) {
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (!lines[i].Words.empty())
+            order.push_back(i);
+    std::stable_sort(order.begin(), order.end(), [&lines](std::size_t a, std::size_t b) {
+        return lines[a].Base < lines[b].Base;
+    });
+    // Per line: the largest end of its words up to each word (they are in x order of start).
+    std::vector<std::vector<double>> reach(lines.size());
+    for (const std::size_t i : order) {
+        double end = -std::numeric_limits<double>::infinity();
+        for (const TFrameWord& word : lines[i].Words)
+            reach[i].push_back(end = std::max(end, word.X1));
+    }
+    // The widest part of the strip [a, b] that a line's words leave empty.
+    std::vector<std::pair<double, double>> covered;
+    const auto narrowed = [&](std::size_t i, double a, double b) {
+        const auto& words = lines[i].Words;
+        const auto at = std::lower_bound(words.begin(), words.end(), b,
+                                         [](const TFrameWord& w, double x) { return w.X0 < x; });
+        covered.clear();
+        for (auto k = static_cast<std::size_t>(at - words.begin()); k-- > 0;) {
+            if (reach[i][k] <= a)
+                break; // no word up to this one reaches into the strip
+            if (covered.size() == kGutterWords)
+                return std::pair<double, double>(a, a); // a crowd of words: no gutter
+            if (words[k].X1 > a)
+                covered.emplace_back(words[k].X0, words[k].X1);
+        }
+        std::sort(covered.begin(), covered.end());
+        std::pair<double, double> best(a, a);
+        double from = a;
+        for (const auto& [x0, x1] : covered) {
+            if (std::min(x0, b) - from > best.second - best.first)
+                best = {from, std::min(x0, b)};
+            from = std::max(from, x1);
+        }
+        if (b - from > best.second - best.first)
+            best = {from, b};
+        return best;
+    };
+    std::vector<std::vector<std::size_t>> cuts(lines.size()); // words that start a piece
+    for (std::size_t rank = 0; rank < order.size(); ++rank) {
+        const std::size_t i = order[rank];
+        const TFrameLine& line = lines[i];
+        for (std::size_t k = 1; k < line.Words.size(); ++k) {
+            const double a = reach[i][k - 1];
+            const double b = line.Words[k].X0;
+            const double least = kGutterWidth * line.Size;
+            if (b - a < least)
+                continue;
+            std::size_t agreeing = 1;
+            double leftWidth = a - line.X0; // the widest text left of the strip
+            for (const int step : {-1, 1}) {
+                double x0 = a, x1 = b, base = line.Base;
+                for (std::size_t n = 1; n <= kGutterReach && agreeing < kGutterLines; ++n) {
+                    const std::ptrdiff_t other = static_cast<std::ptrdiff_t>(rank) + step *
+                                                 static_cast<std::ptrdiff_t>(n);
+                    if (other < 0 || other >= static_cast<std::ptrdiff_t>(order.size()))
+                        break;
+                    const std::size_t m = order[static_cast<std::size_t>(other)];
+                    if (std::abs(lines[m].Base - base) > kGutterLeading * line.Size)
+                        break;
+                    base = lines[m].Base;
+                    if (lines[m].X1 <= x0 || lines[m].X0 >= x1)
+                        continue; // wholly to one side: it leaves the strip empty
+                    const auto [na, nb] = narrowed(m, x0, x1);
+                    if (nb - na < least)
+                        break;
+                    x0 = na, x1 = nb;
+                    if (lines[m].X0 < x0 && lines[m].X1 > x1) { // words on both sides
+                        ++agreeing;
+                        leftWidth = std::max(leftWidth, x0 - lines[m].X0);
+                    }
+                }
+            }
+            if (agreeing >= kGutterLines && leftWidth >= kGutterColumn * line.Size)
+                cuts[i].push_back(k);
+        }
+    }
+    const std::size_t count = lines.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (cuts[i].empty())
+            continue;
+        std::vector<TFrameWord> words = std::move(lines[i].Words);
+        std::vector<TFrameLine> pieces;
+        std::size_t from = 0;
+        cuts[i].push_back(words.size());
+        for (const std::size_t to : cuts[i]) {
+            TFrameLine piece;
+            piece.Base = lines[i].Base;
+            piece.Size = lines[i].Size;
+            for (std::size_t k = from; k < to; ++k)
+                piece.Words.push_back(std::move(words[k]));
+            measureLine(piece);
+            pieces.push_back(std::move(piece));
+            from = to;
+        }
+        lines[i] = std::move(pieces.front());
+        for (std::size_t p = 1; p < pieces.size(); ++p)
+            lines.push_back(std::move(pieces[p]));
     }
 }
 
@@ -767,9 +891,11 @@ TReadingLayout TPDFReadingOrder::LayOut(std::vector<TReadingGlyph> glyphs, doubl
         const std::vector<TFrameGlyph> kept = dropDuplicates(
             std::move(frames[static_cast<std::size_t>(quarter)]), layout.DroppedGlyphs);
         std::vector<TFrameLine> lines = buildLines(kept);
+        for (TFrameLine& line : lines)
+            buildWords(line, kept);
+        splitAtGutters(lines);
         std::vector<std::size_t> withWords;
         for (std::size_t i = 0; i < lines.size(); ++i) {
-            buildWords(lines[i], kept);
             readInLogicalOrder(lines[i].Words);
             if (!lines[i].Words.empty())
                 withWords.push_back(i);

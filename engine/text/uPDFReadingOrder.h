@@ -62,8 +62,9 @@ public:
     static constexpr std::size_t kMaxGlyphs = 2'000'000;
     // A gap wider than this share of the font size between two glyphs ends a word.
     static constexpr double kWordGap = 0.15;
-    // A gap wider than this share of the font size ends a line's piece: a column's gutter.
-    static constexpr double kLineGap = 1.2;
+    // A gap wider than this share of the font size ends a line's piece; narrower gutters are
+    // found by the lines above and below that leave them empty too.
+    static constexpr double kLineGap = 3;
 
     // Lays out the glyphs of a page `width` by `height` points (display space).
     static TReadingLayout LayOut(std::vector<TReadingGlyph> glyphs, double width, double height);

@@ -84,6 +84,29 @@ TEST(ReadingOrder, ColumnsReadWholeUnderATitleAndAboveAFooter) {
                             "A footer line that spans the page from left to right too\n");
 }
 
+TEST(ReadingOrder, NarrowGuttersPartColumnsWideJustifiedGapsDoNot) {
+    std::vector<TReadingGlyph> glyphs;
+    // Columns 212.5 points wide, a gutter of one font size; the left column's third line is a
+    // paragraph's last, the right column's second line starts a paragraph indented.
+    const char* const left[] = {"aaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jj",
+                                "aaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jj", "aaaa bbbb",
+                                "aaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jj",
+                                "aaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jj"};
+    for (int line = 0; line < 5; ++line) {
+        place(glyphs, left[line], 50, 700 - 12 * line);
+        place(glyphs, line == 1 ? "  kkkk llll mmmm nnnn oooo pppp qqqq rrrr" :
+                                  "kkkk llll mmmm nnnn oooo pppp qqqq rrrr ssss",
+              272.5, 700 - 12 * line);
+    }
+    place(glyphs, "wide", 50, 600);  // a justified line's gap of 2.5 sizes, alone on its
+    place(glyphs, "gap", 95, 600);   // baseline: it does not line up with others
+    const std::string text = read(glyphs);
+    EXPECT_EQ(text.find("jj kkkk"), std::string::npos) << text;
+    EXPECT_EQ(text.find("bbbb kkkk"), std::string::npos) << text;
+    EXPECT_LT(text.find("aaaa bbbb\naaaa"), text.find("kkkk")) << text;
+    EXPECT_NE(text.find("wide gap"), std::string::npos) << text;
+}
+
 TEST(ReadingOrder, TableRowsReadAcrossTheirCells) {
     std::vector<TReadingGlyph> glyphs;
     place(glyphs, "A table of counts", 50, 760, 14);
