@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLayout>
@@ -151,19 +152,30 @@ TfrmMain::TfrmMain(TSettings& settings, QWidget* parent)
 
     FDialogs = defaultDialogs(*this, settings);
     TExtractionHooks hooks;
-    hooks.AskPassword = [this](const QString& prompt, const QString& caption) {
-        return FDialogs.AskPassword(prompt, caption);
+    // The core speaks UTF-8 and file-name bytes; the window QString.
+    const auto text = [](const std::string& value) { return QString::fromStdString(value); };
+    const auto path = [](const std::string& value) { return QFile::decodeName(value.c_str()); };
+    const auto bytes = [](const std::optional<QString>& value) -> std::optional<std::string> {
+        if (!value)
+            return std::nullopt;
+        return QFile::encodeName(*value).toStdString();
     };
-    hooks.AskSaveFile = [this](const QString& suggested) {
-        return FDialogs.AskSaveFile(suggested);
+    hooks.AskPassword = [this, text](const std::string& prompt, const std::string& caption) {
+        const std::optional<QString> typed = FDialogs.AskPassword(text(prompt), text(caption));
+        return typed ? std::optional<std::string>(typed->toStdString()) : std::nullopt;
     };
-    hooks.AddLog = [this](const QString& message) { AddLog(message); };
+    hooks.AskSaveFile = [this, path, bytes](const std::string& suggested) {
+        return bytes(FDialogs.AskSaveFile(path(suggested)));
+    };
+    hooks.AddLog = [this, text](const std::string& message) { AddLog(text(message)); };
     hooks.ShowProgress = [this](int page) { ShowProgress(page); };
-    hooks.AskYesNo = [this](const QString& question) { return FDialogs.AskYesNo(question); };
-    hooks.OpenResult = [this](const QString& path) {
-        FDialogs.ShellOpen(QUrl::fromLocalFile(path));
+    hooks.AskYesNo = [this, text](const std::string& question) {
+        return FDialogs.AskYesNo(text(question));
     };
-    hooks.ShowError = [this](const QString& message) { ShowError(message); };
+    hooks.OpenResult = [this, path](const std::string& result) {
+        FDialogs.ShellOpen(QUrl::fromLocalFile(path(result)));
+    };
+    hooks.ShowError = [this, text](const std::string& message) { ShowError(text(message)); };
     hooks.StateChanged = [this]() { UpdateActions(); };
     FExtraction = std::make_unique<TExtraction>(settings, std::move(hooks));
 
@@ -178,13 +190,13 @@ bool TfrmMain::Running() const {
     return FExtraction->Running();
 }
 
-const QString& TfrmMain::CurrentFile() const {
-    return FExtraction->CurrentFile();
+QString TfrmMain::CurrentFile() const {
+    return QFile::decodeName(FExtraction->CurrentFile().c_str());
 }
 
 void TfrmMain::UpdateActions() {
     const bool running = FExtraction && FExtraction->Running();
-    const bool haveFile = FExtraction && !FExtraction->CurrentFile().isEmpty();
+    const bool haveFile = FExtraction && !FExtraction->CurrentFile().empty();
     aOpenFile->setEnabled(!running);
     aOption->setEnabled(!running);
     aExtract->setEnabled(!running && haveFile);
@@ -197,7 +209,7 @@ void TfrmMain::ShowError(const QString& message) {
 
 void TfrmMain::OpenPdfFile(const QString& path) {
     try {
-        FExtraction->OpenPdfFile(path);
+        FExtraction->OpenPdfFile(QFile::encodeName(path).toStdString());
     } catch (const std::exception& e) { // e.g. out of memory on a huge file: the window stays
         ShowError(QString::fromLocal8Bit(e.what()));
     }

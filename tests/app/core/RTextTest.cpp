@@ -24,7 +24,7 @@ std::string rec(double x, double y, const std::string& text) {
 }
 
 TLayoutLocale pointLocale() {
-    return TLayoutLocale::For(QLocale::c(), korvel::TTextEncoding::Cp1252);
+    return TLayoutLocale::For("C", korvel::TTextEncoding::Cp1252);
 }
 
 std::vector<std::string> fields(std::string_view line, std::string_view separator = ",") {
@@ -182,16 +182,16 @@ TEST(PositionLayout, OneLinePerTextWithRoundedCoordinates) {
 }
 
 TEST(Locale, DecimalSeparatorComesFromTheUserLocale) {
-    const TLayoutLocale german = TLayoutLocale::For(QLocale(QLocale::German, QLocale::Germany),
+    const TLayoutLocale german = TLayoutLocale::For("de_DE.UTF-8",
                                                     korvel::TTextEncoding::Cp1252);
-    EXPECT_EQ(german.DecimalSeparator, ",");
+    EXPECT_EQ(german.DecimalSeparator(), ",");
     EXPECT_EQ(PositionLayout(rec(72.004, 700.5, "Hallo"), german),
               "@X=72,00,Y=700,50@Hallo@ENDTEXT@");
     EXPECT_EQ(FormatFixed2(-3.14159, ",", 10), "     -3,14");
 
     // Under LC_ALL=de_DE.UTF-8 (the _de_DE run of this test) the system locale is German.
     if (std::getenv("TOLVANE_TEST_GERMAN")) {
-        EXPECT_EQ(TLayoutLocale::System(korvel::TTextEncoding::Utf8).DecimalSeparator, ",");
+        EXPECT_EQ(TLayoutLocale::System(korvel::TTextEncoding::Utf8).DecimalSeparator(), ",");
     }
 }
 
