@@ -8,10 +8,11 @@
 
 #include <pybind11/pybind11.h>
 
-#include <QDir>
-#include <QFile>
-#include <QString>
-#include <QTemporaryDir>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include <memory>
 #include <mutex>
@@ -211,9 +212,9 @@ public:
         settings.SetTextType(static_cast<std::uint8_t>(layoutNumber(layout)));
         settings.SetPageFilter(filterNumber(filter));
         if (!header.is_none())
-            settings.SetHeader(QString::fromStdString(header.cast<std::string>()));
+            settings.SetHeader(header.cast<std::string>());
         if (!footer.is_none())
-            settings.SetFooter(QString::fromStdString(footer.cast<std::string>()));
+            settings.SetFooter(footer.cast<std::string>());
         const std::optional<std::pair<int, int>> range = pageRange(pages);
         checkOpen();
 
@@ -282,15 +283,27 @@ private:
     std::string runExtraction(tolvane::TSettings& settings,
                               const std::optional<std::pair<int, int>>& range,
                               const std::string& bytes) {
-        QString path = QFile::decodeName(QByteArray::fromStdString(FPath));
-        std::optional<QTemporaryDir> folder;
+        std::string path = FPath;
+        // A private folder for the copy, removed with it.
+        struct TFolder {
+            std::string Path;
+            ~TFolder() {
+                std::error_code error;
+                if (!Path.empty())
+                    std::filesystem::remove_all(Path, error);
+            }
+        } folder;
         if (FPath.empty()) {
-            folder.emplace();
-            path = QDir(folder->path()).filePath(QStringLiteral("document.pdf"));
-            QFile file(path);
-            if (!folder->isValid() || !file.open(QIODevice::WriteOnly) ||
-                file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
-                    static_cast<qint64>(bytes.size()))
+            std::string pattern =
+                (std::filesystem::temp_directory_path() / "korvel-XXXXXX").string();
+            if (::mkdtemp(pattern.data()))
+                folder.Path = pattern;
+            path = folder.Path + "/document.pdf";
+            std::ofstream file;
+            if (!folder.Path.empty())
+                file.open(path, std::ios::binary | std::ios::trunc);
+            if (!file || !file.write(bytes.data(), static_cast<std::streamsize>(bytes.size())) ||
+                !file.flush())
                 throw TExtractionError("cannot write a temporary copy of the document");
         }
 
@@ -307,7 +320,7 @@ private:
                 FText = std::move(FPending);
                 return true;
             }
-            QString ErrorString() const override { return {}; }
+            std::string ErrorString() const override { return {}; }
 
         private:
             std::string& FText;
@@ -315,20 +328,20 @@ private:
         };
 
         std::string text;
-        QString error;
+        std::string error;
         bool passwordGiven = false;
         tolvane::TExtractionHooks hooks;
-        hooks.AddLog = [](const QString&) {};
-        hooks.ShowError = [&error](const QString& message) { error = message; };
-        hooks.AskYesNo = [](const QString&) { return false; };
-        hooks.AskSaveFile = [](const QString& suggested) { return suggested; };
-        hooks.AskPassword = [&](const QString&, const QString&) -> std::optional<QString> {
+        hooks.AddLog = [](const std::string&) {};
+        hooks.ShowError = [&error](const std::string& message) { error = message; };
+        hooks.AskYesNo = [](const std::string&) { return false; };
+        hooks.AskSaveFile = [](const std::string& suggested) { return suggested; };
+        hooks.AskPassword = [&](const std::string&, const std::string&) -> std::optional<std::string> {
             if (passwordGiven || FPassword.empty())
                 return std::nullopt; // the password of open() only, once
             passwordGiven = true;
-            return QString::fromUtf8(FPassword.data(), static_cast<qsizetype>(FPassword.size()));
+            return FPassword;
         };
-        hooks.MakeOutput = [&text](const QString&) -> std::unique_ptr<tolvane::TOutput> {
+        hooks.MakeOutput = [&text](const std::string&) -> std::unique_ptr<tolvane::TOutput> {
             return std::make_unique<TStringOutput>(text);
         };
 
@@ -345,7 +358,7 @@ private:
         case tolvane::TOpenResult::LoadFailed:
             throw TLoadError("cannot load " + FName + ": not a readable PDF file");
         default:
-            throw TExtractionError(error.isEmpty() ? "the extraction failed" : error.toStdString());
+            throw TExtractionError(error.empty() ? "the extraction failed" : error);
         }
         if (range) { // the opening set the range to the whole file
             settings.SetRangeKind(2);
@@ -360,7 +373,7 @@ private:
         case tolvane::TRunResult::PasswordRejected:
             throw TPasswordError("the password no longer opens " + FName);
         default:
-            throw TExtractionError(error.isEmpty() ? "the extraction failed" : error.toStdString());
+            throw TExtractionError(error.empty() ? "the extraction failed" : error);
         }
     }
 

@@ -3,8 +3,6 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include <QString>
-
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,6 +26,7 @@
 
 #include "ExitCodes.h"
 #include "Extraction.h"
+#include "Locale.h"
 #include "Names.h"
 #include "Options.h"
 #include "OutputFile.h"
@@ -139,7 +138,7 @@ public:
         }
         return true;
     }
-    QString ErrorString() const override { return QString::fromLocal8Bit(std::strerror(errno)); }
+    std::string ErrorString() const override { return std::strerror(errno); }
 
 private:
     fs::path FPath;
@@ -170,26 +169,29 @@ bool pieceHasText(std::string_view piece, std::string_view header, std::string_v
 TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
     tolvane::TSettings settings;
     settings.SetTextType(static_cast<std::uint8_t>(*tolvane::LayoutFromName(options.Layout)));
-    settings.SetHeader(QString::fromStdString(options.Header));
-    settings.SetFooter(QString::fromStdString(options.Footer));
+    settings.SetHeader(options.Header);
+    settings.SetFooter(options.Footer);
     const bool utf8 = tolvane::EncodingFromName(options.Encoding) == korvel::TTextEncoding::Utf8;
 
     TOutcome outcome;
-    QString lastError;
-    QString lastLog;
+    std::string lastError;
+    std::string lastLog;
     long long pages = 0;
     long long chars = 0;
     bool asked = false;
     tolvane::TExtractionHooks hooks;
-    hooks.AddLog = [&lastLog](const QString& message) { lastLog = message; };
-    hooks.ShowError = [&lastError](const QString& message) { lastError = message; };
+    hooks.AddLog = [&lastLog](const std::string& message) { lastLog = message; };
+    hooks.ShowError = [&lastError](const std::string& message) { lastError = message; };
     // Whether any page gave text of its own; once one has, the rest are not looked at.
     const tolvane::TExtraction* run = nullptr;
-    const QString date = tolvane::ShortDateToday();
+    const std::string date =
+        tolvane::NeedsDate(options.Header) || tolvane::NeedsDate(options.Footer)
+            ? tolvane::ShortDateToday()
+            : std::string();
     bool anyText = false;
     std::string piece;
-    const auto expanded = [&](const QString& pattern, int page) {
-        if (pattern.isEmpty())
+    const auto expanded = [&](const std::string& pattern, int page) {
+        if (pattern.empty())
             return std::string();
         return tolvane::EncodeText(
             tolvane::ExpandPlaceholders(pattern, page, run->OpenedPageCount(), run->CurrentFile(),
@@ -202,17 +204,17 @@ TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
             anyText = pieceHasText(piece, expanded(settings.Header(), page),
                                    expanded(settings.Footer(), page));
     };
-    hooks.AskYesNo = [](const QString&) { return false; };
-    hooks.AskSaveFile = [&task](const QString&) {
-        return std::optional<QString>(QString::fromStdString(task.Output.string()));
+    hooks.AskYesNo = [](const std::string&) { return false; };
+    hooks.AskSaveFile = [&task](const std::string&) {
+        return std::optional<std::string>(task.Output.string());
     };
-    hooks.AskPassword = [&](const QString&, const QString&) -> std::optional<QString> {
+    hooks.AskPassword = [&](const std::string&, const std::string&) -> std::optional<std::string> {
         if (asked || !options.Password)
             return std::nullopt;
         asked = true;
-        return QString::fromStdString(*options.Password);
+        return *options.Password;
     };
-    hooks.MakeOutput = [&](const QString&) -> std::unique_ptr<tolvane::TOutput> {
+    hooks.MakeOutput = [&](const std::string&) -> std::unique_ptr<tolvane::TOutput> {
         chars = 0;
         return std::make_unique<TAtomicOutput>(task.Output, utf8, chars,
                                                [&](std::string_view bytes) {
@@ -224,20 +226,20 @@ TOutcome extractOne(const TBatchOptions& options, const TTask& task) {
     tolvane::TExtraction extraction(settings, std::move(hooks));
     run = &extraction;
     extraction.SetTextEncoding(utf8 ? korvel::TTextEncoding::Utf8 : korvel::TTextEncoding::Cp1252);
-    const auto failed = [&](const char* status, const QString& error) {
+    const auto failed = [&](const char* status, const std::string& error) {
         outcome.Status = gOutOfMemory.load() ? "memory" : status;
-        outcome.Error = (error.isEmpty() ? lastLog : error).toStdString();
+        outcome.Error = tolvane::ValidUtf8(error.empty() ? lastLog : error);
         return outcome;
     };
-    switch (extraction.OpenPdfFile(QString::fromStdString(task.File))) {
+    switch (extraction.OpenPdfFile(task.File)) {
     case tolvane::TOpenResult::Opened:
         break;
     case tolvane::TOpenResult::Cancelled:
         return failed("needs-password", options.Password
-                                            ? QStringLiteral("the password does not open it")
-                                            : QStringLiteral("a password is needed"));
+                                            ? std::string("the password does not open it")
+                                            : std::string("a password is needed"));
     case tolvane::TOpenResult::UnknownEncryption:
-        return failed("unsupported-encryption", QStringLiteral("unsupported security handler"));
+        return failed("unsupported-encryption", std::string("unsupported security handler"));
     case tolvane::TOpenResult::LoadFailed:
         return failed("unreadable", {});
     default:
@@ -307,7 +309,7 @@ TOutcome parseOutcome(const std::string& line) {
 
 // Text for a JSON string: bytes that are not UTF-8 (file names may hold any) become U+FFFD.
 std::string validUtf8(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toStdString();
+    return tolvane::ValidUtf8(text);
 }
 
 nlohmann::ordered_json countOrNull(long long value) {

@@ -3,9 +3,6 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include <QFile>
-#include <QFileInfo>
-#include <QString>
 
 #include <unistd.h>
 
@@ -19,6 +16,7 @@
 
 #include "ExitCodes.h"
 #include "Extraction.h"
+#include "Locale.h"
 #include "Names.h"
 #include "Options.h"
 #include "OutputFile.h"
@@ -194,7 +192,7 @@ bool unlock(korvel::TKorvel& engine, const std::string& input, const TRun& run) 
     }
     if (run.MayPrompt && input != "-") {
         const std::string prompt =
-            "\"" + QFileInfo(QFile::decodeName(input.c_str())).fileName().toStdString() +
+            "\"" + tolvane::ValidUtf8(input.substr(input.rfind('/') + 1)) +
             "\" needs password to open:";
         for (int attempt = 0; attempt < kPasswordAttempts; ++attempt) {
             const std::optional<std::string> typed = ReadHidden(prompt);
@@ -239,10 +237,12 @@ int extractOne(const std::string& input, const TRun& run, std::string& text,
         reach = engine.LocatablePageBound();
 
     const tolvane::TLayoutLocale locale = tolvane::TLayoutLocale::System(run.Encoding);
-    const QString file = QFile::decodeName(input.c_str());
-    const QString date = tolvane::ShortDateToday();
+    const std::string& file = input;
+    const std::string date = tolvane::NeedsDate(run.Text.Header) || tolvane::NeedsDate(run.Text.Footer)
+                                 ? tolvane::ShortDateToday()
+                                 : std::string();
     if (output && !output->Open()) {
-        report(input, "can not write the text: " + output->ErrorString().toStdString());
+        report(input, "can not write the text: " + output->ErrorString());
         return kExitRunFailed;
     }
     std::int64_t done = 0;
@@ -264,7 +264,7 @@ int extractOne(const std::string& input, const TRun& run, std::string& text,
             if (output) {
                 if (!output->Write(piece))
                     throw std::runtime_error("can not write the text: " +
-                                             output->ErrorString().toStdString());
+                                             output->ErrorString());
             } else {
                 text += piece;
             }
@@ -277,7 +277,7 @@ int extractOne(const std::string& input, const TRun& run, std::string& text,
         });
         if (output && !output->Commit())
             throw std::runtime_error("can not write the text: " +
-                                     output->ErrorString().toStdString());
+                                     output->ErrorString());
     } catch (const std::exception& e) {
         text.clear();
         report(input, std::string("the extraction failed: ") + e.what());
@@ -380,8 +380,8 @@ int RunText(const TTextOptions& options) {
              isatty(0) == 1 && fromStdin == 0};
     run.Text.Layout = *tolvane::LayoutFromName(options.Layout);
     run.Text.PageBreaks = !options.NoPageBreaks;
-    run.Text.Header = QString::fromStdString(options.Header);
-    run.Text.Footer = QString::fromStdString(options.Footer);
+    run.Text.Header = options.Header;
+    run.Text.Footer = options.Footer;
 
     int exitCode = kExitOk;
     bool wroteToStdout = false;
@@ -396,7 +396,7 @@ int RunText(const TTextOptions& options) {
                 exitCode = exitCode == kExitOk ? kExitUsage : exitCode;
                 continue;
             }
-            output = tolvane::MakeFileOutput(QFile::decodeName(out.c_str()));
+            output = tolvane::MakeFileOutput(out);
         }
         std::string text;
         const int code = extractOne(input, run, text, output.get());

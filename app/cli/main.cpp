@@ -17,7 +17,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <QString>
 
 #include <unistd.h>
 
@@ -32,6 +31,7 @@
 #include "Batch.h"
 #include "ExitCodes.h"
 #include "Extraction.h"
+#include "Locale.h"
 #include "Names.h"
 #include "Options.h"
 #include "Password.h"
@@ -203,11 +203,15 @@ std::optional<std::pair<int, int>> parseRange(const std::string& text) {
 class TStderrLog {
 public:
     TStderrLog() : FTerminal(isatty(2) == 1) {}
-    void Add(const QString& message) {
+    void Add(const std::string& message) {
         EndProgress();
-        QString text = message;
-        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        writeBytes(stderr, text.toStdString() + "\n");
+        std::string text;
+        for (std::size_t i = 0; i < message.size(); ++i) {
+            if (message.compare(i, 2, "\r\n") == 0)
+                ++i;
+            text += message[i];
+        }
+        writeBytes(stderr, tolvane::ValidUtf8(text) + "\n");
         std::fflush(stderr);
     }
     void Progress(int page) {
@@ -242,7 +246,7 @@ public:
         writeBytes(stdout, FText);
         return std::fflush(stdout) == 0 && !std::ferror(stdout);
     }
-    QString ErrorString() const override { return QStringLiteral("Can not write to stdout"); }
+    std::string ErrorString() const override { return "Can not write to stdout"; }
 
 private:
     std::string FText;
@@ -269,10 +273,9 @@ struct TExtractOptions {
 };
 
 // The log lines that tell how a run goes; -q leaves them out, and keeps every other message.
-bool isProgressMessage(const QString& message) {
-    return message.startsWith(QStringLiteral("Current file is: ")) ||
-           message.startsWith(QStringLiteral("Begin to extract from ")) ||
-           message == QStringLiteral("Extraction finished");
+bool isProgressMessage(const std::string& message) {
+    return message.starts_with("Current file is: ") ||
+           message.starts_with("Begin to extract from ") || message == "Extraction finished";
 }
 
 int runExtract(const TExtractOptions& options) {
@@ -289,14 +292,14 @@ int runExtract(const TExtractOptions& options) {
     tolvane::TSettings settings;
     settings.SetTextType(static_cast<std::uint8_t>(*tolvane::LayoutFromName(options.Layout)));
     settings.SetPageFilter(static_cast<std::uint8_t>(*tolvane::FilterFromName(options.Filter)));
-    settings.SetHeader(QString::fromStdString(options.Header));
-    settings.SetFooter(QString::fromStdString(options.Footer));
+    settings.SetHeader(options.Header);
+    settings.SetFooter(options.Footer);
 
     TStderrLog log;
     int asked = 0;
     bool failedRun = false;
     tolvane::TExtractionHooks hooks;
-    hooks.AddLog = [&log, &options](const QString& message) {
+    hooks.AddLog = [&log, &options](const std::string& message) {
         if (!options.Quiet || !isProgressMessage(message))
             log.Add(message);
     };
@@ -304,27 +307,26 @@ int runExtract(const TExtractOptions& options) {
         if (!options.Quiet)
             log.Progress(page);
     };
-    hooks.ShowError = [&log, &failedRun](const QString& message) {
+    hooks.ShowError = [&log, &failedRun](const std::string& message) {
         failedRun = true;
         log.Add(message);
     };
-    hooks.AskYesNo = [](const QString&) { return false; };
-    hooks.AskPassword = [&](const QString& prompt, const QString&) -> std::optional<QString> {
+    hooks.AskYesNo = [](const std::string&) { return false; };
+    hooks.AskPassword = [&](const std::string& prompt,
+                            const std::string&) -> std::optional<std::string> {
         ++asked;
         if (options.Password) // given once: a wrong one is not asked again
-            return asked == 1 ? std::optional<QString>(QString::fromStdString(*options.Password))
-                              : std::nullopt;
+            return asked == 1 ? options.Password : std::nullopt;
         if (asked > kPasswordAttempts || isatty(0) != 1)
             return std::nullopt;
-        const std::optional<std::string> typed = tolvane_cli::ReadHidden(prompt.toStdString());
-        return typed ? std::optional<QString>(QString::fromStdString(*typed)) : std::nullopt;
+        return tolvane_cli::ReadHidden(tolvane::ValidUtf8(prompt));
     };
-    const QString outPath = QString::fromStdString(options.Out);
-    hooks.AskSaveFile = [&outPath](const QString& suggested) -> std::optional<QString> {
-        return outPath.isEmpty() ? suggested : outPath;
+    const std::string outPath = options.Out;
+    hooks.AskSaveFile = [&outPath](const std::string& suggested) -> std::optional<std::string> {
+        return outPath.empty() ? suggested : outPath;
     };
     if (options.Out == "-")
-        hooks.MakeOutput = [](const QString&) -> std::unique_ptr<tolvane::TOutput> {
+        hooks.MakeOutput = [](const std::string&) -> std::unique_ptr<tolvane::TOutput> {
             return std::make_unique<TStdoutOutput>();
         };
 
@@ -338,7 +340,7 @@ int runExtract(const TExtractOptions& options) {
     extraction.SetTextEncoding(options.Encoding);
     tolvane::TOpenResult opened = tolvane::TOpenResult::Failed;
     try {
-        opened = extraction.OpenPdfFile(QString::fromStdString(options.File));
+        opened = extraction.OpenPdfFile(options.File);
     } catch (const std::exception& e) { // out of memory, say: damage only degrades
         return fail(kExitRunFailed, std::string("the file could not be opened: ") + e.what());
     }

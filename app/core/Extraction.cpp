@@ -1,13 +1,15 @@
 #include "Extraction.h"
 
-#include <QDate>
-#include <QFile>
-#include <QFileInfo>
-#include <QLocale>
+#include <sys/stat.h>
 
+#include <climits>
+#include <cstdlib>
+#include <ctime>
 #include <exception>
+#include <filesystem>
 #include <stdexcept>
 
+#include "Locale.h"
 #include "RText.h"
 #include "Settings.h"
 
@@ -17,77 +19,91 @@ namespace {
 
 const char* const kCrLf = "\r\n";
 
-QString loadFailedMessage(const QString& path) {
-    return QStringLiteral("Can not load file: %1. It is may be not a valid PDF file.").arg(path);
+std::string loadFailedMessage(const std::string& path) {
+    return "Can not load file: " + path + ". It is may be not a valid PDF file.";
 }
 
 // The identity of a file for "already opened": the canonical path, compared exactly (file
 // names are case-sensitive here); the absolute path for a file that does not exist.
-QString samePathKey(const QString& path) {
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+std::string samePathKey(const std::string& path) {
+    if (char* canonical = ::realpath(path.c_str(), nullptr)) {
+        std::string result(canonical);
+        std::free(canonical);
+        return result;
+    }
+    std::error_code error;
+    return std::filesystem::absolute(path, error).lexically_normal().string();
 }
 
-std::string fileNameBytes(const QString& path) {
-    return QFile::encodeName(path).toStdString();
+// The name of a path's file: what follows its last slash.
+std::string fileNameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 } // namespace
 
-std::string EncodeText(const QString& text, korvel::TTextEncoding encoding) {
+std::string EncodeText(std::string_view text, korvel::TTextEncoding encoding) {
     if (encoding == korvel::TTextEncoding::Utf8)
-        return text.toStdString();
+        return ValidUtf8(text);
+    const std::u16string units = Utf8ToUtf16(text);
     std::string result;
-    result.reserve(static_cast<std::size_t>(text.size()));
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+    result.reserve(units.size());
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t c = units[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] < 0xE000) {
             result += '?'; // one character the code page lacks, not two
             ++i;
             continue;
         }
-        result += korvel::Utf16UnitToCp1252(c.unicode());
+        result += korvel::Utf16UnitToCp1252(c);
     }
     return result;
 }
 
-QString ShortDateToday() {
-    const QLocale locale = QLocale::system();
-    QString format = locale.dateFormat(QLocale::ShortFormat);
-    if (format.isEmpty())
-        format = QStringLiteral("M/d/yy");
-    return locale.toString(QDate::currentDate(), format);
+std::string ShortDateToday() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    return ShortDateOf(TimeLocaleName(), local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
 }
 
-QString TextPathFor(const QString& path) {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-    const QString stem = dot > slash ? path.left(dot) : path;
-    return stem + QStringLiteral(".txt");
+bool NeedsDate(std::string_view text) {
+    return text.find("&d") != std::string_view::npos || text.find("&D") != std::string_view::npos;
 }
 
-QString ExpandPlaceholders(const QString& text, int page, std::int32_t pageCount,
-                           const QString& file, const QString& date) {
-    QString result;
+std::string TextPathFor(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    const bool hasDot = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    return (hasDot ? path.substr(0, dot) : path) + ".txt";
+}
+
+std::string ExpandPlaceholders(const std::string& text, int page, std::int32_t pageCount,
+                               const std::string& file, const std::string& date) {
+    std::string result;
     result.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != QLatin1Char('&') || i + 1 >= text.size()) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '&' || i + 1 >= text.size()) {
             result += text[i];
             continue;
         }
-        switch (text[i + 1].toLower().unicode()) {
+        char next = text[i + 1];
+        if (next >= 'A' && next <= 'Z')
+            next = static_cast<char>(next - 'A' + 'a');
+        switch (next) {
         case 'p':
-            result += QString::number(page);
+            result += std::to_string(page);
             break;
         case 'a':
-            result += QString::number(pageCount);
+            result += std::to_string(pageCount);
             break;
         case 'f':
             result += file;
             break;
         case 'n':
-            result += QFileInfo(file).fileName();
+            result += fileNameOf(file);
             break;
         case 'd':
             result += date;
@@ -113,26 +129,26 @@ void TExtraction::SetTextEncoding(korvel::TTextEncoding encoding) {
     FEngine->SetTextEncoding(encoding);
 }
 
-std::string TExtraction::Encode(const QString& text) const {
+std::string TExtraction::Encode(const std::string& text) const {
     return EncodeText(text, FEngine->TextEncoding());
 }
 
-QString TExtraction::ExpandPlaceholders(const QString& text, int page) const {
+std::string TExtraction::ExpandPlaceholders(const std::string& text, int page) const {
     return tolvane::ExpandPlaceholders(text, page, FOpenedPageCount, FCurrentFile,
-                                       ShortDateToday());
+                                       NeedsDate(text) ? ShortDateToday() : std::string());
 }
 
-void TExtraction::AddLog(const QString& message) const {
+void TExtraction::AddLog(const std::string& message) const {
     if (FHooks.AddLog)
         FHooks.AddLog(message);
 }
 
-void TExtraction::ShowError(const QString& message) const {
+void TExtraction::ShowError(const std::string& message) const {
     if (FHooks.ShowError)
         FHooks.ShowError(message);
 }
 
-void TExtraction::SetCurrentFile(const QString& path) {
+void TExtraction::SetCurrentFile(const std::string& path) {
     FCurrentFile = path;
     if (FHooks.StateChanged)
         FHooks.StateChanged();
@@ -144,17 +160,17 @@ void TExtraction::SetRunning(bool running) {
         FHooks.StateChanged();
 }
 
-TOpenResult TExtraction::OpenPdfFile(const QString& path) {
+TOpenResult TExtraction::OpenPdfFile(const std::string& path) {
     if (FRunning)
         return TOpenResult::Busy; // files dropped during a run wait for its end
-    if (!FCurrentFile.isEmpty() && samePathKey(path) == samePathKey(FCurrentFile)) {
-        AddLog(QStringLiteral("The requested file have alreadly opened."));
+    if (!FCurrentFile.empty() && samePathKey(path) == samePathKey(FCurrentFile)) {
+        AddLog(std::string("The requested file have alreadly opened."));
         return TOpenResult::AlreadyOpen;
     }
-    SetCurrentFile(QString());
+    SetCurrentFile(std::string());
     FPassword.clear();
     FPasswordAsked = false;
-    if (FEngine->LoadFromFile(fileNameBytes(path)) != 1) {
+    if (FEngine->LoadFromFile(path) != 1) {
         AddLog(loadFailedMessage(path));
         return TOpenResult::LoadFailed;
     }
@@ -166,18 +182,18 @@ TOpenResult TExtraction::OpenPdfFile(const QString& path) {
         ~TUnload() { Engine.RemoveDocument(ID); }
     } unload{*FEngine, id};
     if (FEngine->Reconstructed() == 1)
-        AddLog(QStringLiteral("The file is damaged; its objects were recovered by scanning it."));
+        AddLog(std::string("The file is damaged; its objects were recovered by scanning it."));
 
     switch (FEngine->Encrypted()) {
     case 0:
         break;
     case 1:
         if (FEngine->SecurityInfo(1) == 3) {
-            const QString prompt =
-                QStringLiteral("\"%1\" needs password to open:").arg(QFileInfo(path).fileName());
+            const std::string prompt =
+                "\"" + fileNameOf(path) + "\" needs password to open:";
             for (;;) {
-                const std::optional<QString> typed =
-                    FHooks.AskPassword ? FHooks.AskPassword(prompt, QStringLiteral("Password"))
+                const std::optional<std::string> typed =
+                    FHooks.AskPassword ? FHooks.AskPassword(prompt, std::string("Password"))
                                        : std::nullopt;
                 if (!typed) {
                     FPassword.clear();
@@ -193,17 +209,17 @@ TOpenResult TExtraction::OpenPdfFile(const QString& path) {
         }
         break;
     case 2:
-        AddLog(QStringLiteral("Unknown Encryption."));
+        AddLog(std::string("Unknown Encryption."));
         return TOpenResult::UnknownEncryption;
     default:
-        ShowError(QStringLiteral("INNER ERROR: unknown Encrypted return."));
+        ShowError(std::string("INNER ERROR: unknown Encrypted return."));
         return TOpenResult::Failed;
     }
 
     const int pageCount = FEngine->PageCount();
     AddLog(
-        QStringLiteral("Current file is: %1\r\n Pages: %2\r\n Press Extract button to extract text")
-            .arg(path, QString::number(pageCount)));
+        "Current file is: " + path + "\r\n Pages: " + std::to_string(pageCount) +
+        "\r\n Press Extract button to extract text");
     FOpenedPageCount = pageCount;
     SetCurrentFile(path);
     FSettings.ResetRange(FOpenedPageCount);
@@ -211,29 +227,28 @@ TOpenResult TExtraction::OpenPdfFile(const QString& path) {
 }
 
 TRunResult TExtraction::aExtractExecute() {
-    if (FRunning || FCurrentFile.isEmpty())
+    if (FRunning || FCurrentFile.empty())
         return TRunResult::Cancelled;
-    const std::optional<QString> outputPath =
+    const std::optional<std::string> outputPath =
         FHooks.AskSaveFile ? FHooks.AskSaveFile(TextPathFor(FCurrentFile)) : std::nullopt;
     if (!outputPath)
         return TRunResult::Cancelled;
     if (IsSameFile(*outputPath, FCurrentFile)) {
-        AddLog(QStringLiteral("Can not write file: %1. It is the PDF file being extracted; "
-                              "nothing was written.")
-                   .arg(*outputPath));
+        AddLog("Can not write file: " + *outputPath +
+               ". It is the PDF file being extracted; nothing was written.");
         return TRunResult::OutputIsInput;
     }
 
     SetRunning(true);
     FStopRequested.store(false);
     TRunResult result = TRunResult::Failed;
-    QString error;
+    std::string error;
     std::unique_ptr<TOutput> output =
         FHooks.MakeOutput ? FHooks.MakeOutput(*outputPath) : MakeFileOutput(*outputPath);
     bool loaded = false;
     std::int32_t id = 0;
     try {
-        if (FEngine->LoadFromFile(fileNameBytes(FCurrentFile)) == 0) {
+        if (FEngine->LoadFromFile(FCurrentFile) == 0) {
             AddLog(loadFailedMessage(FCurrentFile));
             result = TRunResult::LoadFailed;
         } else {
@@ -242,7 +257,7 @@ TRunResult TExtraction::aExtractExecute() {
             result = RunPages(*output, *outputPath);
         }
     } catch (const std::exception& e) {
-        error = QString::fromLocal8Bit(e.what());
+        error = e.what();
         result = TRunResult::Failed;
     }
     output.reset(); // an uncommitted output leaves nothing behind
@@ -251,35 +266,34 @@ TRunResult TExtraction::aExtractExecute() {
 
     if (result == TRunResult::Finished || result == TRunResult::Stopped) {
         const bool stopped = result == TRunResult::Stopped;
-        AddLog(stopped ? QStringLiteral("User teminate") : QStringLiteral("Extraction finished"));
+        AddLog(stopped ? std::string("User teminate") : std::string("Extraction finished"));
         if (!stopped && FHooks.AskYesNo &&
-            FHooks.AskYesNo(QStringLiteral("Do you want to open the destination file?")) &&
+            FHooks.AskYesNo(std::string("Do you want to open the destination file?")) &&
             FHooks.OpenResult)
             FHooks.OpenResult(*outputPath);
         SetRunning(false);
     } else {
         SetRunning(false);
-        if (!error.isEmpty())
+        if (!error.empty())
             ShowError(error);
     }
     return result;
 }
 
-TRunResult TExtraction::RunPages(TOutput& output, const QString& outputPath) {
+TRunResult TExtraction::RunPages(TOutput& output, const std::string& outputPath) {
     // The password of the opening (or the empty one). A file that needs a password which no
     // longer opens it has changed since it was opened: its text would come out undecrypted.
     const int passwordResult =
         FEngine->SetPassword(EncodeText(FPassword, korvel::TTextEncoding::Utf8));
     const int encrypted = FEngine->Encrypted();
     if (encrypted == 2) {
-        AddLog(QStringLiteral("Unknown Encryption."));
+        AddLog(std::string("Unknown Encryption."));
         return TRunResult::Failed;
     }
     if (encrypted == 1 && FEngine->SecurityInfo(1) == 3 && passwordResult != 1 &&
         passwordResult != 2 && passwordResult != 5) {
-        AddLog(QStringLiteral("The password no longer opens %1: the file has changed since it was "
-                              "opened. Open it again.")
-                   .arg(FCurrentFile));
+        AddLog("The password no longer opens " + FCurrentFile +
+               ": the file has changed since it was opened. Open it again.");
         return TRunResult::PasswordRejected;
     }
 
@@ -297,12 +311,10 @@ TRunResult TExtraction::RunPages(TOutput& output, const QString& outputPath) {
     default:
         throw std::runtime_error("INNER ERROR: Error page range type");
     }
-    AddLog(QStringLiteral("Begin to extract from %1 to %2\r\n Page from %3 to %4")
-               .arg(FCurrentFile, outputPath, QString::number(first), QString::number(last)));
+    AddLog("Begin to extract from " + FCurrentFile + " to " + outputPath + "\r\n Page from " +
+           std::to_string(first) + " to " + std::to_string(last));
     if (!output.Open()) {
-        throw std::runtime_error(EncodeText(
-            QStringLiteral("Can not write file: %1. %2").arg(outputPath, output.ErrorString()),
-            korvel::TTextEncoding::Utf8));
+        throw std::runtime_error(ValidUtf8("Can not write file: " + outputPath + ". " + output.ErrorString()));
     }
 
     // Only worth a walk over the whole tree when a long range could run past its leaves.
@@ -311,16 +323,18 @@ TRunResult TExtraction::RunPages(TOutput& output, const QString& outputPath) {
         reach = FEngine->LocatablePageBound();
 
     const TLayoutLocale locale = TLayoutLocale::System(FEngine->TextEncoding());
-    const QString date = ShortDateToday();
+    const std::string date = NeedsDate(FSettings.Header()) || NeedsDate(FSettings.Footer())
+                                 ? ShortDateToday()
+                                 : std::string();
     const int layout = FSettings.TextType();
     const int filter = FSettings.PageFilter();
     std::string piece;
     bool stopped = false;
     for (std::int64_t p = first; p <= last; ++p) {
         if (reach >= 0 && p > reach && last - p + 1 > kUnlocatableTail) {
-            AddLog(QStringLiteral("Pages %1 to %2 are not in the file's page tree: the extraction "
-                                  "ends before page %1.")
-                       .arg(QString::number(p), QString::number(last)));
+            AddLog("Pages " + std::to_string(p) + " to " + std::to_string(last) +
+                   " are not in the file's page tree: the extraction ends before page " +
+                   std::to_string(p) + ".");
             break;
         }
         const bool taken =
@@ -330,22 +344,20 @@ TRunResult TExtraction::RunPages(TOutput& output, const QString& outputPath) {
         const int page = static_cast<int>(p);
         FEngine->SelectPage(page);
         piece.clear();
-        if (!FSettings.Header().isEmpty()) {
+        if (!FSettings.Header().empty()) {
             piece += Encode(tolvane::ExpandPlaceholders(FSettings.Header(), page, FOpenedPageCount,
                                                         FCurrentFile, date));
             piece += kCrLf;
         }
         piece += PageTextByLayout(*FEngine, layout, locale);
-        if (!FSettings.Footer().isEmpty()) {
+        if (!FSettings.Footer().empty()) {
             piece += kCrLf;
             piece += Encode(tolvane::ExpandPlaceholders(FSettings.Footer(), page, FOpenedPageCount,
                                                         FCurrentFile, date));
         }
         piece += kCrLf;
         if (!output.Write(piece))
-            throw std::runtime_error(EncodeText(
-                QStringLiteral("Can not write file: %1. %2").arg(outputPath, output.ErrorString()),
-                korvel::TTextEncoding::Utf8));
+            throw std::runtime_error(ValidUtf8("Can not write file: " + outputPath + ". " + output.ErrorString()));
         if (FHooks.ShowProgress)
             FHooks.ShowProgress(page);
         if (FStopRequested.load()) {
@@ -354,9 +366,7 @@ TRunResult TExtraction::RunPages(TOutput& output, const QString& outputPath) {
         }
     }
     if (!output.Commit())
-        throw std::runtime_error(EncodeText(
-            QStringLiteral("Can not write file: %1. %2").arg(outputPath, output.ErrorString()),
-            korvel::TTextEncoding::Utf8));
+        throw std::runtime_error(ValidUtf8("Can not write file: " + outputPath + ". " + output.ErrorString()));
     return stopped ? TRunResult::Stopped : TRunResult::Finished;
 }
 

@@ -14,24 +14,22 @@ namespace {
 constexpr std::size_t kRecordFields = 12;
 constexpr double kRowReach = 2; // y values this close (or closer) belong to one row
 
-QString textToQString(std::string_view text, korvel::TTextEncoding encoding) {
+std::u16string textToUtf16(std::string_view text, korvel::TTextEncoding encoding) {
     if (encoding == korvel::TTextEncoding::Utf8)
-        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    QString result;
-    result.reserve(static_cast<qsizetype>(text.size()));
+        return Utf8ToUtf16(text);
+    std::u16string result;
+    result.reserve(text.size());
     for (const char c : text)
-        result.append(
-            QChar(static_cast<char16_t>(korvel::Cp1252ToUnicode(static_cast<unsigned char>(c)))));
+        result += static_cast<char16_t>(korvel::Cp1252ToUnicode(static_cast<unsigned char>(c)));
     return result;
 }
 
-std::string qstringToText(const QString& text, korvel::TTextEncoding encoding) {
+std::string utf8ToText(std::string_view text, korvel::TTextEncoding encoding) {
     if (encoding == korvel::TTextEncoding::Utf8)
-        return text.toStdString();
+        return ValidUtf8(text);
     std::string result;
-    result.reserve(static_cast<std::size_t>(text.size()));
-    for (const QChar c : text)
-        result += korvel::Utf16UnitToCp1252(c.unicode());
+    for (const char16_t unit : Utf8ToUtf16(text))
+        result += korvel::Utf16UnitToCp1252(unit);
     return result;
 }
 
@@ -129,19 +127,29 @@ double TRowSnapper::SnapToRow(double y) {
     return y;
 }
 
-TLayoutLocale TLayoutLocale::For(const QLocale& locale, korvel::TTextEncoding encoding) {
+const std::string& TLayoutLocale::DecimalSeparator() const {
+    if (!FDecimalSeparator) {
+        FDecimalSeparator = utf8ToText(DecimalSeparatorOf(NumericLocale), Encoding);
+        if (FDecimalSeparator->empty())
+            FDecimalSeparator = ".";
+    }
+    return *FDecimalSeparator;
+}
+
+TLayoutLocale TLayoutLocale::For(const std::string& localeName, korvel::TTextEncoding encoding) {
     TLayoutLocale result;
     result.Encoding = encoding;
-    result.DecimalSeparator = qstringToText(locale.decimalPoint(), encoding);
-    if (result.DecimalSeparator.empty())
-        result.DecimalSeparator = ".";
-    result.Collator = QCollator(locale);
-    result.Collator.setCaseSensitivity(Qt::CaseInsensitive);
+    result.NumericLocale = localeName;
+    result.Collator = TCollator(localeName);
     return result;
 }
 
 TLayoutLocale TLayoutLocale::System(korvel::TTextEncoding encoding) {
-    return For(QLocale::system(), encoding);
+    TLayoutLocale result;
+    result.Encoding = encoding;
+    result.NumericLocale = NumericLocaleName();
+    result.Collator = TCollator(CollationLocaleName());
+    return result;
 }
 
 std::string FormatFixed2(double value, std::string_view separator, int width) {
@@ -163,17 +171,14 @@ std::string SmartLayout(std::string_view records, double pageHeight, const TLayo
         double Row;    // page height minus the row's y, as written (two decimals)
         double Column; // x, as written
         std::string Text;
-        QString Collated;
     };
     std::vector<TLine> lines;
     TRowSnapper rows;
     forEachRecord(records, [&](TRecord record) {
         const double y = rows.SnapToRow(record.Y);
         lines.push_back(
-            TLine{rounded2(pageHeight - y), rounded2(record.X), std::move(record.Text), QString()});
+            TLine{rounded2(pageHeight - y), rounded2(record.X), std::move(record.Text)});
     });
-    for (TLine& line : lines)
-        line.Collated = textToQString(line.Text, locale.Encoding);
 
     // Lines written "%10.2f%10.2f%s" and compared whole by collation order the same as these
     // keys while both numbers fit their ten characters and are not negative; the keys also
@@ -184,7 +189,9 @@ std::string SmartLayout(std::string_view records, double pageHeight, const TLayo
             return a.Row < b.Row;
         if (a.Column != b.Column)
             return a.Column < b.Column;
-        return locale.Collator.compare(a.Collated, b.Collated) < 0;
+        // Rarely reached (two blocks at one place): the text is made UTF-16 only here.
+        return locale.Collator.Compare(textToUtf16(a.Text, locale.Encoding),
+                                       textToUtf16(b.Text, locale.Encoding)) < 0;
     });
 
     std::string result;
@@ -211,9 +218,9 @@ std::string PositionLayout(std::string_view records, const TLayoutLocale& locale
         if (record.Text.empty())
             return;
         result += "@X=";
-        result += FormatFixed2(record.X, locale.DecimalSeparator);
+        result += FormatFixed2(record.X, locale.DecimalSeparator());
         result += ",Y=";
-        result += FormatFixed2(record.Y, locale.DecimalSeparator);
+        result += FormatFixed2(record.Y, locale.DecimalSeparator());
         result += '@';
         result += record.Text;
         result += "@ENDTEXT@\r\n";

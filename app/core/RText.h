@@ -7,14 +7,13 @@
 // Numbers are written rounded to two decimals with the user's decimal separator; rows are
 // sorted by the user's collation with letter case ignored.
 
-#include <QCollator>
-#include <QLocale>
-
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "Locale.h"
 #include "platform/uCodePage.h"
 
 namespace korvel {
@@ -62,16 +61,23 @@ private:
     std::map<double, std::size_t> FRows; // row y -> order in which it was met
 };
 
-// How layouts write numbers and compare text: the decimal separator already in the output's
-// encoding, the collator (case ignored), and the encoding the record text is in.
+// How layouts write numbers and compare text: the decimal separator in the output's encoding
+// (looked up at its first use), the collator (case ignored), and the encoding the record text
+// is in.
 struct TLayoutLocale {
-    std::string DecimalSeparator = ".";
-    QCollator Collator;
+    std::string NumericLocale; // the locale name numbers are written by; empty: C
+    TCollator Collator{std::string()};
     korvel::TTextEncoding Encoding = korvel::TTextEncoding::Cp1252;
 
-    // The user's locale (QLocale::system()) for text in `encoding`.
+    const std::string& DecimalSeparator() const;
+
+    // The user's locale (Locale.h) for text in `encoding`.
     static TLayoutLocale System(korvel::TTextEncoding encoding);
-    static TLayoutLocale For(const QLocale& locale, korvel::TTextEncoding encoding);
+    // One locale name for both numbers and collation ("C", "de_DE.UTF-8").
+    static TLayoutLocale For(const std::string& localeName, korvel::TTextEncoding encoding);
+
+private:
+    mutable std::optional<std::string> FDecimalSeparator;
 };
 
 // Layout 1 over option-3 records of a page `pageHeight` high.

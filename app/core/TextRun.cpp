@@ -138,21 +138,21 @@ std::string ToLineFeeds(std::string_view text) {
 }
 
 std::string ScriptPageText(korvel::TKorvel& engine, std::int64_t page, std::int64_t pageCount,
-                           const QString& file, const QString& date,
+                           const std::string& file, const std::string& date,
                            const TScriptTextOptions& options, const TLayoutLocale& locale) {
-    const auto frame = [&](const QString& line) {
+    const auto frame = [&](const std::string& line) {
         return EncodeText(ExpandPlaceholders(line, static_cast<int>(page),
                                              static_cast<std::int32_t>(pageCount), file, date),
                           engine.TextEncoding()) +
                '\n';
     };
     std::string text;
-    if (!options.Header.isEmpty())
+    if (!options.Header.empty())
         text += frame(options.Header);
     text += ToLineFeeds(PageTextByLayout(engine, options.Layout, locale));
     if (!text.empty() && text.back() != '\n')
         text += '\n';
-    if (!options.Footer.isEmpty())
+    if (!options.Footer.empty())
         text += frame(options.Footer);
     if (options.PageBreaks)
         text += '\f';

@@ -3,8 +3,6 @@
 // list, each page's text with LF line ends and a form feed after it, no header or footer
 // unless asked. The window's run (Extraction.h) writes the application's own framing instead.
 
-#include <QString>
-
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -45,15 +43,15 @@ std::int64_t CountListedPages(const TPageList& list, std::int64_t pageCount, int
 struct TScriptTextOptions {
     int Layout = kLayoutSmart;
     bool PageBreaks = true; // a form feed after every page
-    QString Header;         // placeholders as in the window's run; empty for none
-    QString Footer;
+    std::string Header;     // placeholders as in the window's run (UTF-8); empty for none
+    std::string Footer;
 };
 
 // The text of the engine's selected page, numbered `page` of `pageCount` in `file`, as a
 // script wants it: header line, the layout's text with LF line ends and a final line end,
 // footer line, form feed. Errors of the engine's text production pass through.
 std::string ScriptPageText(korvel::TKorvel& engine, std::int64_t page, std::int64_t pageCount,
-                           const QString& file, const QString& date,
+                           const std::string& file, const std::string& date,
                            const TScriptTextOptions& options, const TLayoutLocale& locale);
 
 // The header line of WordLines.

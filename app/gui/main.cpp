@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLayout>
@@ -127,7 +128,7 @@ TMainDialogs defaultDialogs(TfrmMain& window, TSettings& settings) {
         form.exec();
     };
     dialogs.RememberFolder = [&settings](const QString& folder) {
-        settings.SaveLastFolder(folder);
+        settings.SaveLastFolder(folder.toStdString());
     };
     return dialogs;
 }
@@ -219,33 +220,42 @@ TfrmMain::TfrmMain(TSettings& settings, QWidget* parent)
 
     FDialogs = defaultDialogs(*this, settings);
     TExtractionHooks hooks;
-    hooks.AskPassword = [this](const QString& prompt, const QString& caption) {
-        const std::optional<QString> typed = FDialogs.AskPassword(prompt, caption);
-        ReturnFocus();
-        return typed;
+    // The core speaks UTF-8 and file-name bytes; the window QString.
+    const auto text = [](const std::string& value) { return QString::fromStdString(value); };
+    const auto path = [](const std::string& value) { return QFile::decodeName(value.c_str()); };
+    const auto bytes = [](const std::optional<QString>& value) -> std::optional<std::string> {
+        if (!value)
+            return std::nullopt;
+        return QFile::encodeName(*value).toStdString();
     };
-    hooks.AskSaveFile = [this](const QString& suggested) {
+    hooks.AskPassword = [this, text](const std::string& prompt, const std::string& caption) {
+        const std::optional<QString> typed = FDialogs.AskPassword(text(prompt), text(caption));
+        ReturnFocus();
+        return typed ? std::optional<std::string>(typed->toStdString()) : std::nullopt;
+    };
+    hooks.AskSaveFile = [this, path, bytes](const std::string& suggested) {
         // The file's name in the folder used last.
-        QString offered = suggested;
-        if (!FSettings.LastFolder().isEmpty() && QFileInfo(FSettings.LastFolder()).isDir())
-            offered = QDir(FSettings.LastFolder()).filePath(QFileInfo(suggested).fileName());
+        QString offered = path(suggested);
+        const QString last = QString::fromStdString(FSettings.LastFolder());
+        if (!last.isEmpty() && QFileInfo(last).isDir())
+            offered = QDir(last).filePath(QFileInfo(offered).fileName());
         const std::optional<QString> chosen = FDialogs.AskSaveFile(offered);
         ReturnFocus(); // also after the dialog's own question whether to replace a file
         if (chosen)
             RememberFolderOf(*chosen);
-        return chosen;
+        return bytes(chosen);
     };
-    hooks.AddLog = [this](const QString& message) { AddLog(message); };
+    hooks.AddLog = [this, text](const std::string& message) { AddLog(text(message)); };
     hooks.ShowProgress = [this](int page) { ShowProgress(page); };
-    hooks.AskYesNo = [this](const QString& question) {
-        const bool yes = FDialogs.AskYesNo(question);
+    hooks.AskYesNo = [this, text](const std::string& question) {
+        const bool yes = FDialogs.AskYesNo(text(question));
         ReturnFocus();
         return yes;
     };
-    hooks.OpenResult = [this](const QString& path) {
-        FDialogs.ShellOpen(QUrl::fromLocalFile(path));
+    hooks.OpenResult = [this, path](const std::string& result) {
+        FDialogs.ShellOpen(QUrl::fromLocalFile(path(result)));
     };
-    hooks.ShowError = [this](const QString& message) { ShowError(message); };
+    hooks.ShowError = [this, text](const std::string& message) { ShowError(text(message)); };
     hooks.StateChanged = [this]() { UpdateActions(); };
     FExtraction = std::make_unique<TExtraction>(settings, std::move(hooks));
 
@@ -260,19 +270,19 @@ bool TfrmMain::Running() const {
     return FExtraction->Running();
 }
 
-const QString& TfrmMain::CurrentFile() const {
-    return FExtraction->CurrentFile();
+QString TfrmMain::CurrentFile() const {
+    return QFile::decodeName(FExtraction->CurrentFile().c_str());
 }
 
 void TfrmMain::UpdateActions() {
     const bool running = FExtraction && FExtraction->Running();
-    const bool haveFile = FExtraction && !FExtraction->CurrentFile().isEmpty();
+    const bool haveFile = FExtraction && !FExtraction->CurrentFile().empty();
     aOpenFile->setEnabled(!running);
     aOption->setEnabled(!running);
     aExtract->setEnabled(!running && haveFile);
     aStop->setEnabled(running);
     setWindowTitle(haveFile ? QStringLiteral("%1 \u2014 %2")
-                                  .arg(QFileInfo(FExtraction->CurrentFile()).fileName(),
+                                  .arg(QFileInfo(QFile::decodeName(FExtraction->CurrentFile().c_str())).fileName(),
                                        ApplicationTitle())
                             : ApplicationTitle());
     if (running && !FWasRunning)
@@ -312,13 +322,14 @@ void TfrmMain::ReturnFocus() {
 
 void TfrmMain::RememberFolderOf(const QString& path) {
     const QString folder = QFileInfo(path).absolutePath();
-    if (FDialogs.RememberFolder && folder != FSettings.LastFolder())
+    if (FDialogs.RememberFolder && folder.toStdString() != FSettings.LastFolder())
         FDialogs.RememberFolder(folder);
 }
 
 void TfrmMain::OpenPdfFile(const QString& path) {
     try {
-        if (FExtraction->OpenPdfFile(path) == TOpenResult::Opened)
+        if (FExtraction->OpenPdfFile(QFile::encodeName(path).toStdString()) ==
+            TOpenResult::Opened)
             RememberFolderOf(path);
     } catch (const std::exception& e) { // e.g. out of memory on a huge file: the window stays
         ShowError(QString::fromLocal8Bit(e.what()));
@@ -326,7 +337,7 @@ void TfrmMain::OpenPdfFile(const QString& path) {
 }
 
 void TfrmMain::aOpenFileExecute() {
-    const QString& folder = FSettings.LastFolder();
+    const QString folder = QString::fromStdString(FSettings.LastFolder());
     const std::optional<QString> path =
         FDialogs.AskOpenFile(!folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QString());
     ReturnFocus();

@@ -71,7 +71,7 @@ public:
     void ShowProgress(int page);
 
     bool Running() const;
-    const QString& CurrentFile() const;
+    QString CurrentFile() const;
     TExtraction& Extraction() { return *FExtraction; }
 
     QToolBar* ToolBar1;

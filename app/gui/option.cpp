@@ -150,8 +150,8 @@ void TfrmOption::Fill() {
     if (filter < 1 || filter > 3)
         throw std::runtime_error("INNER ERROR: Error Extract type");
     rgExtractItems->button(filter - 1)->setChecked(true);
-    eFooter->setText(FSettings.Footer());
-    eHeader->setText(FSettings.Header());
+    eFooter->setText(QString::fromStdString(FSettings.Footer()));
+    eHeader->setText(QString::fromStdString(FSettings.Header()));
     const int textType = FSettings.TextType();
     cbTextType->setCurrentIndex(textType < cbTextType->count() ? textType : -1);
 }
@@ -183,8 +183,8 @@ void TfrmOption::bOKClick() {
         return;
     }
     FSettings.SetPageFilter(filterItem + 1);
-    FSettings.SetFooter(eFooter->text());
-    FSettings.SetHeader(eHeader->text());
+    FSettings.SetFooter(eFooter->text().toStdString());
+    FSettings.SetHeader(eHeader->text().toStdString());
     if (cbTextType->currentIndex() >= 0)
         FSettings.SetTextType(static_cast<std::uint8_t>(cbTextType->currentIndex()));
     FSettings.Save();

@@ -1,5 +1,6 @@
 #pragma once
-// AES in CBC mode and the SHA-2 digests the security handler needs, over OpenSSL's libcrypto.
+// AES in CBC mode and the SHA-2 digests the security handler needs, over OpenSSL's libcrypto,
+// opened at the first call (a missing libcrypto makes every answer "").
 // Bytes in, bytes out: keys, IVs and data are byte strings; nothing here throws or reads past
 // the bytes it is given.
 

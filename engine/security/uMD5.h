@@ -1,31 +1,28 @@
 #pragma once
-// MD5 message digest (RFC 1321), computed by libcrypto.
+// MD5 message digest (RFC 1321). Computed here rather than by libcrypto: every process takes
+// one (the blank document's ID), and asking libcrypto for it would initialise the library
+// at every start, encrypted file or not.
 
-#include <memory>
+#include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
-
-struct evp_md_ctx_st;
 
 namespace korvel {
 
 class TMD5 {
 public:
-    // Throws std::bad_alloc when libcrypto cannot make a context, std::runtime_error when it
-    // offers no MD5 (a FIPS-only configuration).
     TMD5();
-    ~TMD5();
-    TMD5(const TMD5&) = delete;
-    TMD5& operator=(const TMD5&) = delete;
     void Update(std::string_view data);
     // The 16-byte digest; the object must not be updated afterwards.
     std::string Final();
 
 private:
-    struct TContextFree {
-        void operator()(evp_md_ctx_st* context) const;
-    };
-    std::unique_ptr<evp_md_ctx_st, TContextFree> FContext;
+    void Block(const unsigned char* block);
+
+    std::array<std::uint32_t, 4> FState;
+    std::array<unsigned char, 64> FBuffer{};
+    std::uint64_t FLength = 0; // bytes fed so far
 };
 
 // The 16-byte digest of the data.

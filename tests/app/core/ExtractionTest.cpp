@@ -2,11 +2,10 @@
 // window's questions answered by the test and its log recorded.
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
+#include <stdlib.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -21,13 +20,30 @@ using namespace tolvane;
 
 namespace {
 
-std::string readBytes(const QString& path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
+// A folder of its own for each test, removed with what it holds.
+struct TTemporaryDir {
+    TTemporaryDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "extraction-XXXXXX").string();
+        if (::mkdtemp(pattern.data()))
+            Path = pattern;
+    }
+    ~TTemporaryDir() {
+        std::error_code error;
+        if (!Path.empty())
+            std::filesystem::remove_all(Path, error);
+    }
+    bool isValid() const { return !Path.empty(); }
+    const std::string& path() const { return Path; }
+    std::string Path;
+};
+
+std::string readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void writeBytes(const QString& path, const std::string& bytes) {
-    std::ofstream(path.toStdString(), std::ios::binary | std::ios::trunc) << bytes;
+void writeBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string pagesPdf(int pages, const tolvane_test::SimpleDocOptions& options = {}) {
@@ -49,37 +65,37 @@ class ExtractionTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(FDir.isValid());
-        Hooks.AddLog = [this](const QString& m) { Log.push_back(m.toStdString()); };
-        Hooks.ShowError = [this](const QString& m) { Errors.push_back(m.toStdString()); };
+        Hooks.AddLog = [this](const std::string& m) { Log.push_back(m); };
+        Hooks.ShowError = [this](const std::string& m) { Errors.push_back(m); };
         Hooks.ShowProgress = [this](int page) {
             Progress.push_back(page);
             if (page == StopAtPage)
                 Run->aStopExecute();
         };
-        Hooks.AskPassword = [this](const QString& prompt, const QString& caption) {
-            Prompts.push_back(prompt.toStdString() + "|" + caption.toStdString());
-            std::optional<QString> answer;
+        Hooks.AskPassword = [this](const std::string& prompt, const std::string& caption) {
+            Prompts.push_back(prompt + "|" + caption);
+            std::optional<std::string> answer;
             if (!Passwords.empty()) {
-                answer = QString::fromStdString(Passwords.front());
+                answer = Passwords.front();
                 Passwords.erase(Passwords.begin());
             }
             return answer;
         };
-        Hooks.AskSaveFile = [this](const QString& suggested) -> std::optional<QString> {
+        Hooks.AskSaveFile = [this](const std::string& suggested) -> std::optional<std::string> {
             Suggested = suggested;
             return Output;
         };
-        Hooks.AskYesNo = [this](const QString& q) {
-            Questions.push_back(q.toStdString());
+        Hooks.AskYesNo = [this](const std::string& q) {
+            Questions.push_back(q);
             return true;
         };
-        Hooks.OpenResult = [this](const QString& path) { Opened = path; };
+        Hooks.OpenResult = [this](const std::string& path) { Opened = path; };
         Settings.SetFooter("");
         Settings.SetTextType(0);
     }
 
-    QString Path(const char* name) const { return FDir.path() + "/" + name; }
-    QString Write(const char* name, const std::string& bytes) const {
+    std::string Path(const char* name) const { return FDir.path() + "/" + name; }
+    std::string Write(const char* name, const std::string& bytes) const {
         writeBytes(Path(name), bytes);
         return Path(name);
     }
@@ -88,41 +104,41 @@ protected:
         return *Run;
     }
     // The engine's own text of one page, for the expected output.
-    std::string PageText(const QString& file, int page) {
+    std::string PageText(const std::string& file, int page) {
         korvel::TKorvel engine;
-        engine.LoadFromFile(file.toStdString());
+        engine.LoadFromFile(file);
         engine.SelectPage(page);
         return engine.GetPageText(0);
     }
-    std::string Pages(const QString& file, std::initializer_list<int> pages) {
+    std::string Pages(const std::string& file, std::initializer_list<int> pages) {
         std::string text;
         for (const int p : pages)
             text += PageText(file, p) + "\r\n";
         return text;
     }
 
-    QTemporaryDir FDir;
+    TTemporaryDir FDir;
     TSettings Settings;
     TExtractionHooks Hooks;
     std::unique_ptr<TExtraction> Run;
     std::vector<std::string> Log, Errors, Prompts, Questions, Passwords;
     std::vector<int> Progress;
     int StopAtPage = -1;
-    std::optional<QString> Output;
-    QString Suggested, Opened;
+    std::optional<std::string> Output;
+    std::string Suggested, Opened;
 };
 
 } // namespace
 
 TEST_F(ExtractionTest, OpeningLogsThePagesAndUnloadsTheFile) {
-    const QString pdf = Write("report.pdf", pagesPdf(12));
+    const std::string pdf = Write("report.pdf", pagesPdf(12));
     TExtraction& run = Make();
     const std::int32_t blank = run.Engine().SelectedDocument();
     Settings.SetFirstPage(3);
     Settings.SetLastPage(4);
     EXPECT_EQ(run.OpenPdfFile(pdf), TOpenResult::Opened);
     EXPECT_EQ(Log,
-              std::vector<std::string>{"Current file is: " + pdf.toStdString() +
+              std::vector<std::string>{"Current file is: " + pdf +
                                        "\r\n Pages: 12\r\n Press Extract button to extract text"});
     EXPECT_EQ(run.CurrentFile(), pdf);
     EXPECT_EQ(run.OpenedPageCount(), 12);
@@ -133,8 +149,8 @@ TEST_F(ExtractionTest, OpeningLogsThePagesAndUnloadsTheFile) {
 }
 
 TEST_F(ExtractionTest, AlreadyOpenedComparesCanonicalPathsExactly) {
-    const QString lower = Write("report.pdf", pagesPdf(1));
-    const QString upper = Write("Report.pdf", pagesPdf(2));
+    const std::string lower = Write("report.pdf", pagesPdf(1));
+    const std::string upper = Write("Report.pdf", pagesPdf(2));
     TExtraction& run = Make();
     ASSERT_EQ(run.OpenPdfFile(lower), TOpenResult::Opened);
     Log.clear();
@@ -145,8 +161,8 @@ TEST_F(ExtractionTest, AlreadyOpenedComparesCanonicalPathsExactly) {
 }
 
 TEST_F(ExtractionTest, FailedOpeningsLeaveNoCurrentFile) {
-    const QString good = Write("good.pdf", pagesPdf(1));
-    const QString junk = Write("junk.pdf", "not a pdf");
+    const std::string good = Write("good.pdf", pagesPdf(1));
+    const std::string junk = Write("junk.pdf", "not a pdf");
     tolvane_test::PdfWriter other;
     other.RootObj = 1;
     other.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
@@ -154,25 +170,25 @@ TEST_F(ExtractionTest, FailedOpeningsLeaveNoCurrentFile) {
     other.Set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>");
     other.Set(4, "<< /Filter /SomeoneElsesHandler /V 9 >>");
     other.TrailerExtra = "/Encrypt 4 0 R /ID [<00112233445566778899aabbccddeeff> <00>]";
-    const QString unknown = Write("unknown.pdf", other.Finish());
+    const std::string unknown = Write("unknown.pdf", other.Finish());
 
     TExtraction& run = Make();
     const std::int32_t blank = run.Engine().SelectedDocument();
-    for (const QString& bad : {junk, unknown}) {
+    for (const std::string& bad : {junk, unknown}) {
         ASSERT_EQ(run.OpenPdfFile(good), TOpenResult::Opened);
         Log.clear();
         EXPECT_NE(run.OpenPdfFile(bad), TOpenResult::Opened);
         EXPECT_EQ(run.CurrentFile(), "");
         EXPECT_EQ(run.Engine().SelectedDocument(), blank);
         ASSERT_EQ(Log.size(), 1u);
-        EXPECT_EQ(Log[0], bad == junk ? "Can not load file: " + junk.toStdString() +
+        EXPECT_EQ(Log[0], bad == junk ? "Can not load file: " + junk +
                                             ". It is may be not a valid PDF file."
                                       : "Unknown Encryption.");
     }
 }
 
 TEST_F(ExtractionTest, WrongPasswordAsksAgainAndCancelOpensNothing) {
-    const QString pdf = Write("locked.pdf", encryptedPdf("secret"));
+    const std::string pdf = Write("locked.pdf", encryptedPdf("secret"));
     TExtraction& run = Make();
     const std::int32_t blank = run.Engine().SelectedDocument();
     Passwords = {"wrong", "secret"};
@@ -180,7 +196,7 @@ TEST_F(ExtractionTest, WrongPasswordAsksAgainAndCancelOpensNothing) {
     EXPECT_EQ(Prompts,
               std::vector<std::string>(2, "\"locked.pdf\" needs password to open:|Password"));
 
-    const QString other = Write("locked2.pdf", encryptedPdf("secret"));
+    const std::string other = Write("locked2.pdf", encryptedPdf("secret"));
     Passwords = {"nope"};
     Log.clear();
     EXPECT_EQ(run.OpenPdfFile(other), TOpenResult::Cancelled);
@@ -189,13 +205,13 @@ TEST_F(ExtractionTest, WrongPasswordAsksAgainAndCancelOpensNothing) {
     EXPECT_EQ(run.Engine().SelectedDocument(), blank) << "the document is unloaded on cancel too";
 
     Prompts.clear();
-    const QString open = Write("open.pdf", encryptedPdf(""));
+    const std::string open = Write("open.pdf", encryptedPdf(""));
     EXPECT_EQ(run.OpenPdfFile(open), TOpenResult::Opened);
     EXPECT_TRUE(Prompts.empty()) << "the empty user password needs no prompt";
 }
 
 TEST_F(ExtractionTest, TwoPagesAreTextCrLfText) {
-    const QString pdf = Write("two.pdf", pagesPdf(2));
+    const std::string pdf = Write("two.pdf", pagesPdf(2));
     Output = Path("two.txt");
     TExtraction& run = Make();
     ASSERT_EQ(run.OpenPdfFile(pdf), TOpenResult::Opened);
@@ -204,8 +220,8 @@ TEST_F(ExtractionTest, TwoPagesAreTextCrLfText) {
     EXPECT_EQ(Suggested, Path("two.txt"));
     EXPECT_EQ(readBytes(*Output), Pages(pdf, {1, 2}));
     EXPECT_NE(PageText(pdf, 1), PageText(pdf, 2));
-    EXPECT_EQ(Log, (std::vector<std::string>{"Begin to extract from " + pdf.toStdString() + " to " +
-                                                 Output->toStdString() + "\r\n Page from 1 to 2",
+    EXPECT_EQ(Log, (std::vector<std::string>{"Begin to extract from " + pdf + " to " +
+                                                 *Output + "\r\n Page from 1 to 2",
                                              "Extraction finished"}));
     EXPECT_EQ(Progress, (std::vector<int>{1, 2}));
     EXPECT_EQ(Questions, std::vector<std::string>{"Do you want to open the destination file?"});
@@ -214,7 +230,7 @@ TEST_F(ExtractionTest, TwoPagesAreTextCrLfText) {
 }
 
 TEST_F(ExtractionTest, RangesAreClampedAndFiltersUseDocumentPageNumbers) {
-    const QString pdf = Write("five.pdf", pagesPdf(5));
+    const std::string pdf = Write("five.pdf", pagesPdf(5));
     Output = Path("five.txt");
     TExtraction& run = Make();
     ASSERT_EQ(run.OpenPdfFile(pdf), TOpenResult::Opened);
@@ -239,19 +255,19 @@ TEST_F(ExtractionTest, RangesAreClampedAndFiltersUseDocumentPageNumbers) {
         EXPECT_EQ(readBytes(*Output), expected);
         EXPECT_EQ(Log.back(), "Extraction finished");
     }
-    EXPECT_EQ(Log.front(), "Begin to extract from " + pdf.toStdString() + " to " +
-                               Output->toStdString() + "\r\n Page from 1 to 5");
+    EXPECT_EQ(Log.front(), "Begin to extract from " + pdf + " to " +
+                               *Output + "\r\n Page from 1 to 5");
 }
 
 TEST_F(ExtractionTest, HeaderAndFooterFrameEachPageWithCrLf) {
-    const QString pdf = Write("seven.pdf", pagesPdf(7));
+    const std::string pdf = Write("seven.pdf", pagesPdf(7));
     Output = Path("seven.txt");
     TExtraction& run = Make();
     ASSERT_EQ(run.OpenPdfFile(pdf), TOpenResult::Opened);
     Settings.SetRangeKind(2);
     Settings.SetFirstPage(2);
     Settings.SetLastPage(2);
-    Settings.SetHeader(QString::fromUtf8("&P of &a \xe2\x82\xac &n"));
+    Settings.SetHeader("&P of &a \xe2\x82\xac &n");
     Settings.SetFooter(" = Page &p =");
     ASSERT_EQ(run.aExtractExecute(), TRunResult::Finished);
     EXPECT_EQ(readBytes(*Output),
@@ -263,7 +279,7 @@ TEST_F(ExtractionTest, HeaderAndFooterFrameEachPageWithCrLf) {
 }
 
 TEST_F(ExtractionTest, StopAfterPageFiveWritesFivePagesAndAsksNothing) {
-    const QString pdf = Write("ten.pdf", pagesPdf(10));
+    const std::string pdf = Write("ten.pdf", pagesPdf(10));
     Output = Path("ten.txt");
     TExtraction& run = Make();
     ASSERT_EQ(run.OpenPdfFile(pdf), TOpenResult::Opened);
@@ -279,7 +295,7 @@ TEST_F(ExtractionTest, StopAfterPageFiveWritesFivePagesAndAsksNothing) {
 }
 
 TEST_F(ExtractionTest, AFailedRunLeavesTheEarlierFileAsItWas) {
-    const QString pdf = Write("gone.pdf", pagesPdf(3));
+    const std::string pdf = Write("gone.pdf", pagesPdf(3));
     Output = Path("gone.txt");
     writeBytes(*Output, "earlier text");
     TExtraction& run = Make();
@@ -293,10 +309,10 @@ TEST_F(ExtractionTest, AFailedRunLeavesTheEarlierFileAsItWas) {
     EXPECT_FALSE(run.Running());
 
     Settings.SetRangeKind(1);
-    QFile::remove(pdf);
+    std::filesystem::remove(pdf);
     Log.clear();
     EXPECT_EQ(run.aExtractExecute(), TRunResult::LoadFailed);
-    EXPECT_EQ(Log, std::vector<std::string>{"Can not load file: " + pdf.toStdString() +
+    EXPECT_EQ(Log, std::vector<std::string>{"Can not load file: " + pdf +
                                             ". It is may be not a valid PDF file."});
     EXPECT_EQ(readBytes(*Output), "earlier text");
 
@@ -305,12 +321,12 @@ TEST_F(ExtractionTest, AFailedRunLeavesTheEarlierFileAsItWas) {
     Errors.clear();
     EXPECT_EQ(run.aExtractExecute(), TRunResult::Failed);
     ASSERT_EQ(Errors.size(), 1u);
-    EXPECT_EQ(Errors[0].rfind("Can not write file: " + Output->toStdString(), 0), 0u);
+    EXPECT_EQ(Errors[0].rfind("Can not write file: " + *Output, 0), 0u);
     EXPECT_TRUE(Questions.empty());
 }
 
 TEST_F(ExtractionTest, AnErrorDuringTheRunWritesNothing) {
-    const QString pdf = Write("three.pdf", pagesPdf(3));
+    const std::string pdf = Write("three.pdf", pagesPdf(3));
     Output = Path("three.txt");
     writeBytes(*Output, "earlier text");
     Hooks.ShowProgress = [](int page) {
@@ -325,11 +341,11 @@ TEST_F(ExtractionTest, AnErrorDuringTheRunWritesNothing) {
     EXPECT_EQ(readBytes(*Output), "earlier text") << "page 1 was not committed";
     EXPECT_EQ(failing.Engine().SelectedDocument(), blank);
     EXPECT_FALSE(failing.Running());
-    EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files).size(), 2) << "no temporary file is left";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(FDir.path()), std::filesystem::directory_iterator()), 2) << "no temporary file is left";
 }
 
 TEST_F(ExtractionTest, APasswordThatNoLongerOpensTheFileWritesNothing) {
-    const QString pdf = Write("changed.pdf", encryptedPdf("secret"));
+    const std::string pdf = Write("changed.pdf", encryptedPdf("secret"));
     Output = Path("changed.txt");
     TExtraction& run = Make();
     Passwords = {"secret"};
@@ -339,13 +355,13 @@ TEST_F(ExtractionTest, APasswordThatNoLongerOpensTheFileWritesNothing) {
     EXPECT_NE(text.find("Page 1"), std::string::npos) << "decrypted with the password" << text;
     EXPECT_NE(text.find("Page 2"), std::string::npos);
 
-    QFile::remove(*Output);
+    std::filesystem::remove(*Output);
     Write("changed.pdf", encryptedPdf("different"));
     Log.clear();
     EXPECT_EQ(run.aExtractExecute(), TRunResult::PasswordRejected);
-    EXPECT_FALSE(QFile::exists(*Output));
+    EXPECT_FALSE(std::filesystem::exists(*Output));
     ASSERT_EQ(Log.size(), 1u);
-    EXPECT_EQ(Log[0], "The password no longer opens " + pdf.toStdString() +
+    EXPECT_EQ(Log[0], "The password no longer opens " + pdf +
                           ": the file has changed since it was opened. Open it again.");
 }
 
@@ -358,7 +374,7 @@ TEST_F(ExtractionTest, ACountFarBeyondTheTreeEndsTheRunAtItsLastLeaf) {
              "/Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> "
              ">> >> >>");
     w.SetStream(4, "", "BT /F1 12 Tf 72 720 Td (Only) Tj ET");
-    const QString pdf = Write("liar.pdf", w.Finish());
+    const std::string pdf = Write("liar.pdf", w.Finish());
     Output = Path("liar.txt");
     Settings.SetFooter("-&p-");
     TExtraction& run = Make();
@@ -382,7 +398,7 @@ TEST_F(ExtractionTest, ACountFarBeyondTheTreeEndsTheRunAtItsLastLeaf) {
 }
 
 TEST(ExpandPlaceholders, OnePassInEitherCase) {
-    const QString file = "/data/a&d&p/x&n.pdf";
+    const std::string file = "/data/a&d&p/x&n.pdf";
     EXPECT_EQ(ExpandPlaceholders("&p &P &a &A|&f|&N|&d &x && &", 3, 7, file, "1.2.26"),
               "3 3 7 7|/data/a&d&p/x&n.pdf|x&n.pdf|1.2.26 &x && &")
         << "text brought in by &f and &n is not expanded again";
@@ -400,7 +416,7 @@ TEST_F(ExtractionTest, ADamagedFileIsReconstructedAndTheOpeningSaysSo) {
     // The cross-reference table is cut off: only a scan of the file finds its objects.
     std::string bytes = pagesPdf(2);
     bytes.resize(bytes.rfind("xref"));
-    const QString pdf = Write("damaged.pdf", bytes);
+    const std::string pdf = Write("damaged.pdf", bytes);
     TExtraction& run = Make();
     EXPECT_EQ(run.OpenPdfFile(pdf), TOpenResult::Opened);
     ASSERT_EQ(Log.size(), 2u);

@@ -22,7 +22,7 @@ using tolvane_test::TempDir;
 namespace {
 
 bool writeAll(const std::string& path, const std::string& text, bool commit = true) {
-    const std::unique_ptr<tolvane::TOutput> output = MakeFileOutput(QString::fromStdString(path));
+    const std::unique_ptr<tolvane::TOutput> output = MakeFileOutput(path);
     return output->Open() && output->Write(text) && (!commit || output->Commit());
 }
 

@@ -5,6 +5,9 @@
 #include <chrono>
 #include <clocale>
 #include <cstdio>
+#include <stdlib.h>
+
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,7 +27,7 @@ std::string rec(double x, double y, const std::string& text) {
 }
 
 TLayoutLocale pointLocale() {
-    return TLayoutLocale::For(QLocale::c(), korvel::TTextEncoding::Cp1252);
+    return TLayoutLocale::For("C", korvel::TTextEncoding::Cp1252);
 }
 
 std::vector<std::string> fields(std::string_view line, std::string_view separator = ",") {
@@ -182,16 +185,16 @@ TEST(PositionLayout, OneLinePerTextWithRoundedCoordinates) {
 }
 
 TEST(Locale, DecimalSeparatorComesFromTheUserLocale) {
-    const TLayoutLocale german = TLayoutLocale::For(QLocale(QLocale::German, QLocale::Germany),
+    const TLayoutLocale german = TLayoutLocale::For("de_DE.UTF-8",
                                                     korvel::TTextEncoding::Cp1252);
-    EXPECT_EQ(german.DecimalSeparator, ",");
+    EXPECT_EQ(german.DecimalSeparator(), ",");
     EXPECT_EQ(PositionLayout(rec(72.004, 700.5, "Hallo"), german),
               "@X=72,00,Y=700,50@Hallo@ENDTEXT@");
     EXPECT_EQ(FormatFixed2(-3.14159, ",", 10), "     -3,14");
 
     // Under LC_ALL=de_DE.UTF-8 (the _de_DE run of this test) the system locale is German.
     if (std::getenv("TOLVANE_TEST_GERMAN")) {
-        EXPECT_EQ(TLayoutLocale::System(korvel::TTextEncoding::Utf8).DecimalSeparator, ",");
+        EXPECT_EQ(TLayoutLocale::System(korvel::TTextEncoding::Utf8).DecimalSeparator(), ",");
     }
 }
 
@@ -207,5 +210,82 @@ TEST(Locale, FixedTwoDecimalsMatchPrintf) {
         char expected[64];
         std::snprintf(expected, sizeof expected, "%10.2f", v);
         ASSERT_EQ(FormatFixed2(v, ".", 10), expected) << v;
+    }
+}
+
+// The values below are what the desktop toolkit's system locale gives for these names (CLDR
+// data, whether or not the C library has the locale): the layouts and the date placeholder
+// must not change when the command line reads the locale without it.
+TEST(Locale, DatesAndSeparatorsByLocaleName) {
+    struct TCase {
+        const char* Name;
+        const char* Date; // 4 March 2026
+        const char* Separator;
+    };
+    for (const TCase& c : {TCase{"C", "4 Mar 2026", "."}, TCase{"C.UTF-8", "4 Mar 2026", "."},
+                           TCase{"POSIX", "4 Mar 2026", "."}, TCase{"", "4 Mar 2026", "."},
+                           TCase{"xx_YY.UTF-8", "4 Mar 2026", "."},
+                           TCase{"de_DE.UTF-8", "04.03.26", ","},
+                           TCase{"fr_FR.UTF-8", "04/03/2026", ","},
+                           TCase{"en_US.UTF-8", "3/4/26", "."}, TCase{"en_GB", "04/03/2026", "."},
+                           TCase{"ja_JP.UTF-8", "2026/03/04", "."},
+                           TCase{"th_TH.UTF-8", "4/3/26", "."}}) {
+        EXPECT_EQ(ShortDateOf(c.Name, 2026, 3, 4), c.Date) << c.Name;
+        EXPECT_EQ(DecimalSeparatorOf(c.Name), c.Separator) << c.Name;
+    }
+}
+
+TEST(Locale, CollationIgnoresCaseOnly) {
+    const auto order = [](const TCollator& collator, const char* a, const char* b) {
+        const int result = collator.Compare(Utf8ToUtf16(a), Utf8ToUtf16(b));
+        return result < 0 ? -1 : result > 0 ? 1 : 0;
+    };
+    const TCollator c("C.UTF-8");
+    const TCollator german("de_DE.UTF-8");
+    const TCollator swedish("sv_SE.UTF-8");
+    struct TCase {
+        const char* A;
+        const char* B;
+        int C, German, Swedish;
+    };
+    for (const TCase& t : {TCase{"a", "A", 0, 0, 0}, TCase{"a", "B", -1, -1, -1},
+                           TCase{"B", "a", 1, 1, 1}, TCase{"", "a", -1, -1, -1},
+                           TCase{"\xc3\xa4", "b", 1, -1, 1},   // ä: after z in code order and Swedish
+                           TCase{"\xc3\xa4", "a", 1, 1, 1},    // accents count
+                           TCase{"\xc3\x84", "\xc3\xa4", 0, 0, 0}, // Ä, ä
+                           TCase{"a b", "ab", -1, -1, -1}}) {
+        EXPECT_EQ(order(c, t.A, t.B), t.C) << t.A << " " << t.B;
+        EXPECT_EQ(order(german, t.A, t.B), t.German) << t.A << " " << t.B;
+        EXPECT_EQ(order(swedish, t.A, t.B), t.Swedish) << t.A << " " << t.B;
+    }
+}
+
+TEST(Locale, NamesFromTheEnvironmentInTheToolkitsOrder) {
+    const char* const names[] = {"LC_ALL", "LC_MESSAGES", "LC_NUMERIC", "LC_TIME", "LANG",
+                                 "LANGUAGE"};
+    std::vector<std::optional<std::string>> saved;
+    for (const char* name : names) {
+        const char* value = std::getenv(name);
+        saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
+        ::unsetenv(name);
+    }
+    ::setenv("LANG", "de_DE.UTF-8", 1);
+    ::setenv("LC_NUMERIC", "fr_FR.UTF-8", 1);
+    ::setenv("LC_TIME", "en_US.UTF-8", 1);
+    EXPECT_EQ(CollationLocaleName(), "de_DE.UTF-8");
+    EXPECT_EQ(NumericLocaleName(), "fr_FR.UTF-8");
+    EXPECT_EQ(TimeLocaleName(), "en_US.UTF-8");
+    ::setenv("LANGUAGE", "de", 1); // says less than LANG: LANG stays
+    EXPECT_EQ(CollationLocaleName(), "de_DE.UTF-8");
+    ::setenv("LANGUAGE", "sv:de", 1); // contradicts it: the first entry wins
+    EXPECT_EQ(CollationLocaleName(), "sv");
+    ::setenv("LC_ALL", "C", 1); // the C locale takes no LANGUAGE
+    EXPECT_EQ(CollationLocaleName(), "C");
+    EXPECT_EQ(NumericLocaleName(), "C");
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+        if (saved[i])
+            ::setenv(names[i], saved[i]->c_str(), 1);
+        else
+            ::unsetenv(names[i]);
     }
 }

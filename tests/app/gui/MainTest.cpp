@@ -370,7 +370,7 @@ TEST_F(MainTest, TheFolderUsedLastIsKeptAcrossARestart) {
 
     TSettings restarted;
     restarted.Load();
-    EXPECT_EQ(restarted.LastFolder(), other.path()) << "the folder of the saved file";
+    EXPECT_EQ(QString::fromStdString(restarted.LastFolder()), other.path()) << "the folder of the saved file";
     TfrmMain window(restarted);
     window.Dialogs().AskOpenFile = [this](const QString& folder) {
         OpenFolder = folder;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <openssl/evp.h>
+
 #include <string>
 
 #include "security/uMD5.h"
@@ -50,6 +52,17 @@ TEST(MD5, PiecewiseUpdatesEqualOneUpdate) {
         md5.Update(std::string_view(data).substr(0, cut));
         md5.Update(std::string_view(data).substr(cut));
         EXPECT_EQ(md5.Final(), korvel::MD5(data)) << "cut at " << cut;
+    }
+}
+
+TEST(MD5, AgreesWithLibcryptoOnEveryLengthUpToFiveBlocks) {
+    std::string data;
+    for (int length = 0; length <= 320; ++length, data += char(length * 131 + 17)) {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int size = 0;
+        ASSERT_EQ(EVP_Digest(data.data(), data.size(), digest, &size, EVP_md5(), nullptr), 1);
+        EXPECT_EQ(korvel::MD5(data), std::string(reinterpret_cast<char*>(digest), size))
+            << "length " << length;
     }
 }
 

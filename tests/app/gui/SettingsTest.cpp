@@ -56,7 +56,7 @@ TEST_F(SettingsTest, SevenValuesRoundTripWithTheirTypes) {
     settings.SetFirstPage(4);
     settings.SetLastPage(12);
     settings.SetFooter("");
-    settings.SetHeader(QString::fromUtf8("&n \xe2\x80\x94 &p/&a"));
+    settings.SetHeader("&n \xe2\x80\x94 &p/&a");
     settings.SetTextType(2);
     settings.Save();
 
@@ -73,7 +73,7 @@ TEST_F(SettingsTest, SevenValuesRoundTripWithTheirTypes) {
     EXPECT_EQ(loaded.FirstPage(), 4);
     EXPECT_EQ(loaded.LastPage(), 12);
     EXPECT_EQ(loaded.Footer(), "") << "a cleared footer stays cleared";
-    EXPECT_EQ(loaded.Header(), QString::fromUtf8("&n \xe2\x80\x94 &p/&a"));
+    EXPECT_EQ(loaded.Header(), "&n \xe2\x80\x94 &p/&a");
     EXPECT_EQ(loaded.TextType(), 2);
 }
 

@@ -22,9 +22,9 @@ std::int32_t readInteger(const QSettings& store, const QString& name, std::int32
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(number));
 }
 
-QString readText(const QSettings& store, const QString& name, const QString& fallback) {
+std::string readText(const QSettings& store, const QString& name, const std::string& fallback) {
     const QVariant value = store.value(name);
-    return value.isValid() ? value.toString() : fallback;
+    return value.isValid() ? value.toString().toStdString() : fallback;
 }
 
 } // namespace
@@ -59,27 +59,22 @@ void TSettings::Save(QSettings& store) const {
     store.setValue(QStringLiteral("Page"), FPageFilter);
     store.setValue(QStringLiteral("From"), FFirstPage);
     store.setValue(QStringLiteral("To"), FLastPage);
-    store.setValue(QStringLiteral("Footer"), FFooter);
-    store.setValue(QStringLiteral("Header"), FHeader);
+    store.setValue(QStringLiteral("Footer"), QString::fromStdString(FFooter));
+    store.setValue(QStringLiteral("Header"), QString::fromStdString(FHeader));
     store.setValue(QStringLiteral("TextType"), static_cast<int>(FTextType));
     store.endGroup();
     store.sync();
 }
 
-void TSettings::SaveLastFolder(const QString& folder) {
+void TSettings::SaveLastFolder(const std::string& folder) {
     QSettings store(QStringLiteral("Tolvane"), QStringLiteral("TextExtractor"));
     SaveLastFolder(folder, store);
 }
 
-void TSettings::SaveLastFolder(const QString& folder, QSettings& store) {
+void TSettings::SaveLastFolder(const std::string& folder, QSettings& store) {
     FLastFolder = folder;
-    store.setValue(kLastFolder, folder);
+    store.setValue(kLastFolder, QString::fromStdString(folder));
     store.sync();
-}
-
-void TSettings::ResetRange(std::int32_t openedPageCount) {
-    FFirstPage = 1;
-    FLastPage = openedPageCount;
 }
 
 } // namespace tolvane
