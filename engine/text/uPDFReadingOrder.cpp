@@ -420,6 +420,7 @@ void TPDFReadingCollector::AddGlyph(const TPDFShownGlyph& glyph) {
     }
     g.Ascent = glyph.Ascent > 0 ? glyph.Ascent : 0.8;
     g.Descent = glyph.Descent < 0 ? -glyph.Descent : 0.2;
+    g.Vertical = glyph.Vertical;
     Glyphs.push_back(std::move(g));
 }
 
@@ -456,10 +457,9 @@ TReadingLayout TPDFReadingOrder::LayOut(std::vector<TReadingGlyph> glyphs, doubl
             !std::isfinite(glyph.Y) || !std::isfinite(glyph.Advance))
             continue;
         glyph.Text = ExpandLigatures(glyph.Text);
-        int quarter = 3;
-        if (!glyph.Vertical)
-            quarter =
-                static_cast<int>(std::lround(std::atan2(glyph.DirY, glyph.DirX) / (kPi / 2))) & 3;
+        // Vertical writing runs down its columns as text turned a quarter clockwise does.
+        const int quarter =
+            static_cast<int>(std::lround(std::atan2(glyph.DirY, glyph.DirX) / (kPi / 2))) & 3;
         const TFrame frame{quarter, width, height};
         TFrameGlyph g;
         g.Text = &glyph.Text;
