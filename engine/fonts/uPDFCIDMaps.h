@@ -63,6 +63,7 @@ public:
     std::optional<std::uint32_t> CID(TPDFCode code) const;
     bool Vertical() const { return FVertical; }
     bool Empty() const { return FSpaces.empty(); }
+    std::size_t Size() const { return FCIDs.Count() + FNotDef.Count(); }
 
     // Identity-H or Identity-V: two-byte codes that are their CIDs.
     static std::shared_ptr<const TPDFCodeMap> Identity(bool vertical);
@@ -82,6 +83,7 @@ public:
     // Appends the UTF-8 text of a code; false (nothing appended) when no range maps it.
     bool AppendText(std::string& out, std::uint32_t code) const;
     bool Empty() const { return FRanges.Count() == 0; }
+    std::size_t Size() const { return FRanges.Count(); }
 
 private:
     friend class TCMapReader;
@@ -93,7 +95,7 @@ class TPDFCMapLibrary {
 public:
     static constexpr std::size_t kMaxFileSize = 4u << 20;
     static constexpr int kMaxUseDepth = 4;
-    static constexpr std::size_t kMaxRanges = 1u << 18;
+    static constexpr std::size_t kMaxRanges = 1u << 16;
     static constexpr std::size_t kMaxCached = 256;
 
     // The Encoding CMap of a name (Identity-H and Identity-V built in); nullptr when there is

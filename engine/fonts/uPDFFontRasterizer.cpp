@@ -624,6 +624,9 @@ void TPDFFontCollection::TLoader::readText(TPDFFontCollectionData& record) const
 // The Encoding CMap of a composite font and the maps its codes take to text through; without
 // a readable Encoding CMap the font keeps its byte pairs.
 void TPDFFontCollection::TLoader::readCodeMap(TPDFFontCollectionData& record) const {
+    std::size_t& parsed = FOwner.FParsedCMapRanges;
+    if (parsed >= kMaxParsedCMapRanges)
+        return;
     TPDFObject* encoding = get(FFont, "Encoding");
     if (const TPDFName* name = AsName(encoding)) {
         record.CodeMap = TPDFCMapLibrary::Predefined(name->Value());
@@ -633,11 +636,14 @@ void TPDFFontCollection::TLoader::readCodeMap(TPDFFontCollectionData& record) co
             data = "/" + use->Value() + " usecmap\n";
         data += stream->DecodedData();
         record.CodeMap = TPDFCMapLibrary::Embedded(data);
+        parsed += record.CodeMap ? record.CodeMap->Size() : 0;
     }
     if (!record.CodeMap)
         return;
-    if (const TPDFStream* toUnicode = AsStream(get(FFont, "ToUnicode")))
+    if (const TPDFStream* toUnicode = AsStream(get(FFont, "ToUnicode"))) {
         record.CodeUnicode = TPDFCMapLibrary::ToUnicode(toUnicode->DecodedData());
+        parsed += record.CodeUnicode->Size();
+    }
     const TPDFDictionary* info = AsDictionary(get(FDescendant, "CIDSystemInfo"));
     const auto* registry = Cast<TPDFString>(get(info, "Registry"));
     const auto* ordering = Cast<TPDFString>(get(info, "Ordering"));

@@ -169,6 +169,10 @@ private:
 
     TTextEncoding FEncoding;
     TPDFFontProgramCache* FCache;
+    // Ranges of the CMaps parsed from this page's streams (embedded Encoding and ToUnicode
+    // maps read with CodesByCMap); past the bound further fonts keep their byte pairs.
+    static constexpr std::size_t kMaxParsedCMapRanges = std::size_t{1} << 21;
+    std::size_t FParsedCMapRanges = 0;
     std::vector<std::unique_ptr<TPDFFontCollectionData>> FFonts;
     // Object number -> the first record selected under it.
     std::unordered_map<std::int32_t, TPDFFontCollectionData*> FIndex;
