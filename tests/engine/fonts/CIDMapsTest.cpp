@@ -168,6 +168,13 @@ TEST_F(CIDMaps, CodesReadByCodespaceRangesMapToTextThroughTheCollection) {
         {"vertical advance", kGBVertical,
          "BT /F1 12 Tf 300 700 Td <4e2d> Tj [<6587> 1000 <56fd>] TJ ET",
          "\xE4\xB8\xAD\xE6\x96\x87 \xE5\x9B\xBD"},
+        // A horizontal font set one glyph under another: CJK reads as columns, digits as lines.
+        {"stacked CJK glyphs", {"/Identity-H", "GB1", "", ""},
+         "BT /F1 12 Tf 300 700 Td <0064> Tj 0 -12 Td <0065> Tj ET "
+         "BT /F1 12 Tf 286 700 Td <0066> Tj 0 -12 Td <0067> Tj ET",
+         "\xE4\xB8\xAD\xE6\x96\x87\r\n\xE5\x9B\xBD\xE8\xAF\xAD"},
+        {"stacked digits", kRKSJFont, "BT /F1 12 Tf 300 700 Td <31> Tj 0 -12 Td <32> Tj ET",
+         "1\r\n2"},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.Name);
