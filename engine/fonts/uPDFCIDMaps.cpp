@@ -127,12 +127,14 @@ bool TPDFUnicodeMap::AppendText(std::string& out, std::uint32_t code) const {
     const TPDFCodeRanges::TRange* range = FRanges.Find(code);
     if (!range)
         return false;
-    std::u16string units = FTargets[range->Value];
-    if (units.empty())
+    const std::u16string& target = FTargets[range->Value];
+    std::uint16_t units[64]; // targets are at most 64 units (hexUnits)
+    const std::size_t count = std::min(target.size(), std::size(units));
+    if (count == 0)
         return false;
-    units.back() = char16_t(units.back() + (code - range->First));
-    std::vector<std::uint16_t> raw(units.begin(), units.end());
-    AppendUtf16AsUtf8(out, raw.data(), raw.size());
+    std::copy_n(target.begin(), count, units);
+    units[count - 1] = std::uint16_t(units[count - 1] + (code - range->First));
+    AppendUtf16AsUtf8(out, units, count);
     return true;
 }
 
