@@ -101,7 +101,10 @@ struct TFrame {
     }
 };
 
+// Blank text breaks words and is not written; the ideographic space (U+3000) counts.
 bool isBlank(const std::string& text) {
+    if (text == "\xE3\x80\x80")
+        return true;
     return std::all_of(text.begin(), text.end(), [](char c) {
         return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
     });

@@ -44,7 +44,7 @@ endcmap)";
 
 const char* const kGBH = R"(/CMapName /UniGB-UCS2-H def
 1 begincodespacerange <0000> <FFFF> endcodespacerange
-2 begincidchar <4e2d> 100 <6587> 101 endcidchar
+3 begincidchar <4e2d> 100 <6587> 101 <3000> 104 endcidchar
 1 begincidrange <56fd> <56fd> 102 endcidrange
 endcmap)";
 const char* const kGBV = R"(/CMapName /UniGB-UCS2-V def /WMode 1 def
@@ -54,7 +54,7 @@ endcmap)";
 const char* const kGBUCS2 = R"(1 begincodespacerange <0000> <FFFF> endcodespacerange
 1 beginbfchar <0064> <4e2d> endbfchar
 2 beginbfchar <0065> <6587> <0066> <56fd> endbfchar
-1 beginbfchar <0067> <8bed> endbfchar)";
+2 beginbfchar <0067> <8bed> <0068> <3000> endbfchar)";
 
 class CIDMaps : public ::testing::Test {
 protected:
@@ -148,6 +148,8 @@ TEST_F(CIDMaps, CodesReadByCodespaceRangesMapToTextThroughTheCollection) {
         {"mixed lengths", kRKSJFont, "BT /F1 12 Tf 72 700 Td <48692082a082a2b1> Tj ET",
          "Hi \xE3\x81\x82\xE3\x81\x84\xEF\xBD\xB1"},
         // 0x8aa0 lies in the two-byte space but no range maps it: no text, one code long.
+        {"ideographic space", {"/UniGB-UCS2-H", "GB1", "", ""},
+         "BT /F1 12 Tf 72 700 Td <30004e2d30006587> Tj ET", "\xE4\xB8\xAD \xE6\x96\x87"},
         {"unmapped code", kRKSJFont, "BT /F1 12 Tf 72 700 Td <8aa041> Tj ET", "A"},
         {"code to CID by name and CID to text", {"/UniGB-UCS2-H", "GB1", "", ""},
          "BT /F1 12 Tf 72 700 Td <4e2d658756fd> Tj ET", "\xE4\xB8\xAD\xE6\x96\x87\xE5\x9B\xBD"},
