@@ -379,6 +379,9 @@ std::shared_ptr<const TPDFCodeMap> predefined(std::string_view name, int depth);
 
 class TCMapReader {
 public:
+    // Real maps have up to five codespace ranges; each code is matched against all of them.
+    static constexpr std::size_t kMaxSpaces = 32;
+
     explicit TCMapReader(int depth) : FDepth(depth) {}
 
     void ReadCodes(std::string_view data, TPDFCodeMap& map) const {
@@ -402,7 +405,7 @@ public:
                     const auto high = low ? hexCode(scanner.Next()) : std::nullopt;
                     if (!low || !high)
                         break;
-                    if (low->Length != high->Length || map.FSpaces.size() >= 256)
+                    if (low->Length != high->Length || map.FSpaces.size() >= kMaxSpaces)
                         continue;
                     TPDFCodeMap::TSpace space;
                     space.Length = low->Length;
@@ -506,7 +509,9 @@ private:
                 if (!map.FCIDs.Add(2ull << 32 | high << 8, 2ull << 32 | high << 8 | 0xFF, high << 8))
                     return false;
         }
-        map.FSpaces.insert(map.FSpaces.end(), parent.FSpaces.begin(), parent.FSpaces.end());
+        for (const TPDFCodeMap::TSpace& space : parent.FSpaces)
+            if (map.FSpaces.size() < kMaxSpaces)
+                map.FSpaces.push_back(space);
         for (const auto& range : parent.FCIDs.Ranges())
             if (!map.FCIDs.Add(range.First, range.Last, range.Value))
                 return false;
