@@ -55,7 +55,8 @@ void TPDFCodeRanges::Finish() {
         if (open.empty())
             continue;
         const std::uint32_t owner = std::uint32_t(open.top());
-        if (!FSegments.empty() && FSegments.back().Value == owner && FSegments.back().Last + 1 == at)
+        if (!FSegments.empty() && FSegments.back().Value == owner &&
+            FSegments.back().Last + 1 == at)
             FSegments.back().Last = ~std::uint64_t{0};
         else
             FSegments.push_back({at, ~std::uint64_t{0}, owner});
@@ -213,10 +214,9 @@ public:
             const std::string_view word = FText.substr(from, to - from);
             if (name)
                 return {TToken::Name, word};
-            const bool number =
-                !word.empty() && std::all_of(word.begin(), word.end(), [](char d) {
-                    return (d >= '0' && d <= '9') || d == '-' || d == '+' || d == '.';
-                });
+            const bool number = !word.empty() && std::all_of(word.begin(), word.end(), [](char d) {
+                return (d >= '0' && d <= '9') || d == '-' || d == '+' || d == '.';
+            });
             return {number ? TToken::Number : TToken::Word, word};
         }
     }
@@ -424,8 +424,7 @@ public:
                     const auto cid = high ? number(scanner.Next()) : std::nullopt;
                     if (!cid)
                         break;
-                    if (low->Length == high->Length &&
-                        !ranges.Add(key(*low), key(*high), *cid)) {
+                    if (low->Length == high->Length && !ranges.Add(key(*low), key(*high), *cid)) {
                         full = true;
                         break;
                     }
@@ -500,13 +499,16 @@ public:
     }
 
 private:
-    static std::uint64_t key(TPDFCode code) { return std::uint64_t(code.Length) << 32 | code.Value; }
+    static std::uint64_t key(TPDFCode code) {
+        return std::uint64_t(code.Length) << 32 | code.Value;
+    }
 
     // The parent's codespaces and ranges, before the map's own; false when the map is full.
     static bool Inherit(const TPDFCodeMap& parent, TPDFCodeMap& map) {
         if (parent.FIdentity) {
             for (std::uint32_t high = 0; high < 256; ++high)
-                if (!map.FCIDs.Add(2ull << 32 | high << 8, 2ull << 32 | high << 8 | 0xFF, high << 8))
+                if (!map.FCIDs.Add(2ull << 32 | high << 8, 2ull << 32 | high << 8 | 0xFF,
+                                   high << 8))
                     return false;
         }
         for (const TPDFCodeMap::TSpace& space : parent.FSpaces)
@@ -590,7 +592,8 @@ std::string TPDFCMapLibrary::Folder() {
         if (!folderOverride().empty())
             return folderOverride();
     }
-    if (const char* fromEnvironment = std::getenv("KORVEL_CMAP_DIR"); fromEnvironment && *fromEnvironment)
+    if (const char* fromEnvironment = std::getenv("KORVEL_CMAP_DIR");
+        fromEnvironment && *fromEnvironment)
         return fromEnvironment;
     return defaultFolder();
 }

@@ -87,7 +87,7 @@ public:
 
 private:
     friend class TCMapReader;
-    TPDFCodeRanges FRanges;              // Value: index into FTargets
+    TPDFCodeRanges FRanges;               // Value: index into FTargets
     std::vector<std::u16string> FTargets; // the target of each range's first code
 };
 

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 #include "facade/uKorvel.h"
 #include "fonts/uPDFCIDMaps.h"
@@ -85,10 +85,10 @@ protected:
 };
 
 struct TFont {
-    std::string Encoding;      // the Encoding entry, e.g. "/90ms-RKSJ-H" or "5 0 R"
-    std::string Ordering;      // the descendant's ordering
-    std::string EncodingCMap;  // data of an embedded Encoding CMap (object 8)
-    std::string ToUnicode;     // data of a ToUnicode stream (object 9)
+    std::string Encoding;     // the Encoding entry, e.g. "/90ms-RKSJ-H" or "5 0 R"
+    std::string Ordering;     // the descendant's ordering
+    std::string EncodingCMap; // data of an embedded Encoding CMap (object 8)
+    std::string ToUnicode;    // data of a ToUnicode stream (object 9)
 };
 
 // A page showing `content` in the composite font F1.
@@ -148,18 +148,29 @@ TEST_F(CIDMaps, CodesReadByCodespaceRangesMapToTextThroughTheCollection) {
         {"mixed lengths", kRKSJFont, "BT /F1 12 Tf 72 700 Td <48692082a082a2b1> Tj ET",
          "Hi \xE3\x81\x82\xE3\x81\x84\xEF\xBD\xB1"},
         // 0x8aa0 lies in the two-byte space but no range maps it: no text, one code long.
-        {"ideographic space", {"/UniGB-UCS2-H", "GB1", "", ""},
-         "BT /F1 12 Tf 72 700 Td <30004e2d30006587> Tj ET", "\xE4\xB8\xAD \xE6\x96\x87"},
+        {"ideographic space",
+         {"/UniGB-UCS2-H", "GB1", "", ""},
+         "BT /F1 12 Tf 72 700 Td <30004e2d30006587> Tj ET",
+         "\xE4\xB8\xAD \xE6\x96\x87"},
         {"unmapped code", kRKSJFont, "BT /F1 12 Tf 72 700 Td <8aa041> Tj ET", "A"},
-        {"code to CID by name and CID to text", {"/UniGB-UCS2-H", "GB1", "", ""},
-         "BT /F1 12 Tf 72 700 Td <4e2d658756fd> Tj ET", "\xE4\xB8\xAD\xE6\x96\x87\xE5\x9B\xBD"},
-        {"Identity-H through the collection", {"/Identity-H", "GB1", "", ""},
-         "BT /F1 12 Tf 72 700 Td <006400650066> Tj ET", "\xE4\xB8\xAD\xE6\x96\x87\xE5\x9B\xBD"},
-        {"one-byte embedded CMap", {"8 0 R", "Identity", oneByteCMap, oneByteToUnicode},
-         "BT /F1 12 Tf 72 700 Td (Lorem ipsum) Tj ET", "Lorem ipsum"},
-        {"embedded CMap using a predefined one", {"8 0 R", "Japan1", "/90ms-RKSJ-H usecmap", ""},
-         "BT /F1 12 Tf 72 700 Td <82a0> Tj ET", "\xE3\x81\x82"},
-        {"ToUnicode in sections", {"/Identity-H", "Identity", "", sections},
+        {"code to CID by name and CID to text",
+         {"/UniGB-UCS2-H", "GB1", "", ""},
+         "BT /F1 12 Tf 72 700 Td <4e2d658756fd> Tj ET",
+         "\xE4\xB8\xAD\xE6\x96\x87\xE5\x9B\xBD"},
+        {"Identity-H through the collection",
+         {"/Identity-H", "GB1", "", ""},
+         "BT /F1 12 Tf 72 700 Td <006400650066> Tj ET",
+         "\xE4\xB8\xAD\xE6\x96\x87\xE5\x9B\xBD"},
+        {"one-byte embedded CMap",
+         {"8 0 R", "Identity", oneByteCMap, oneByteToUnicode},
+         "BT /F1 12 Tf 72 700 Td (Lorem ipsum) Tj ET",
+         "Lorem ipsum"},
+        {"embedded CMap using a predefined one",
+         {"8 0 R", "Japan1", "/90ms-RKSJ-H usecmap", ""},
+         "BT /F1 12 Tf 72 700 Td <82a0> Tj ET",
+         "\xE3\x81\x82"},
+        {"ToUnicode in sections",
+         {"/Identity-H", "Identity", "", sections},
          "BT /F1 12 Tf 72 700 Td <0001000200030004> Tj ET",
          "\xE4\xB8\x9C\xE5\x8C\x97\xE7\x94\xB5\xE7\x94\xB6"},
         // Top to bottom in a column, columns right to left.
@@ -171,7 +182,8 @@ TEST_F(CIDMaps, CodesReadByCodespaceRangesMapToTextThroughTheCollection) {
          "BT /F1 12 Tf 300 700 Td <4e2d> Tj [<6587> 1000 <56fd>] TJ ET",
          "\xE4\xB8\xAD\xE6\x96\x87 \xE5\x9B\xBD"},
         // A horizontal font set one glyph under another: CJK reads as columns, digits as lines.
-        {"stacked CJK glyphs", {"/Identity-H", "GB1", "", ""},
+        {"stacked CJK glyphs",
+         {"/Identity-H", "GB1", "", ""},
          "BT /F1 12 Tf 300 700 Td <0064> Tj 0 -12 Td <0065> Tj ET "
          "BT /F1 12 Tf 286 700 Td <0066> Tj 0 -12 Td <0067> Tj ET",
          "\xE4\xB8\xAD\xE6\x96\x87\r\n\xE5\x9B\xBD\xE8\xAF\xAD"},
