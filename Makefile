@@ -2,7 +2,7 @@
 # (normal build, then an AddressSanitizer + UndefinedBehaviorSanitizer build).
 JOBS ?= $(shell nproc)
 DEBS := cmake g++ make zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev \
-        libfontconfig-dev libfribidi-dev libssl-dev libicu-dev libidn-dev pkg-config fonts-liberation2 fonts-urw-base35 \
+        libfontconfig-dev libfribidi-dev libssl-dev libicu-dev libidn-dev pkg-config fonts-liberation2 fonts-urw-base35 poppler-data \
         qt6-base-dev help2man python3-markdown dpkg-dev file lintian \
         pybind11-dev python3-dev python3-pytest python3-dask python3-distributed
 SAMPLE := samples/sample.pdf

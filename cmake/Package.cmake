@@ -24,12 +24,15 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/triggers)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME tolvane-text)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION text)
+# The Adobe CMap files the reading layout reads CJK text through.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "poppler-data")
 if(TOLVANE_PYTHON_VERSION_MINOR)
   # The Python module is built for one minor version of the interpreter.
   set(major ${TOLVANE_PYTHON_VERSION_MAJOR})
   set(minor ${TOLVANE_PYTHON_VERSION_MINOR})
   math(EXPR next "${minor} + 1")
-  set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "python3 (>= ${major}.${minor}~), python3 (<< ${major}.${next})")
+  string(APPEND CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS
+    ", python3 (>= ${major}.${minor}~), python3 (<< ${major}.${next})")
 endif()
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME tolvane-text-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)

@@ -1,6 +1,7 @@
 #include "fonts/uPDFFontRasterizer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <iterator>
 #include <limits>
@@ -234,6 +235,7 @@ private:
     TPDFFontCollectionData* storeSimpleFont(std::int32_t objNum);
     TPDFFontCollectionData* markComposite();
     void readText(TPDFFontCollectionData& record) const;
+    void readCodeMap(TPDFFontCollectionData& record) const;
 
     std::shared_ptr<const TPDFType1Decoder> type1Program(const TPDFStream* stream) const;
     std::shared_ptr<const TPDFType1Decoder> cffProgram(const TPDFStream* stream) const;
@@ -273,6 +275,8 @@ private:
     std::int32_t FFirstChar = 0;
     std::int32_t FLastChar = 0;
     const TPDFStream* FCIDToGIDMap = nullptr;
+    // The descendant of a composite font.
+    const TPDFDictionary* FDescendant = nullptr;
 };
 
 std::shared_ptr<const TPDFType1Decoder>
@@ -493,6 +497,10 @@ void TPDFFontCollection::TLoader::loadType0() {
     const TPDFIndRef* ref =
         descendants && descendants->Count() == 1 ? AsRef(descendants->Item(0)) : nullptr;
     const TPDFDictionary* descendant = ref ? AsDictionary(resolve(descendants->Item(0))) : nullptr;
+    // The reading road also reads the character collection of a descendant given directly.
+    FDescendant = descendants && descendants->Count() == 1
+                      ? AsDictionary(resolve(descendants->Item(0)))
+                      : nullptr;
     TLoader(FOwner).Load(descendant, ref ? ref->RefObjNum() : 0, FDepth + 1);
 }
 
@@ -613,6 +621,41 @@ void TPDFFontCollection::TLoader::readText(TPDFFontCollectionData& record) const
     }
 }
 
+// The Encoding CMap of a composite font and the maps its codes take to text through; without
+// a readable Encoding CMap the font keeps its byte pairs.
+void TPDFFontCollection::TLoader::readCodeMap(TPDFFontCollectionData& record) const {
+    std::size_t& parsed = FOwner.FParsedCMapRanges;
+    if (parsed >= kMaxParsedCMapRanges)
+        return;
+    TPDFObject* encoding = get(FFont, "Encoding");
+    if (const TPDFName* name = AsName(encoding)) {
+        record.CodeMap = TPDFCMapLibrary::Predefined(name->Value());
+    } else if (const TPDFStream* stream = AsStream(encoding)) {
+        std::string data;
+        if (const TPDFName* use = AsName(get(stream->Dictionary(), "UseCMap")))
+            data = "/" + use->Value() + " usecmap\n";
+        data += stream->DecodedData();
+        record.CodeMap = TPDFCMapLibrary::Embedded(data);
+        parsed += record.CodeMap ? record.CodeMap->Size() : 0;
+    }
+    if (!record.CodeMap)
+        return;
+    if (const TPDFStream* toUnicode = AsStream(get(FFont, "ToUnicode"))) {
+        record.CodeUnicode = TPDFCMapLibrary::ToUnicode(toUnicode->DecodedData());
+        parsed += record.CodeUnicode->Size();
+    }
+    const TPDFDictionary* info = AsDictionary(get(FDescendant, "CIDSystemInfo"));
+    const auto* registry = Cast<TPDFString>(get(info, "Registry"));
+    const auto* ordering = Cast<TPDFString>(get(info, "Ordering"));
+    if (registry && ordering && registry->Value == "Adobe")
+        record.CIDUnicode = TPDFCMapLibrary::Collection(ordering->Value);
+    if (const TPDFArray* dw2 = AsArray(get(FDescendant, "DW2")); dw2 && dw2->Count() == 2) {
+        const double w1 = AsNumber(resolve(dw2->Item(1)), -1000);
+        if (std::isfinite(w1) && std::fabs(w1) <= 10000)
+            record.VerticalAdvance = -w1;
+    }
+}
+
 void TPDFFontCollection::TLoader::Load(const TPDFDictionary* font, std::int32_t objNum, int depth) {
     using TStep = void (TLoader::*)();
     struct TSubtypeStep {
@@ -653,6 +696,8 @@ void TPDFFontCollection::TLoader::Load(const TPDFDictionary* font, std::int32_t 
         record = storeSimpleFont(objNum);
     }
     readText(*record);
+    if (FSubtype == "Type0" && FOwner.CodesByCMap)
+        readCodeMap(*record);
 }
 
 // -------------------------------------------------------------------------------------------------

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "file/uPDFStructure.h"
+#include "fonts/uPDFCIDMaps.h"
 #include "fonts/uPDFCMap.h"
 #include "fonts/uPDFFontConst.h"
 #include "fonts/uPDFFontProgram.h"
@@ -93,6 +94,13 @@ struct TPDFFontCollectionData {
     // the map, so it is decoded only on request.
     const TPDFStream* CIDToGIDMapStream = nullptr;
     std::string CIDToGIDMap() const;
+    // Composite fonts of a collection that reads codes by their CMap (nullptr otherwise): the
+    // Encoding CMap, the ToUnicode map with all its sections, and the CID text of the font's
+    // Adobe character collection; the vertical advance of DW2 (glyph units, downwards).
+    std::shared_ptr<const TPDFCodeMap> CodeMap;
+    std::shared_ptr<const TPDFUnicodeMap> CodeUnicode;
+    std::shared_ptr<const TPDFUnicodeMap> CIDUnicode;
+    double VerticalAdvance = 1000;
 };
 // The fonts of one page-text call. SelectFont loads a font dictionary the first time its
 // object number is selected and hands out its tables; Current is the record selected last.
@@ -149,6 +157,10 @@ public:
     // Whether a glyph name no rule turns into characters is the code's text (the positioned
     // and raw roads write it); the reading road leaves such codes without text.
     bool GlyphNamesAsText = true;
+    // Whether composite fonts read their codes through their Encoding CMap (codespace ranges,
+    // code to CID) and take text from their Adobe character collection where ToUnicode gives
+    // none (the reading road); otherwise codes are byte pairs read through ToUnicode alone.
+    bool CodesByCMap = false;
 
 private:
     class TLoader;
@@ -157,6 +169,10 @@ private:
 
     TTextEncoding FEncoding;
     TPDFFontProgramCache* FCache;
+    // Ranges of the CMaps parsed from this page's streams (embedded Encoding and ToUnicode
+    // maps read with CodesByCMap); past the bound further fonts keep their byte pairs.
+    static constexpr std::size_t kMaxParsedCMapRanges = std::size_t{1} << 21;
+    std::size_t FParsedCMapRanges = 0;
     std::vector<std::unique_ptr<TPDFFontCollectionData>> FFonts;
     // Object number -> the first record selected under it.
     std::unordered_map<std::int32_t, TPDFFontCollectionData*> FIndex;

@@ -21,6 +21,7 @@ struct TPDFShownGlyph {
     double Descent = 0;    // (descent negative)
     std::int32_t RenderMode = 0;
     std::string_view FontName;
+    bool Vertical = false; // vertical writing: the advance runs down the glyph's column
 };
 
 class TPDFGlyphSink {

@@ -78,6 +78,7 @@ TReadingLayout TPDFPageText::ReadingLayout(TPDFPageTree& tree) {
     TPDFFontCollection fonts(TTextEncoding::Utf8, &Programs());
     fonts.LoadPrograms = true;
     fonts.GlyphNamesAsText = false;
+    fonts.CodesByCMap = true;
     TPDFReadingCollector collector;
     TPDFRenderer renderer(fonts);
     renderer.Mode = 5;

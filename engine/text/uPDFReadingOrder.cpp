@@ -7,6 +7,7 @@
 #include <limits>
 #include <map>
 #include <numeric>
+#include <string_view>
 #include <unordered_map>
 
 #include <fribidi.h>
@@ -123,7 +124,10 @@ struct TFrame {
     }
 };
 
+// Blank text breaks words and is not written; the ideographic space (U+3000) counts.
 bool isBlank(const std::string& text) {
+    if (text == "\xE3\x80\x80")
+        return true;
     return std::all_of(text.begin(), text.end(), [](char c) {
         return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
     });
@@ -302,9 +306,9 @@ double usualLetterGap(const TFrameLine& line, const std::vector<TFrameGlyph>& gl
             gaps.push_back(g.X0 - previous->X1);
         previous = &g;
     }
-    if (gaps.empty())
+    if (gaps.size() < 3) // too few to tell spacing from a gap
         return 0;
-    const auto middle = gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2);
+    const auto middle = gaps.begin() + static_cast<std::ptrdiff_t>((gaps.size() - 1) / 2);
     std::nth_element(gaps.begin(), middle, gaps.end());
     return std::max(0.0, *middle);
 }
@@ -802,9 +806,41 @@ void readInLogicalOrder(std::vector<TFrameWord>& words) {
     words = std::move(result);
 }
 
+// Whether text begins with a Han, kana, Hangul or full-width character.
+bool isCJK(std::string_view text) {
+    if (text.size() < 3)
+        return false;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    char32_t c = 0;
+    if ((byte(0) & 0xF0) == 0xE0)
+        c = char32_t(byte(0) & 0x0F) << 12 | char32_t(byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
+    else if ((byte(0) & 0xF8) == 0xF0)
+        return text.size() >= 4 && byte(0) == 0xF0 && byte(1) >= 0xA0; // U+20000 and on
+    return (c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7AF) ||
+           (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
+           (c >= 0xFF00 && c <= 0xFFEF);
+}
+
+// A horizontal glyph stood up in its column: the column runs down through the glyph's middle,
+// from its top.
+void standUp(TReadingGlyph& g) {
+    if (g.Vertical)
+        return;
+    const double upX = -g.DirY, upY = g.DirX;
+    g.X += g.DirX * g.Advance / 2 + upX * g.Size * g.Ascent;
+    g.Y += g.DirY * g.Advance / 2 + upY * g.Size * g.Ascent;
+    g.DirX = -upX;
+    g.DirY = -upY;
+    g.Advance = g.Size;
+    g.Vertical = true;
+}
+
 } // namespace
 
 void TPDFReadingCollector::AddGlyph(const TPDFShownGlyph& glyph) {
+    const TLast last = FLast;
+    if (!glyph.Vertical)
+        FLast.Valid = false;
     if (glyph.Text.empty()) {
         ++Unmapped;
         return;
@@ -833,7 +869,25 @@ void TPDFReadingCollector::AddGlyph(const TPDFShownGlyph& glyph) {
     }
     g.Ascent = glyph.Ascent > 0 ? glyph.Ascent : 0.8;
     g.Descent = glyph.Descent < 0 ? -glyph.Descent : 0.2;
+    g.Vertical = glyph.Vertical;
+    if (g.Vertical) {
+        Glyphs.push_back(std::move(g));
+        return;
+    }
+    const TLast shown{true, Glyphs.size(), isCJK(g.Text), g.X, g.Y, g.DirX, g.DirY, g.Size};
+    if (shown.CJK && last.Valid && last.CJK && std::fabs(g.Size - last.Size) < 0.05 * last.Size &&
+        g.DirX * last.DirX + g.DirY * last.DirY > 0.99) {
+        // Down from the last glyph by one to two lines, hardly aside.
+        const double dx = g.X - last.X, dy = g.Y - last.Y;
+        const double down = -(dx * -g.DirY + dy * g.DirX);
+        const double aside = dx * g.DirX + dy * g.DirY;
+        if (down > 0.8 * g.Size && down < 2.2 * g.Size && std::fabs(aside) < 0.25 * g.Size) {
+            standUp(Glyphs[last.Index]);
+            standUp(g);
+        }
+    }
     Glyphs.push_back(std::move(g));
+    FLast = shown;
 }
 
 std::string ExpandLigatures(const std::string& text) {
@@ -869,10 +923,9 @@ TReadingLayout TPDFReadingOrder::LayOut(std::vector<TReadingGlyph> glyphs, doubl
             !std::isfinite(glyph.Y) || !std::isfinite(glyph.Advance))
             continue;
         glyph.Text = ExpandLigatures(glyph.Text);
-        int quarter = 3;
-        if (!glyph.Vertical)
-            quarter =
-                static_cast<int>(std::lround(std::atan2(glyph.DirY, glyph.DirX) / (kPi / 2))) & 3;
+        // Vertical writing runs down its columns as text turned a quarter clockwise does.
+        const int quarter =
+            static_cast<int>(std::lround(std::atan2(glyph.DirY, glyph.DirX) / (kPi / 2))) & 3;
         const TFrame frame{quarter, width, height};
         TFrameGlyph g;
         g.Text = &glyph.Text;

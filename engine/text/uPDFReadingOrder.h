@@ -83,6 +83,17 @@ public:
     std::size_t Dropped = 0;  // glyphs past kMaxGlyphs
 
     void AddGlyph(const TPDFShownGlyph& glyph) override;
+
+private:
+    // CJK glyphs of a horizontal font set one under the other in content order are vertical
+    // writing: each such pair is stood up into a column. The horizontal glyph added last, as
+    // shown (glyphs of vertical fonts between, as punctuation often is, are passed over).
+    struct TLast {
+        bool Valid = false;
+        std::size_t Index = 0; // in Glyphs
+        bool CJK = false;
+        double X = 0, Y = 0, DirX = 1, DirY = 0, Size = 0;
+    } FLast;
 };
 
 // Ligature characters (U+FB00 to U+FB06) written as their letters; other text as it is.

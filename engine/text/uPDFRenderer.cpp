@@ -646,7 +646,12 @@ void TPDFRenderer::TInterpretation::ShowText() {
     const double wordSpacing = State.WordSpacing * perTextUnit / size;
     // Glyph positions: glyph units along the baseline, the rise above it.
     const double riseUnits = State.Rise * perTextUnit / size;
+    // Composite fonts on the glyph road read their codes through their Encoding CMap; vertical
+    // ones advance down the page (`advance` then runs downwards).
+    const TPDFCodeMap* codeMap = sink ? font.CodeMap.get() : nullptr;
+    const bool vertical = codeMap && codeMap->Vertical();
     TPDFShownGlyph shown;
+    shown.Vertical = vertical;
     shown.Up = up;
     // Ascent and descent as shares of the size on the page, whatever the glyph units are.
     const double unitUp = run.Size > 0 ? std::hypot(matrix.c, matrix.d) / run.Size : 0;
@@ -672,7 +677,10 @@ void TPDFRenderer::TInterpretation::ShowText() {
     for (std::size_t i = first; i < FOperands.size(); ++i) {
         const std::string_view element = FLexer.View(FOperands[i]);
         if (element.empty() || (element.front() != '(' && element.front() != '<')) {
-            advance -= NumberFromText(element) * perTextUnit / 1000;
+            if (vertical)
+                advance += NumberFromText(element) * perTextUnit / 1000;
+            else
+                advance -= NumberFromText(element) * perTextUnit / 1000;
             continue;
         }
         const std::string bytes =
@@ -684,8 +692,13 @@ void TPDFRenderer::TInterpretation::ShowText() {
         const auto takeCode = [&](std::string_view text, double width, double drawn) {
             if (sink) {
                 shown.Text = text;
-                shown.Origin = TransformPoint(matrix, advance, riseUnits);
-                shown.End = TransformPoint(matrix, advance + drawn, riseUnits);
+                if (vertical) {
+                    shown.Origin = TransformPoint(matrix, 0, -advance);
+                    shown.End = TransformPoint(matrix, 0, -(advance + drawn));
+                } else {
+                    shown.Origin = TransformPoint(matrix, advance, riseUnits);
+                    shown.End = TransformPoint(matrix, advance + drawn, riseUnits);
+                }
                 shown.Up = {shown.Origin.x + up.x - origin.x, shown.Origin.y + up.y - origin.y};
                 sink->AddGlyph(shown);
                 advance += width;
@@ -707,7 +720,24 @@ void TPDFRenderer::TInterpretation::ShowText() {
             }
             advance += width;
         };
-        if (font.IsTwoByte) {
+        if (codeMap) {
+            std::string codeText;
+            for (std::size_t k = 0; k < bytes.size();) {
+                const TPDFCode code = codeMap->Next(bytes, k);
+                k += code.Length;
+                const std::optional<std::uint32_t> cid = codeMap->CID(code);
+                const double drawn =
+                    vertical ? font.VerticalAdvance : fonts.CIDWidth(cid.value_or(0));
+                double width = vertical ? drawn - charSpacing : drawn + charSpacing;
+                if (code.Length == 1 && code.Value == 32)
+                    width += vertical ? -wordSpacing : wordSpacing;
+                codeText.clear();
+                if (!font.CodeUnicode || !font.CodeUnicode->AppendText(codeText, code.Value))
+                    if (font.CIDUnicode && cid)
+                        font.CIDUnicode->AppendText(codeText, *cid);
+                takeCode(codeText, width, drawn);
+            }
+        } else if (font.IsTwoByte) {
             for (std::size_t k = 0; k + 1 < bytes.size(); k += 2) {
                 const auto code =
                     static_cast<std::uint16_t>((static_cast<unsigned char>(bytes[k]) << 8) |
@@ -736,6 +766,10 @@ void TPDFRenderer::TInterpretation::ShowText() {
     }
     // The advance is not scaled horizontally. A Type 3 advance is in glyph space, which its
     // font matrix takes to text space.
+    if (vertical) {
+        State.TextMatrix = MatrixMultiply(translation(0, -size * advance / unit), State.TextMatrix);
+        return;
+    }
     const double textAdvance = type3 ? advance * type3->FontMatrix[0] : advance / unit;
     State.TextMatrix = MatrixMultiply(translation(size * textAdvance, 0), State.TextMatrix);
 }
