@@ -52,6 +52,9 @@ constexpr double kGutterColumn = 4;
 constexpr std::size_t kGutterWords = 16;
 // A space glyph reaching this share of its size into a letter beside it parts no words.
 constexpr double kSpaceOverlap = 0.1;
+// A block continues a column above it when it keeps within the column's extent, give or take
+// this share of its width.
+constexpr double kColumnSlack = 0.02;
 
 // A glyph in its direction's frame: text runs along +x, lines go down along +y.
 struct TFrameGlyph {
@@ -403,30 +406,41 @@ void splitAtGutters(std::vector<TFrameLine>& lines) {
             const double least = kGutterWidth * line.Size;
             if (b - a < least)
                 continue;
-            std::size_t agreeing = 1;
-            double leftWidth = a - line.X0; // the widest text left of the strip
-            for (const int step : {-1, 1}) {
-                double x0 = a, x1 = b, base = line.Base;
-                for (std::size_t n = 1; n <= kGutterReach && agreeing < kGutterLines; ++n) {
-                    const std::ptrdiff_t other = static_cast<std::ptrdiff_t>(rank) + step *
-                                                 static_cast<std::ptrdiff_t>(n);
-                    if (other < 0 || other >= static_cast<std::ptrdiff_t>(order.size()))
-                        break;
-                    const std::size_t m = order[static_cast<std::size_t>(other)];
-                    if (std::abs(lines[m].Base - base) > kGutterLeading * line.Size)
-                        break;
-                    base = lines[m].Base;
-                    if (lines[m].X1 <= x0 || lines[m].X0 >= x1)
-                        continue; // wholly to one side: it leaves the strip empty
-                    const auto [na, nb] = narrowed(m, x0, x1);
-                    if (nb - na < least)
-                        break;
-                    x0 = na, x1 = nb;
-                    if (lines[m].X0 < x0 && lines[m].X1 > x1) { // words on both sides
-                        ++agreeing;
-                        leftWidth = std::max(leftWidth, x0 - lines[m].X0);
+            // The lines above and below must keep one strip empty, common to all of them:
+            // search one way, then the other from what the first left, both ways round.
+            std::size_t agreeing = 0;
+            double leftWidth = 0; // the widest text left of the strip
+            for (const int first : {-1, 1}) {
+                std::size_t count = 1;
+                double width = a - line.X0;
+                double x0 = a, x1 = b;
+                for (const int step : {first, -first}) {
+                    double base = line.Base;
+                    for (std::size_t n = 1; n <= kGutterReach && count < kGutterLines; ++n) {
+                        const std::ptrdiff_t other = static_cast<std::ptrdiff_t>(rank) +
+                                                     step * static_cast<std::ptrdiff_t>(n);
+                        if (other < 0 || other >= static_cast<std::ptrdiff_t>(order.size()))
+                            break;
+                        const std::size_t m = order[static_cast<std::size_t>(other)];
+                        if (std::abs(lines[m].Base - base) > kGutterLeading * line.Size)
+                            break;
+                        base = lines[m].Base;
+                        if (lines[m].X1 <= x0 || lines[m].X0 >= x1)
+                            continue; // wholly to one side: it leaves the strip empty
+                        const auto [na, nb] = narrowed(m, x0, x1);
+                        if (nb - na < least)
+                            break;
+                        x0 = na, x1 = nb;
+                        if (lines[m].X0 < x0 && lines[m].X1 > x1) { // words on both sides
+                            ++count;
+                            width = std::max(width, x0 - lines[m].X0);
+                        }
                     }
                 }
+                if (count > agreeing || (count == agreeing && width > leftWidth))
+                    agreeing = count, leftWidth = width;
+                if (agreeing >= kGutterLines)
+                    break;
             }
             if (agreeing >= kGutterLines && leftWidth >= kGutterColumn * line.Size)
                 cuts[i].push_back(k);
@@ -648,6 +662,24 @@ bool readAsTable(TRegions& r, const TGroups& columns, std::vector<std::size_t>& 
     return true;
 }
 
+// Whether every block of a band lies within the extent of one of the columns of a region.
+bool withinAColumn(const std::vector<TFrameBlock>& blocks, const std::vector<std::size_t>& region,
+                   const std::vector<std::size_t>& band) {
+    std::vector<std::pair<double, double>> extents;
+    for (const auto& column : split(blocks, region, true)) {
+        double x0 = blocks[column.front()].X0, x1 = blocks[column.front()].X1;
+        for (const std::size_t b : column)
+            x0 = std::min(x0, blocks[b].X0), x1 = std::max(x1, blocks[b].X1);
+        extents.emplace_back(x0, x1);
+    }
+    return std::all_of(band.begin(), band.end(), [&](std::size_t b) {
+        return std::any_of(extents.begin(), extents.end(), [&](const auto& extent) {
+            const double slack = kColumnSlack * (extent.second - extent.first) + 1;
+            return blocks[b].X0 >= extent.first - slack && blocks[b].X1 <= extent.second + slack;
+        });
+    });
+}
+
 // Reading order of a region: bands top to bottom; consecutive bands that keep a common gutter
 // read as one band of columns, so paragraph breaks that line up across columns do not cut
 // them; columns left to right, or a table's rows one by one.
@@ -688,7 +720,9 @@ void readRegion(TRegions& r, const std::vector<std::size_t>& members,
     };
     for (const auto& band : bands) {
         const bool gutter = split(blocks, band, true).size() > 1;
-        if (!merged.empty() && gutter && mergedHasGutter) {
+        // A band of one column under a band of columns, within one of them, continues that
+        // column: the last page of a paper whose right column ends early.
+        if (!merged.empty() && mergedHasGutter && (gutter || withinAColumn(blocks, merged, band))) {
             std::vector<std::size_t> both = merged;
             both.insert(both.end(), band.begin(), band.end());
             if (split(blocks, both, true).size() > 1) {
