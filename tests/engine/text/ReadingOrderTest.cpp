@@ -1,8 +1,10 @@
 // Reading order over glyphs placed by hand: words, lines with their scripts, blocks, columns
-// and bands, directions, duplicates and ligatures.
+// and bands, gutters, directions, duplicates and ligatures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <tuple>
 
 #include "text/uPDFReadingOrder.h"
 
@@ -197,5 +199,44 @@ TEST(ReadingOrder, RightToLeftLinesReadInLogicalOrder) {
             i += length + (clusters ? 1 : 0);
         }
         EXPECT_EQ(read(glyphs), std::string(c.Read) + "\n") << c.Shown;
+    }
+}
+
+TEST(ReadingOrder, ColumnsAndGuttersOverSeveralLines) {
+    // Lines as (left text, gap after it, right text) from the top, 12 points apart.
+    using TLine = std::tuple<std::string, double, std::string>;
+    const std::string left = "aaaaa bbbbb ccccc ddddd eeeee", right = "kkkkk lllll mmmmm nnnnn";
+    const struct {
+        const char* Name;
+        std::vector<TLine> Lines;
+        std::string Read;
+    } cases[] = {
+        // Justified gaps over and under a wide one, each within it but not lining up with each
+        // other: no strip is empty down the lines, so the lines stay whole.
+        {"gaps that do not line up",
+         {{left, 10, right}, {left, 10, right}, {left, 25, right},
+          {left + " ff", 10, right}, {left + " ff", 10, right}},
+         left + " " + right + "\n" + left + " " + right + "\n" + left + " " + right + "\n" +
+             left + " ff " + right + "\n" + left + " ff " + right + "\n"},
+        // Two columns, the right one ending early: the left one's last paragraph, under it, reads
+        // before the right one. An empty line is a blank line.
+        {"a right column ending early",
+         {{left, 20, right}, {left, 20, right}, {left, 20, right}, {left, 20, right},
+          {"", 0, ""}, {left, 0, ""}, {"aaaaa bbbbb", 0, ""}},
+         left + "\n" + left + "\n" + left + "\n" + left + "\n\n" + left + "\n" + "aaaaa bbbbb\n\n" +
+             right + "\n" + right + "\n" + right + "\n" + right + "\n"},
+    };
+    const auto width = [](const std::string& s) {
+        return 5.0 * static_cast<double>(s.size()) - 2.5 * std::count(s.begin(), s.end(), ' ');
+    };
+    for (const auto& c : cases) {
+        std::vector<TReadingGlyph> glyphs;
+        double y = 700;
+        for (const auto& [l, gap, r] : c.Lines) {
+            place(glyphs, l, 50, y);
+            place(glyphs, r, 50 + width(l) + gap, y);
+            y -= 12;
+        }
+        EXPECT_EQ(read(glyphs), c.Read) << c.Name;
     }
 }
