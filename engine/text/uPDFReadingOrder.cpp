@@ -476,6 +476,36 @@ std::vector<TFrameBlock> buildBlocks(const std::vector<TFrameLine>& lines,
         return lines[a].Base < lines[b].Base ||
                (lines[a].Base == lines[b].Base && lines[a].X0 < lines[b].X0);
     });
+    // Lines on one baseline, side by side: a row of the page. `rowOf` takes a line to the
+    // first and last place of its row in `order`.
+    std::vector<std::pair<std::size_t, std::size_t>> rowOf(lines.size());
+    for (std::size_t at = 0; at < order.size();) {
+        std::size_t end = at + 1;
+        const TFrameLine& first = lines[order[at]];
+        while (end < order.size() && lines[order[end]].Base - first.Base <=
+                                         kSameBaseline * std::min(first.Size, lines[order[end]].Size))
+            ++end;
+        for (std::size_t k = at; k < end; ++k)
+            rowOf[order[k]] = {at, end};
+        at = end;
+    }
+    const auto alone = [&](std::size_t index) {
+        return rowOf[index].second - rowOf[index].first == 1;
+    };
+    // A line alone on its baseline over a row of several lines, reaching over another of them,
+    // is the end of a paragraph above a table or columns: the row's lines start blocks of
+    // their own.
+    const auto underAWideLine = [&](const TFrameLine& last, std::size_t lastIndex,
+                                    std::size_t index) {
+        if (!alone(lastIndex) || alone(index))
+            return false;
+        for (std::size_t k = rowOf[index].first; k < rowOf[index].second; ++k) {
+            const TFrameLine& other = lines[order[k]];
+            if (order[k] != index && std::min(last.X1, other.X1) > std::max(last.X0, other.X0))
+                return true;
+        }
+        return false;
+    };
     std::vector<TFrameBlock> blocks;
     std::vector<std::size_t> open; // blocks that may still grow, most recent last
     for (const std::size_t index : order) {
@@ -492,7 +522,8 @@ std::vector<TFrameBlock> buildBlocks(const std::vector<TFrameLine>& lines,
                 std::max(last.Size, line.Size) <= kBlockSizeRatio * std::min(last.Size, line.Size);
             const bool overlaps = std::min(last.X1, line.X1) > std::max(last.X0, line.X0);
             if (drop > kSameBaseline * size && drop <= kBlockLeading * size && alike && overlaps &&
-                (best == blocks.size() || drop < bestDistance)) {
+                (best == blocks.size() || drop < bestDistance) &&
+                !underAWideLine(last, block.Lines.back(), index)) {
                 best = open[k];
                 bestDistance = drop;
             }

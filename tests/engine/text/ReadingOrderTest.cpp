@@ -225,6 +225,11 @@ TEST(ReadingOrder, ColumnsAndGuttersOverSeveralLines) {
           {"", 0, ""}, {left, 0, ""}, {"aaaaa bbbbb", 0, ""}},
          left + "\n" + left + "\n" + left + "\n" + left + "\n\n" + left + "\n" + "aaaaa bbbbb\n\n" +
              right + "\n" + right + "\n" + right + "\n" + right + "\n"},
+        // A table right under a paragraph: its first column is not the paragraph's end.
+        {"a table under a paragraph",
+         {{left + " " + right, 0, ""}, {"Idx", 42, "Total"}, {"N1", 42, "1,204"},
+          {"S2", 42, "98.7"}},
+         left + " " + right + "\n\nIdx Total\nN1 1,204\nS2 98.7\n"},
     };
     const auto width = [](const std::string& s) {
         return 5.0 * static_cast<double>(s.size()) - 2.5 * std::count(s.begin(), s.end(), ' ');
