@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <exception>
 #include <limits>
 #include <new>
@@ -155,6 +156,7 @@ public:
         // The initial tables are those of a simple font with StandardEncoding.
         CodeText = GlyphNamesToText(BaseEncodingNames(TPDFBaseEncoding::Standard),
                                     owner.FFonts.Encoding());
+        FindFirstSpace();
         if (owner.FResources)
             FontResources = AsDictionary(owner.FResources->Get("Font"));
     }
@@ -169,18 +171,30 @@ private:
     };
     // Rows are tried in this order; the quote operators turn into `Tj` and reach its row too.
     static const std::array<TOperator, 19> kOperators;
-    // The row of an operator name, -1 for other tokens; one lookup instead of a compare per row.
+    // The row of an operator name, -1 for other tokens; one table read instead of a compare
+    // per row. Names are one or two ASCII bytes: [first][second], second 0 for one byte.
     static int RowOf(std::string_view token) {
-        static const auto rows = [] {
-            std::unordered_map<std::string_view, int> map;
-            for (std::size_t i = 0; i < kOperators.size(); ++i)
-                map.emplace(kOperators[i].Name, static_cast<int>(i));
-            return map;
+        using TRows = std::array<std::array<std::int8_t, 128>, 128>;
+        static const TRows rows = [] {
+            TRows table;
+            for (auto& row : table)
+                row.fill(-1);
+            for (std::size_t i = 0; i < kOperators.size(); ++i) {
+                const std::string_view name = kOperators[i].Name;
+                table[static_cast<unsigned char>(name[0])]
+                     [name.size() > 1 ? static_cast<unsigned char>(name[1]) : 0] =
+                         static_cast<std::int8_t>(i);
+            }
+            return table;
         }();
         if (token.empty() || token.size() > 2)
             return -1;
-        const auto it = rows.find(token);
-        return it == rows.end() ? -1 : it->second;
+        const auto first = static_cast<unsigned char>(token[0]);
+        const auto second = token.size() > 1 ? static_cast<unsigned char>(token[1]) : 0;
+        // A token of two bytes whose second is 0 is no name of the table.
+        if (first >= 128 || second >= 128 || (token.size() > 1 && second == 0))
+            return -1;
+        return rows[first][second];
     }
 
     // The operand window: the last six tokens in a ring, newest at FNewest. Entries view the
@@ -255,6 +269,17 @@ private:
         Widths = record->Widths;
         FTablesFrom = record;
         FTablesObjNum = record->ObjNum;
+        FindFirstSpace();
+    }
+    // Only code 255 of the tables in use changes (it may stand in as the space), so the first
+    // space below it is found once per copy.
+    void FindFirstSpace() {
+        FFirstSpace = -1;
+        for (int c = 0; c < 255; ++c)
+            if (CodeText[static_cast<std::size_t>(c)] == " ") {
+                FFirstSpace = c;
+                break;
+            }
     }
 
     void OpArray();
@@ -301,6 +326,8 @@ private:
     double SpaceWidth = 280;
     TPDFWidths Widths;
     TPDFTextVector CodeText;
+    // The first code below 255 whose text is a space; -1 when none is.
+    int FFirstSpace = -1;
     const TPDFFontCollectionData* FTablesFrom = nullptr;
     std::int32_t FTablesObjNum = 0;
     std::string BaseFontName;
@@ -396,12 +423,11 @@ void TPDFExtractor::TRun::OpTf() {
         // A font that stops below 255 leaves code 255 unused: it stands in as the space.
         if (FOwner.FFonts.Current().LastChar < 255)
             CodeText[255] = " ";
-        SpaceCode = 32;
-        for (int c = 0; c < 256; ++c)
-            if (CodeText[static_cast<std::size_t>(c)] == " ") {
-                SpaceCode = c;
-                break;
-            }
+        // The first code whose text is a space, else 32.
+        if (FFirstSpace >= 0)
+            SpaceCode = FFirstSpace;
+        else
+            SpaceCode = CodeText[255] == " " ? 255 : 32;
     }
     const auto code = static_cast<std::size_t>(SpaceCode);
     SpaceWidth = CodeText[code] == " " && Widths[code] != 750 ? Widths[code] : 280;
