@@ -152,14 +152,18 @@ class TPDFExtractor::TRun {
 public:
     TRun(TPDFExtractor& owner, std::string_view content, bool records, std::string& out)
         : FOwner(owner), FLexer(content), FRecords(records), FOut(out) {
-        Widths.fill(750);
+        FInitialWidths.fill(750);
         // The initial tables are those of a simple font with StandardEncoding.
-        CodeText = GlyphNamesToText(BaseEncodingNames(TPDFBaseEncoding::Standard),
-                                    owner.FFonts.Encoding());
+        FInitialText = GlyphNamesToText(BaseEncodingNames(TPDFBaseEncoding::Standard),
+                                        owner.FFonts.Encoding());
         FindFirstSpace();
         if (owner.FResources)
             FontResources = AsDictionary(owner.FResources->Get("Font"));
     }
+
+    // The tables in use may be the run's own: a run stays where it was made.
+    TRun(const TRun&) = delete;
+    TRun& operator=(const TRun&) = delete;
 
     void Execute();
 
@@ -218,7 +222,7 @@ private:
         double sum = 0;
         for (const char ch : s) {
             const auto c = static_cast<unsigned char>(ch);
-            sum += Widths[c] + CharSpacing;
+            sum += (*FWidths)[c] + CharSpacing;
             if (c == SpaceCode)
                 sum += WordSpacing;
         }
@@ -229,7 +233,7 @@ private:
         for (const char ch : bytes) {
             if (FOut.size() >= kMaxText)
                 return;
-            FOut += CodeText[static_cast<unsigned char>(ch)];
+            FOut += CodeText(static_cast<unsigned char>(ch));
         }
     }
     void Record(double x, std::string_view bytes, bool doubleBackslashes) {
@@ -246,7 +250,7 @@ private:
         for (const char ch : bytes) {
             if (FOut.size() >= kMaxText)
                 break;
-            appendEscaped(FOut, CodeText[static_cast<unsigned char>(ch)], doubleBackslashes);
+            appendEscaped(FOut, CodeText(static_cast<unsigned char>(ch)), doubleBackslashes);
         }
         FOut += "\"\r\n";
     }
@@ -260,23 +264,31 @@ private:
             FOut += kCrLf;
     }
 
-    // Copies a selected font's tables, unless they are the ones already in use: selecting
-    // the same font again gives the same tables (and the same space mark below).
+    // Takes a selected font's tables, unless they are the ones already in use: selecting
+    // the same font again gives the same tables (and the same space mark below). The tables
+    // are the record's own: a record is never changed, and the one selected last (whose
+    // tables these are) stays in the collection for the whole call.
     void UseTables(const TPDFFontCollectionData* record) {
         if (!record || (record == FTablesFrom && record->ObjNum == FTablesObjNum))
             return;
-        CodeText = record->CodeText;
-        Widths = record->Widths;
+        FCodeText = &record->CodeText;
+        FWidths = &record->Widths;
+        FSpaceAt255 = false;
         FTablesFrom = record;
         FTablesObjNum = record->ObjNum;
         FindFirstSpace();
     }
-    // Only code 255 of the tables in use changes (it may stand in as the space), so the first
-    // space below it is found once per copy.
+    // The text of a code in the tables in use; code 255 may have been marked as the space.
+    const std::string& CodeText(std::size_t code) const {
+        static const std::string kSpace = " ";
+        return code == 255 && FSpaceAt255 ? kSpace : (*FCodeText)[code];
+    }
+    // Only code 255 of the tables in use changes, so the first space below it is found once
+    // per font taken.
     void FindFirstSpace() {
         FFirstSpace = -1;
         for (int c = 0; c < 255; ++c)
-            if (CodeText[static_cast<std::size_t>(c)] == " ") {
+            if ((*FCodeText)[static_cast<std::size_t>(c)] == " ") {
                 FFirstSpace = c;
                 break;
             }
@@ -324,8 +336,13 @@ private:
     double CharSpacing = 0, WordSpacing = 0;
     std::int32_t SpaceCode = 32;
     double SpaceWidth = 280;
-    TPDFWidths Widths;
-    TPDFTextVector CodeText;
+    // The tables of the font in use: the initial ones, or a record's.
+    TPDFWidths FInitialWidths;
+    TPDFTextVector FInitialText;
+    const TPDFWidths* FWidths = &FInitialWidths;
+    const TPDFTextVector* FCodeText = &FInitialText;
+    // Code 255 of the tables in use stands in as the space.
+    bool FSpaceAt255 = false;
     // The first code below 255 whose text is a space; -1 when none is.
     int FFirstSpace = -1;
     const TPDFFontCollectionData* FTablesFrom = nullptr;
@@ -417,20 +434,20 @@ void TPDFExtractor::TRun::OpTf() {
             UseTables(FOwner.FFonts.Select(ref));
     FontSize = IsNumberText(Operand(1)) ? Number(1) : 12;
 
-    if (CodeText[32] == " ") {
+    if (CodeText(32) == " ") {
         SpaceCode = 32;
     } else {
         // A font that stops below 255 leaves code 255 unused: it stands in as the space.
         if (FOwner.FFonts.Current().LastChar < 255)
-            CodeText[255] = " ";
+            FSpaceAt255 = true;
         // The first code whose text is a space, else 32.
         if (FFirstSpace >= 0)
             SpaceCode = FFirstSpace;
         else
-            SpaceCode = CodeText[255] == " " ? 255 : 32;
+            SpaceCode = CodeText(255) == " " ? 255 : 32;
     }
     const auto code = static_cast<std::size_t>(SpaceCode);
-    SpaceWidth = CodeText[code] == " " && Widths[code] != 750 ? Widths[code] : 280;
+    SpaceWidth = CodeText(code) == " " && (*FWidths)[code] != 750 ? (*FWidths)[code] : 280;
 }
 
 void TPDFExtractor::TRun::OpTJ() {
