@@ -117,8 +117,9 @@ struct TPDFFontCollectionData {
 // hold) is bounded; the least recently used go first. Thread-safe; never throws.
 class TPDFFontRecordCache {
 public:
-    // A document's fonts rarely take more than a few MB of tables and programs.
-    static constexpr std::uint64_t kDefaultBudget = std::uint64_t{24} << 20;
+    // A record's tables take about 30 KB: a few hundred records, more than the fonts most
+    // documents have, and still well within the memory of a pass over a long document.
+    static constexpr std::uint64_t kDefaultBudget = std::uint64_t{8} << 20;
 
     struct TKey {
         std::int32_t ObjNum = 0;

@@ -136,27 +136,100 @@ bool isBlank(const std::string& text) {
     });
 }
 
-// Glyphs drawn over one another with the same text (fake bold, shadows) count once.
+// Kept glyphs filed by key: an open-addressed table of the last glyph filed under each key,
+// the glyphs of one key chained through NextOf.
+class TGlyphCells {
+public:
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+    explicit TGlyphCells(std::size_t glyphs) {
+        std::size_t size = 16;
+        while (size < 2 * glyphs)
+            size *= 2;
+        FSlots.assign(size, TSlot{});
+        FMask = size - 1;
+        NextOf.reserve(glyphs);
+    }
+    // The last glyph filed under the key; kNone when none is.
+    std::size_t Find(std::uint64_t key) const {
+        for (std::size_t i = mix(key) & FMask;; i = (i + 1) & FMask) {
+            const TSlot& slot = FSlots[i];
+            if (slot.Head == kNone)
+                return kNone;
+            if (slot.Key == key)
+                return slot.Head;
+        }
+    }
+    // Files the glyph NextOf.size() (kept glyphs are filed or passed over in their order).
+    void File(std::uint64_t key, bool filed) {
+        std::size_t next = kNone;
+        if (filed)
+            for (std::size_t i = mix(key) & FMask;; i = (i + 1) & FMask) {
+                TSlot& slot = FSlots[i];
+                if (slot.Head == kNone) {
+                    slot.Key = key;
+                    slot.Head = NextOf.size();
+                    break;
+                }
+                if (slot.Key == key) {
+                    next = slot.Head;
+                    slot.Head = NextOf.size();
+                    break;
+                }
+            }
+        NextOf.push_back(next);
+    }
+
+    std::vector<std::size_t> NextOf; // kept glyph -> the one filed under its key before it
+
+private:
+    struct TSlot {
+        std::uint64_t Key = 0;
+        std::size_t Head = kNone;
+    };
+    static std::size_t mix(std::uint64_t key) {
+        key ^= key >> 31;
+        key *= 0xBF58476D1CE4E5B9ull;
+        return static_cast<std::size_t>(key ^ (key >> 29));
+    }
+    std::vector<TSlot> FSlots;
+    std::size_t FMask = 0;
+};
+
+// Glyphs drawn over one another with the same text (fake bold, shadows) count once: a glyph
+// whose text equals a kept glyph's, within the tolerance (at most 1) of it in both directions,
+// is dropped. Kept glyphs are filed by their text and the unit cell of their origin, so the
+// cells the tolerance reaches (of the nine around the glyph) hold every candidate.
 std::vector<TFrameGlyph> dropDuplicates(std::vector<TFrameGlyph> glyphs, std::size_t& dropped) {
-    std::unordered_map<std::uint64_t, std::vector<std::size_t>> cells;
+    TGlyphCells cells(glyphs.size());
     std::vector<TFrameGlyph> kept;
     kept.reserve(glyphs.size());
     const std::hash<std::string> hashText;
-    const auto key = [&hashText](long long cx, long long cy, const std::string& text) {
+    const auto key = [](long long cx, long long cy, std::uint64_t textHash) {
         return static_cast<std::uint64_t>(cx) * 0x9E3779B97F4A7C15ull ^
-               static_cast<std::uint64_t>(cy) * 0xC2B2AE3D27D4EB4Full ^ hashText(text);
+               static_cast<std::uint64_t>(cy) * 0xC2B2AE3D27D4EB4Full ^ textHash;
     };
+    const auto cell = [](double v) { return std::llround(std::floor(v)); };
     for (TFrameGlyph& glyph : glyphs) {
         const double tolerance = std::min(0.1 * glyph.Size, 1.0);
-        const long long cx = std::llround(std::floor(glyph.X0));
-        const long long cy = std::llround(std::floor(glyph.Base));
+        const long long cx = cell(glyph.X0);
+        const long long cy = cell(glyph.Base);
+        long long xFrom = cx - 1, xTo = cx + 1, yFrom = cy - 1, yTo = cy + 1;
+        // Cells the tolerance cannot reach hold no candidate.
+        constexpr double kExact = 1e15;
+        if (std::isfinite(tolerance) && std::abs(glyph.X0) < kExact &&
+            std::abs(glyph.Base) < kExact) {
+            xFrom = std::max(xFrom, cell(glyph.X0 - tolerance));
+            xTo = std::min(xTo, cell(glyph.X0 + tolerance));
+            yFrom = std::max(yFrom, cell(glyph.Base - tolerance));
+            yTo = std::min(yTo, cell(glyph.Base + tolerance));
+        }
+        const std::uint64_t textHash = hashText(*glyph.Text);
         bool duplicate = false;
-        for (long long dx = -1; dx <= 1 && !duplicate; ++dx)
-            for (long long dy = -1; dy <= 1 && !duplicate; ++dy) {
-                const auto found = cells.find(key(cx + dx, cy + dy, *glyph.Text));
-                if (found == cells.end())
-                    continue;
-                for (const std::size_t other : found->second) {
+        for (long long dx = xFrom; dx <= xTo && !duplicate; ++dx)
+            for (long long dy = yFrom; dy <= yTo && !duplicate; ++dy)
+                for (std::size_t other = cells.Find(key(dx, dy, textHash));
+                     other != TGlyphCells::kNone; other = cells.NextOf[other]) {
                     const TFrameGlyph& o = kept[other];
                     if (*o.Text == *glyph.Text && std::abs(o.X0 - glyph.X0) <= tolerance &&
                         std::abs(o.Base - glyph.Base) <= tolerance) {
@@ -164,14 +237,12 @@ std::vector<TFrameGlyph> dropDuplicates(std::vector<TFrameGlyph> glyphs, std::si
                         break;
                     }
                 }
-            }
         if (duplicate) {
             ++dropped;
             continue;
         }
-        if (!glyph.Space)
-            cells[key(cx, cy, *glyph.Text)].push_back(kept.size());
-        kept.push_back(glyph);
+        cells.File(key(cx, cy, textHash), !glyph.Space);
+        kept.push_back(std::move(glyph));
     }
     return kept;
 }
