@@ -504,10 +504,9 @@ std::string fontPages(int pages) {
     PdfWriter w;
     w.RootObj = 1;
     w.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
-    const std::string toUnicode =
-        "/CIDInit /ProcSet findresource begin 12 dict begin begincmap\n"
-        "1 begincodespacerange <00> <FF> endcodespacerange\n"
-        "1 beginbfrange <20> <7E> <0020> endbfrange\nendcmap end end\n";
+    const std::string toUnicode = "/CIDInit /ProcSet findresource begin 12 dict begin begincmap\n"
+                                  "1 begincodespacerange <00> <FF> endcodespacerange\n"
+                                  "1 beginbfrange <20> <7E> <0020> endbfrange\nendcmap end end\n";
     std::string widths;
     for (int c = 32; c <= 126; ++c)
         widths += num(300 + c) + " ";
@@ -519,7 +518,8 @@ std::string fontPages(int pages) {
                     "<< /F1 " +
                         num(page + 2) + " 0 R >> >> /Contents " + num(page + 1) + " 0 R >>");
         w.SetStream(page + 1, "",
-                    "BT /F1 11 Tf 72 720 Td (Page " + num(p + 1) + " in a font of its own) Tj ET\n");
+                    "BT /F1 11 Tf 72 720 Td (Page " + num(p + 1) +
+                        " in a font of its own) Tj ET\n");
         w.Set(page + 2, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding << "
                         "/Differences [40 /parenleft /parenright] >> /FirstChar 32 /LastChar 126 "
                         "/Widths " +

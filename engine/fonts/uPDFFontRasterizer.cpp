@@ -216,8 +216,8 @@ std::uint64_t EstimatedSize(const TPDFFontCollectionData& record) {
                          tableSize(record.GlyphNames) + heapSize(record.FontName) +
                          record.ToUnicode.Count() * (sizeof(TPDFCMapRange) + 16);
     if (record.CIDWidths)
-        size += sizeof(TPDFCIDWidths) + 2 * record.CIDWidths->Ranges().size() *
-                                            sizeof(TPDFCIDWidths::TRange);
+        size += sizeof(TPDFCIDWidths) +
+                2 * record.CIDWidths->Ranges().size() * sizeof(TPDFCIDWidths::TRange);
     // Predefined CMaps and collections are the library's; embedded ones are the record's.
     if (record.CodeMap)
         size += record.CodeMap->Size() * 16;

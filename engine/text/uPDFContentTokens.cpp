@@ -1,10 +1,10 @@
 #include "text/uPDFContentTokens.h"
 
 #include <algorithm>
-#include <cstring>
-#include <limits>
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <utility>
 
 #include "file/uPDFExtra.h"

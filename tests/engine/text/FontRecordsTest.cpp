@@ -39,8 +39,8 @@ std::string build(const TDoc& doc) {
                         doc.Resources[i] + " /Contents " + std::to_string(page + 1) + " 0 R >>");
         w.SetStream(page + 1, "", doc.Contents[i]);
     }
-    w.Set(2, "<< /Type /Pages /Kids [" + kids + "] /Count " +
-                 std::to_string(doc.Contents.size()) + " >>");
+    w.Set(2, "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(doc.Contents.size()) +
+                 " >>");
     for (const auto& [num, body] : doc.Objects) {
         const auto at = body.find("stream\n");
         if (at == std::string::npos)
