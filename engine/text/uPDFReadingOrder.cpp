@@ -136,63 +136,57 @@ bool isBlank(const std::string& text) {
     });
 }
 
-// Kept glyphs filed by key: an open-addressed table of the last glyph filed under each key,
-// the glyphs of one key chained through NextOf.
+// Kept glyphs filed by key: buckets of chained glyphs, each glyph's key kept beside it, so a
+// lookup reads one bucket and the glyphs filed under that exact key are those of its chain
+// whose key matches. Glyph numbers fit 32 bits: a layout takes at most kMaxGlyphs glyphs.
 class TGlyphCells {
 public:
-    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    static constexpr std::uint32_t kNone = static_cast<std::uint32_t>(-1);
+    static_assert(TPDFReadingOrder::kMaxGlyphs < kNone);
 
     explicit TGlyphCells(std::size_t glyphs) {
         std::size_t size = 16;
-        while (size < 2 * glyphs)
+        while (size < 4 * glyphs)
             size *= 2;
-        FSlots.assign(size, TSlot{});
+        FHeads.assign(size, kNone);
         FMask = size - 1;
-        NextOf.reserve(glyphs);
+        FNextOf.reserve(glyphs);
+        FKeyOf.reserve(glyphs);
     }
     // The last glyph filed under the key; kNone when none is.
-    std::size_t Find(std::uint64_t key) const {
-        for (std::size_t i = mix(key) & FMask;; i = (i + 1) & FMask) {
-            const TSlot& slot = FSlots[i];
-            if (slot.Head == kNone)
-                return kNone;
-            if (slot.Key == key)
-                return slot.Head;
-        }
+    std::uint32_t Find(std::uint64_t key) const { return matching(FHeads[mix(key) & FMask], key); }
+    // The glyph filed under the same key before this one; kNone when none was.
+    std::uint32_t Next(std::uint32_t glyph) const {
+        return matching(FNextOf[glyph], FKeyOf[glyph]);
     }
-    // Files the glyph NextOf.size() (kept glyphs are filed or passed over in their order).
+    // Files the next kept glyph (kept glyphs are filed or passed over in their order).
     void File(std::uint64_t key, bool filed) {
-        std::size_t next = kNone;
-        if (filed)
-            for (std::size_t i = mix(key) & FMask;; i = (i + 1) & FMask) {
-                TSlot& slot = FSlots[i];
-                if (slot.Head == kNone) {
-                    slot.Key = key;
-                    slot.Head = NextOf.size();
-                    break;
-                }
-                if (slot.Key == key) {
-                    next = slot.Head;
-                    slot.Head = NextOf.size();
-                    break;
-                }
-            }
-        NextOf.push_back(next);
+        const auto glyph = static_cast<std::uint32_t>(FNextOf.size());
+        std::uint32_t next = kNone;
+        if (filed) {
+            std::uint32_t& head = FHeads[mix(key) & FMask];
+            next = head;
+            head = glyph;
+        }
+        FNextOf.push_back(next);
+        FKeyOf.push_back(key);
     }
-
-    std::vector<std::size_t> NextOf; // kept glyph -> the one filed under its key before it
 
 private:
-    struct TSlot {
-        std::uint64_t Key = 0;
-        std::size_t Head = kNone;
-    };
+    // The first glyph from `glyph` on along its chain filed under `key`.
+    std::uint32_t matching(std::uint32_t glyph, std::uint64_t key) const {
+        while (glyph != kNone && FKeyOf[glyph] != key)
+            glyph = FNextOf[glyph];
+        return glyph;
+    }
     static std::size_t mix(std::uint64_t key) {
         key ^= key >> 31;
         key *= 0xBF58476D1CE4E5B9ull;
         return static_cast<std::size_t>(key ^ (key >> 29));
     }
-    std::vector<TSlot> FSlots;
+    std::vector<std::uint32_t> FHeads;
+    std::vector<std::uint32_t> FNextOf; // kept glyph -> the one filed in its bucket before it
+    std::vector<std::uint64_t> FKeyOf;  // kept glyph -> its key
     std::size_t FMask = 0;
 };
 
@@ -228,8 +222,8 @@ std::vector<TFrameGlyph> dropDuplicates(std::vector<TFrameGlyph> glyphs, std::si
         bool duplicate = false;
         for (long long dx = xFrom; dx <= xTo && !duplicate; ++dx)
             for (long long dy = yFrom; dy <= yTo && !duplicate; ++dy)
-                for (std::size_t other = cells.Find(key(dx, dy, textHash));
-                     other != TGlyphCells::kNone; other = cells.NextOf[other]) {
+                for (std::uint32_t other = cells.Find(key(dx, dy, textHash));
+                     other != TGlyphCells::kNone; other = cells.Next(other)) {
                     const TFrameGlyph& o = kept[other];
                     if (*o.Text == *glyph.Text && std::abs(o.X0 - glyph.X0) <= tolerance &&
                         std::abs(o.Base - glyph.Base) <= tolerance) {
