@@ -373,6 +373,8 @@ private:
     bool FHasBaseEncodingName = false;
     const TPDFArray* FDifferences = nullptr;
     int FStandardIndex = 0;
+    // A standard font other than the dingbats: its program is its standard substitute.
+    bool FStandardSubstitute = false;
     bool FToUnicodeOnly = false;
     // Set while the glyph names are those of this base encoding, unchanged.
     std::optional<TPDFBaseEncoding> FPristine;
@@ -579,8 +581,10 @@ void TPDFFontCollection::TLoader::loadStandardFont() {
             FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(dingbatsFace(), FOwner.Resolver);
     } else {
         FFontName = std::string(row->SubstituteName);
-        if (loadPrograms())
+        if (loadPrograms() && FOwner.StandardPrograms)
             FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(substitute(0), FOwner.Resolver);
+        // Without its program the font still takes no other substitute.
+        FStandardSubstitute = true;
     }
 }
 
@@ -637,7 +641,7 @@ void TPDFFontCollection::TLoader::loadSubstitute() {
 // The glyph names and widths of a font that is not composite, once its step ran.
 void TPDFFontCollection::TLoader::completeSimpleFont() {
     const TTextEncoding encoding = FOwner.FEncoding;
-    if (!FProgram && loadPrograms())
+    if (!FProgram && !FStandardSubstitute && loadPrograms())
         loadSubstitute();
     if (FDifferences) {
         ApplyDifferences(FNames, FDifferences);
@@ -836,8 +840,8 @@ void TPDFFontCollection::LoadFont(const TPDFIndRef* ref) {
 }
 
 std::uint32_t TPDFFontCollection::Settings() const {
-    return static_cast<std::uint32_t>(FEncoding) << 3 | (LoadPrograms ? 4u : 0u) |
-           (GlyphNamesAsText ? 2u : 0u) | (CodesByCMap ? 1u : 0u);
+    return static_cast<std::uint32_t>(FEncoding) << 4 | (StandardPrograms ? 8u : 0u) |
+           (LoadPrograms ? 4u : 0u) | (GlyphNamesAsText ? 2u : 0u) | (CodesByCMap ? 1u : 0u);
 }
 
 void TPDFFontCollection::AddRecord(const TPDFIndRef* ref) {

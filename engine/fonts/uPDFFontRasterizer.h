@@ -228,6 +228,10 @@ public:
     // ones (FontFile3). Text extraction sets it right after construction. The record cache is
     // used only while Resolver is unset.
     bool LoadPrograms = false;
+    // Whether a standard font given without a descriptor gets its installed substitute as its
+    // program. The raw-order extractor reads no program and leaves it unset: such a font's
+    // widths and text come from the standard metrics and its encoding either way.
+    bool StandardPrograms = true;
     // Whether a glyph name no rule turns into characters is the code's text (the positioned
     // and raw roads write it); the reading road leaves such codes without text.
     bool GlyphNamesAsText = true;

@@ -41,6 +41,7 @@ std::string TPDFPageText::RawText(TPDFPageTree& tree, int option, TTextEncoding 
         return {};
     TPDFFontCollection fonts(encoding, &Programs(), &Records());
     fonts.LoadPrograms = true;
+    fonts.StandardPrograms = false; // the extractor reads no program
     // The content streams in order, joined with nothing between them. A page cannot make the
     // joined content grow past one stream's decoding limit by listing a stream many times.
     std::string content;

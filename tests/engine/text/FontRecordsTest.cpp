@@ -3,9 +3,12 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "document/uPDFDocument.h"
 #include "facade/uKorvel.h"
+#include "file/uPDFStructure.h"
 #include "fonts/uPDFFontRasterizer.h"
 #include "support/PdfWriter.h"
 
@@ -153,6 +156,56 @@ INSTANTIATE_TEST_SUITE_P(Documents, FontRecords, testing::ValuesIn(kDocs),
                          [](const testing::TestParamInfo<TDoc>& info) {
                              return "Doc" + std::to_string(info.index);
                          });
+
+// The settings a collection may differ in, each applied to a fresh collection.
+struct TSettingsCase {
+    const char* Name;
+    void (*Apply)(TPDFFontCollection&);
+};
+const TSettingsCase kSettings[] = {
+    {"as extraction", [](TPDFFontCollection&) {}},
+    {"without programs", [](TPDFFontCollection& f) { f.LoadPrograms = false; }},
+    {"without standard programs", [](TPDFFontCollection& f) { f.StandardPrograms = false; }},
+    {"without glyph names as text", [](TPDFFontCollection& f) { f.GlyphNamesAsText = false; }},
+    {"codes by CMap", [](TPDFFontCollection& f) { f.CodesByCMap = true; }},
+};
+
+// A record is shared only between collections of the same settings and encoding: one loaded
+// without the standard font's program never reaches a collection that reads programs.
+TEST(FontRecordCache, SharesRecordsOnlyUnderTheSameSettings) {
+    PdfWriter w;
+    w.RootObj = 1;
+    w.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    w.Set(2, "<< /Type /Pages /Kids [] /Count 0 >>");
+    w.Set(5, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    TPDFDocument doc;
+    ASSERT_TRUE(doc.LoadFromBytes(w.Finish()));
+    TPDFStructure refs;
+    refs.OnResolve = [&doc](const TPDFIndRef*, std::int32_t num, std::int32_t gen) {
+        return doc.ResolveRef(num, gen);
+    };
+    TPDFFontProgramCache programs;
+    TPDFFontRecordCache records;
+    const auto select = [&](const TSettingsCase& settings, TTextEncoding encoding) {
+        TPDFFontCollection fonts(encoding, &programs, &records);
+        fonts.LoadPrograms = true;
+        settings.Apply(fonts);
+        return fonts.Select(refs.CreateRef(5, 0));
+    };
+    std::vector<const TPDFFontCollectionData*> seen;
+    for (const TTextEncoding encoding : {TTextEncoding::Cp1252, TTextEncoding::Utf8})
+        for (const TSettingsCase& settings : kSettings) {
+            const TPDFFontCollectionData* first = select(settings, encoding);
+            EXPECT_EQ(select(settings, encoding), first) << settings.Name << " shares its record";
+            for (const TPDFFontCollectionData* other : seen)
+                EXPECT_NE(first, other) << settings.Name;
+            seen.push_back(first);
+            if (std::string_view(settings.Name) == "without standard programs")
+                EXPECT_EQ(first->Program, nullptr);
+            else if (std::string_view(settings.Name) != "without programs")
+                EXPECT_NE(first->Program, nullptr) << settings.Name;
+        }
+}
 
 std::shared_ptr<const TPDFFontCollectionData> record() {
     return std::make_shared<const TPDFFontCollectionData>();
