@@ -497,6 +497,40 @@ std::string book(int pages) {
     return w.Finish();
 }
 
+// A document of many fonts: every page shows its line in a font object of its own (a simple
+// font with Differences, Widths and a ToUnicode map, 3 objects a page), so that kept font
+// records must stay within their bound.
+std::string fontPages(int pages) {
+    PdfWriter w;
+    w.RootObj = 1;
+    w.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    const std::string toUnicode = "/CIDInit /ProcSet findresource begin 12 dict begin begincmap\n"
+                                  "1 begincodespacerange <00> <FF> endcodespacerange\n"
+                                  "1 beginbfrange <20> <7E> <0020> endbfrange\nendcmap end end\n";
+    std::string widths;
+    for (int c = 32; c <= 126; ++c)
+        widths += num(300 + c) + " ";
+    std::string kids;
+    for (int p = 0; p < pages; ++p) {
+        const int page = 3 + 5 * p;
+        kids += num(page) + " 0 R ";
+        w.Set(page, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font "
+                    "<< /F1 " +
+                        num(page + 2) + " 0 R >> >> /Contents " + num(page + 1) + " 0 R >>");
+        w.SetStream(page + 1, "",
+                    "BT /F1 11 Tf 72 720 Td (Page " + num(p + 1) +
+                        " in a font of its own) Tj ET\n");
+        w.Set(page + 2, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding << "
+                        "/Differences [40 /parenleft /parenright] >> /FirstChar 32 /LastChar 126 "
+                        "/Widths " +
+                            num(page + 3) + " 0 R /ToUnicode " + num(page + 4) + " 0 R >>");
+        w.Set(page + 3, "[" + widths + "]");
+        w.SetStream(page + 4, "", toUnicode);
+    }
+    w.Set(2, "<< /Type /Pages /Kids [" + kids + "] /Count " + num(pages) + " >>");
+    return w.Finish();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -527,6 +561,7 @@ int main(int argc, char** argv) {
         {"selfdraw", selfDrawing},
         {"lyingfonts", [](std::int64_t n) { return lyingFonts(n ? n : 100); }},
         {"book", [](std::int64_t n) { return book(static_cast<int>(n ? n : 2000)); }},
+        {"fontpages", [](std::int64_t n) { return fontPages(static_cast<int>(n ? n : 20000)); }},
     };
     if (argc == 2 && std::string(argv[1]) == "list") {
         for (const auto& [name, fn] : kinds)

@@ -1,6 +1,7 @@
 #include "RText.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 
@@ -88,6 +89,15 @@ std::vector<std::string> SplitRecordLines(std::string_view text) {
 void SplitFields(std::string_view line, std::string_view separator,
                  std::vector<std::string>& fields, char escape, std::string_view quotes) {
     fields.clear();
+    std::array<bool, 256> isQuote{};
+    for (const char q : quotes)
+        isQuote[static_cast<unsigned char>(q)] = true;
+    const char separatorStart = separator.empty() ? '\0' : separator.front();
+    // The bytes that may do more than join the field: the escape, quotes, a separator's start.
+    const auto special = [&](char c) {
+        return c == escape || isQuote[static_cast<unsigned char>(c)] ||
+               (!separator.empty() && c == separatorStart);
+    };
     std::string field;
     bool quoted = false;
     std::size_t i = 0;
@@ -97,16 +107,21 @@ void SplitFields(std::string_view line, std::string_view separator,
             if (i + 1 < line.size())
                 field += line[i + 1];
             i += 2;
-        } else if (quotes.find(c) != std::string_view::npos) {
+        } else if (isQuote[static_cast<unsigned char>(c)]) {
             quoted = !quoted;
             ++i;
-        } else if (!quoted && !separator.empty() && line.substr(i, separator.size()) == separator) {
+        } else if (!quoted && !separator.empty() && c == separatorStart &&
+                   line.compare(i, separator.size(), separator) == 0) {
             fields.push_back(std::move(field));
             field.clear();
             i += separator.size();
         } else {
-            field += c;
-            ++i;
+            // This byte and the ordinary ones after it join the field.
+            std::size_t end = i + 1;
+            while (end < line.size() && !special(line[end]))
+                ++end;
+            field.append(line.substr(i, end - i));
+            i = end;
         }
     }
     fields.push_back(std::move(field));

@@ -212,10 +212,12 @@ int TKorvel::SetPassword(const std::string& password) {
     // Objects already read out of object streams were decrypted (or not) with the key of that
     // time; with another key they must be read again, so the document loads afresh in place
     // (same object, same ID) and starts again at page 1.
-    if (document.ReadCompressedObjects() && (!hadKey || oldKey != security.FileKey())) {
-        SelectedEntry().Text->Reset(); // the font programs belong to the old load
+    const bool keyChanged = !hadKey || oldKey != security.FileKey();
+    // Font records loaded so far read their streams with the key of that time.
+    if (keyChanged)
+        SelectedEntry().Text->Reset();
+    if (document.ReadCompressedObjects() && keyChanged)
         document.Reload(password);
-    }
     return result;
 }
 

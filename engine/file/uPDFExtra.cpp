@@ -72,8 +72,10 @@ double NumberFromText(std::string_view text) {
     // At most nine fraction digits: they always fit a 32-bit integer.
     const std::string_view fraction = text.substr(dot + 1, 9);
     std::int32_t f = 0;
+    // The powers of ten up to 1e9 are exact doubles (pow gives these same values).
+    static constexpr double kPowersOfTen[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
     if (!fraction.empty() && TryReadInt32(fraction, f))
-        result += f / std::pow(10.0, static_cast<double>(fraction.size()));
+        result += f / kPowersOfTen[fraction.size()];
     if (text.find('-') != std::string_view::npos)
         result = -result;
     return result;

@@ -133,6 +133,17 @@ bool allEmpty(const TPDFTextVector& text) {
     return std::all_of(text.begin(), text.end(), [](const std::string& t) { return t.empty(); });
 }
 
+std::uint64_t heapSize(const std::string& text) {
+    return text.capacity() > 15 ? text.capacity() + 1 : 0;
+}
+
+std::uint64_t tableSize(const std::array<std::string, 256>& table) {
+    std::uint64_t size = 0;
+    for (const std::string& text : table)
+        size += heapSize(text);
+    return size;
+}
+
 } // namespace
 
 // -------------------------------------------------------------------------------------------------
@@ -185,6 +196,101 @@ std::optional<std::int32_t> TPDFCIDWidths::Find(std::int64_t cid) const {
     if (cid > segment.Last)
         return std::nullopt;
     return segment.Width;
+}
+
+// -------------------------------------------------------------------------------------------------
+// Record cache
+
+namespace {
+
+// Whether a record may outlive the page it was loaded for: it holds no pointer to the page's
+// objects.
+bool Shareable(const TPDFFontCollectionData& record) {
+    return record.CIDToGIDMapStream == nullptr &&
+           dynamic_cast<const TPDFType3Rasterizer*>(record.Program.get()) == nullptr;
+}
+
+// The estimated bytes of a record's own tables and maps (its program not included).
+std::uint64_t EstimatedSize(const TPDFFontCollectionData& record) {
+    std::uint64_t size = sizeof(record) + tableSize(record.CodeText) + tableSize(record.Text) +
+                         tableSize(record.GlyphNames) + heapSize(record.FontName) +
+                         record.ToUnicode.Count() * (sizeof(TPDFCMapRange) + 16);
+    if (record.CIDWidths)
+        size += sizeof(TPDFCIDWidths) +
+                2 * record.CIDWidths->Ranges().size() * sizeof(TPDFCIDWidths::TRange);
+    // Predefined CMaps and collections are the library's; embedded ones are the record's.
+    if (record.CodeMap)
+        size += record.CodeMap->Size() * 16;
+    if (record.CodeUnicode)
+        size += record.CodeUnicode->Size() * 16;
+    return size;
+}
+
+} // namespace
+
+std::size_t TPDFFontRecordCache::TKeyHash::operator()(const TKey& key) const noexcept {
+    const std::uint64_t numbers = static_cast<std::uint64_t>(static_cast<std::uint32_t>(key.ObjNum))
+                                      << 32 |
+                                  static_cast<std::uint32_t>(key.GenNum);
+    return std::hash<std::uint64_t>{}(numbers ^ (std::uint64_t{key.Settings} * 0x9e3779b97f4a7c15));
+}
+
+std::optional<TPDFFontRecordCache::TEntry> TPDFFontRecordCache::Find(const TKey& key) {
+    const std::lock_guard<std::mutex> guard(FLock);
+    const auto it = FIndex.find(key);
+    if (it == FIndex.end()) {
+        ++FMisses;
+        return std::nullopt;
+    }
+    ++FHits;
+    FSlots.splice(FSlots.begin(), FSlots, it->second);
+    return it->second->Entry;
+}
+
+void TPDFFontRecordCache::Insert(const TKey& key, TEntry entry) {
+    if (entry.Size > FBudget)
+        return;
+    const std::lock_guard<std::mutex> guard(FLock);
+    if (const auto it = FIndex.find(key); it != FIndex.end()) {
+        FBytes -= it->second->Entry.Size;
+        FSlots.erase(it->second);
+        FIndex.erase(it);
+    }
+    FBytes += entry.Size;
+    FSlots.push_front({key, std::move(entry)});
+    FIndex.emplace(key, FSlots.begin());
+    while (FBytes > FBudget && !FSlots.empty()) {
+        FBytes -= FSlots.back().Entry.Size;
+        FIndex.erase(FSlots.back().Key);
+        FSlots.pop_back();
+    }
+}
+
+void TPDFFontRecordCache::Clear() {
+    const std::lock_guard<std::mutex> guard(FLock);
+    FIndex.clear();
+    FSlots.clear();
+    FBytes = 0;
+}
+
+std::size_t TPDFFontRecordCache::Count() const {
+    const std::lock_guard<std::mutex> guard(FLock);
+    return FSlots.size();
+}
+
+std::uint64_t TPDFFontRecordCache::Bytes() const {
+    const std::lock_guard<std::mutex> guard(FLock);
+    return FBytes;
+}
+
+std::uint64_t TPDFFontRecordCache::Hits() const {
+    const std::lock_guard<std::mutex> guard(FLock);
+    return FHits;
+}
+
+std::uint64_t TPDFFontRecordCache::Misses() const {
+    const std::lock_guard<std::mutex> guard(FLock);
+    return FMisses;
 }
 
 std::string TPDFFontCollectionData::CIDToGIDMap() const {
@@ -267,6 +373,8 @@ private:
     bool FHasBaseEncodingName = false;
     const TPDFArray* FDifferences = nullptr;
     int FStandardIndex = 0;
+    // A standard font other than the dingbats: its program is its standard substitute.
+    bool FStandardSubstitute = false;
     bool FToUnicodeOnly = false;
     // Set while the glyph names are those of this base encoding, unchanged.
     std::optional<TPDFBaseEncoding> FPristine;
@@ -288,12 +396,16 @@ TPDFFontCollection::TLoader::type1Program(const TPDFStream* stream) const {
         TPDFFontProgramCache::KeyOf(stream, TPDFFontProgramCache::TProgramKind::Type1, lengths);
     if (useCache())
         if (const auto hit = FOwner.FCache->Find(key))
-            if (auto program = std::dynamic_pointer_cast<const TPDFType1Decoder>(*hit))
+            if (auto program = std::dynamic_pointer_cast<const TPDFType1Decoder>(*hit)) {
+                FOwner.FLoadedProgramBytes += programSize(*program);
                 return program;
+            }
     auto program = std::make_shared<TPDFType1Decoder>(FOwner.Resolver);
     program->LoadType1(stream->DecodedData(), lengths[0], lengths[1], lengths[2]);
+    const std::uint64_t size = programSize(*program);
+    FOwner.FLoadedProgramBytes += size;
     if (useCache())
-        FOwner.FCache->Insert(key, program, programSize(*program));
+        FOwner.FCache->Insert(key, program, size);
     return program;
 }
 
@@ -302,12 +414,16 @@ TPDFFontCollection::TLoader::cffProgram(const TPDFStream* stream) const {
     const auto key = TPDFFontProgramCache::KeyOf(stream, TPDFFontProgramCache::TProgramKind::CFF);
     if (useCache())
         if (const auto hit = FOwner.FCache->Find(key))
-            if (auto program = std::dynamic_pointer_cast<const TPDFType1Decoder>(*hit))
+            if (auto program = std::dynamic_pointer_cast<const TPDFType1Decoder>(*hit)) {
+                FOwner.FLoadedProgramBytes += programSize(*program);
                 return program;
+            }
     auto program = std::make_shared<TPDFType1Decoder>(FOwner.Resolver);
     program->LoadCFF(stream->DecodedData());
+    const std::uint64_t size = programSize(*program);
+    FOwner.FLoadedProgramBytes += size;
     if (useCache())
-        FOwner.FCache->Insert(key, program, programSize(*program));
+        FOwner.FCache->Insert(key, program, size);
     return program;
 }
 
@@ -316,8 +432,13 @@ TPDFFontCollection::TLoader::trueTypeProgram(const TPDFStream* stream) const {
     const auto key =
         TPDFFontProgramCache::KeyOf(stream, TPDFFontProgramCache::TProgramKind::TrueType);
     if (useCache())
-        if (const auto hit = FOwner.FCache->Find(key))
+        if (const auto hit = FOwner.FCache->Find(key)) {
+            std::uint64_t size = sizeof(TPDFTrueTypeRasterizer2);
+            if (const auto* program = dynamic_cast<const TPDFTrueTypeRasterizer2*>(hit->get()))
+                size += parserSize(program->Parser());
+            FOwner.FLoadedProgramBytes += size;
             return *hit;
+        }
     const std::string data = stream->DecodedData();
     std::shared_ptr<TPDFTrueTypeRasterizer2> program;
     std::uint64_t size = sizeof(TPDFTrueTypeRasterizer2);
@@ -326,6 +447,7 @@ TPDFFontCollection::TLoader::trueTypeProgram(const TPDFStream* stream) const {
         program->LoadTrueType(data);
         size += parserSize(program->Parser());
     }
+    FOwner.FLoadedProgramBytes += size;
     if (useCache())
         FOwner.FCache->Insert(key, program, size);
     return program;
@@ -459,8 +581,10 @@ void TPDFFontCollection::TLoader::loadStandardFont() {
             FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(dingbatsFace(), FOwner.Resolver);
     } else {
         FFontName = std::string(row->SubstituteName);
-        if (loadPrograms())
+        if (loadPrograms() && FOwner.StandardPrograms)
             FProgram = std::make_shared<TPDFTrueTypeRasterizer2>(substitute(0), FOwner.Resolver);
+        // Without its program the font still takes no other substitute.
+        FStandardSubstitute = true;
     }
 }
 
@@ -517,7 +641,7 @@ void TPDFFontCollection::TLoader::loadSubstitute() {
 // The glyph names and widths of a font that is not composite, once its step ran.
 void TPDFFontCollection::TLoader::completeSimpleFont() {
     const TTextEncoding encoding = FOwner.FEncoding;
-    if (!FProgram && loadPrograms())
+    if (!FProgram && !FStandardSubstitute && loadPrograms())
         loadSubstitute();
     if (FDifferences) {
         ApplyDifferences(FNames, FDifferences);
@@ -564,7 +688,7 @@ void TPDFFontCollection::TLoader::readSimpleWidths() {
 }
 
 TPDFFontCollectionData* TPDFFontCollection::TLoader::storeSimpleFont(std::int32_t objNum) {
-    auto made = std::make_unique<TPDFFontCollectionData>();
+    auto made = std::make_shared<TPDFFontCollectionData>();
     TPDFFontCollectionData* record = made.get();
     record->ObjNum = objNum;
     record->Widths = FWidths;
@@ -579,11 +703,12 @@ TPDFFontCollectionData* TPDFFontCollection::TLoader::storeSimpleFont(std::int32_
     record->LastChar = FLastChar;
     record->CIDToGIDMapStream = FCIDToGIDMap;
     FOwner.FFonts.push_back(std::move(made));
+    FOwner.FLoaded = record;
     return record;
 }
 
 TPDFFontCollectionData* TPDFFontCollection::TLoader::markComposite() {
-    TPDFFontCollectionData* record = FOwner.FFonts.back().get(); // the descendant's, just now
+    TPDFFontCollectionData* record = FOwner.FLoaded; // the descendant's, just now
     record->IsTwoByte = 1;
     FToUnicodeOnly = true;
     return record;
@@ -703,14 +828,53 @@ void TPDFFontCollection::TLoader::Load(const TPDFDictionary* font, std::int32_t 
 // -------------------------------------------------------------------------------------------------
 // Collection
 
-TPDFFontCollection::TPDFFontCollection(TTextEncoding encoding, TPDFFontProgramCache* cache)
-    : FEncoding(encoding), FCache(cache) {}
+TPDFFontCollection::TPDFFontCollection(TTextEncoding encoding, TPDFFontProgramCache* cache,
+                                       TPDFFontRecordCache* records)
+    : FEncoding(encoding), FCache(cache), FRecords(records) {}
 
 TPDFFontCollection::~TPDFFontCollection() = default;
 
 void TPDFFontCollection::LoadFont(const TPDFIndRef* ref) {
     const TPDFDictionary* font = AsDictionary(ResolveFontRef(Resolver, ref));
     TLoader(*this).Load(font, ref->RefObjNum(), 0);
+}
+
+std::uint32_t TPDFFontCollection::Settings() const {
+    return static_cast<std::uint32_t>(FEncoding) << 4 | (StandardPrograms ? 8u : 0u) |
+           (LoadPrograms ? 4u : 0u) | (GlyphNamesAsText ? 2u : 0u) | (CodesByCMap ? 1u : 0u);
+}
+
+void TPDFFontCollection::AddRecord(const TPDFIndRef* ref) {
+    const std::int32_t objNum = ref->RefObjNum();
+    // A record loaded under a resolver of the caller's may differ from one resolved through
+    // the store; a reference without a number names no object of the file.
+    const bool shared = FRecords != nullptr && !Resolver && objNum > 0;
+    const TPDFFontRecordCache::TKey key{objNum, ref->RefGenNum(), Settings()};
+    const bool boundReached = FParsedCMapRanges >= kMaxParsedCMapRanges;
+    if (shared)
+        if (auto hit = FRecords->Find(key); hit && !(hit->ReadCMaps && boundReached)) {
+            FParsedCMapRanges += hit->CMapRanges;
+            FFonts.push_back(std::move(hit->Record));
+            return;
+        }
+    const std::size_t parsedBefore = FParsedCMapRanges;
+    FLoadedProgramBytes = 0;
+    LoadFont(ref);
+    TPDFFontCollectionData* record = FLoaded;
+    record->ObjNum = objNum;
+    FLoaded = nullptr;
+    const bool readCMaps = CodesByCMap && record->IsTwoByte != 0;
+    if (!shared || (readCMaps && boundReached) || !Shareable(*record))
+        return;
+    // The lookup index of the ToUnicode ranges is built on first use: built now, readers of
+    // the shared record only read it.
+    record->ToUnicode.FindRange(0);
+    TPDFFontRecordCache::TEntry entry;
+    entry.Record = FFonts.back();
+    entry.CMapRanges = FParsedCMapRanges - parsedBefore;
+    entry.ReadCMaps = readCMaps;
+    entry.Size = EstimatedSize(*record) + FLoadedProgramBytes;
+    FRecords->Insert(key, std::move(entry));
 }
 
 void TPDFFontCollection::DropOldest() {
@@ -729,15 +893,14 @@ const TPDFFontCollectionData* TPDFFontCollection::Select(const TPDFIndRef* ref) 
     if (!ref)
         return nullptr;
     const std::int32_t objNum = ref->RefObjNum();
-    TPDFFontCollectionData* record = nullptr;
+    const TPDFFontCollectionData* record = nullptr;
     if (const auto it = FIndex.find(objNum); it != FIndex.end()) {
         record = it->second;
     } else {
         if (FFonts.size() >= kMaxLoadedFonts)
             DropOldest();
-        LoadFont(ref);
+        AddRecord(ref);
         record = FFonts.back().get();
-        record->ObjNum = objNum;
         FIndex.emplace(objNum, record);
     }
     FCurrent = record;

@@ -7,14 +7,18 @@
 // 256-entry tables (TPDFFontCollectionData) plus the CID width list and ToUnicode map of
 // composite fonts; the text extractors read the record of the font selected last.
 //
-// Ownership: a collection owns its records; a record owns its CID width list and shares its
-// program with the document's program cache (TPDFFontProgramCache, optional), which keeps
-// parsed embedded programs across the pages of one document. Loading never throws: keys of
-// the wrong kind are skipped, unreadable programs keep their defaults.
+// Ownership: a collection shares its records with the document's record cache
+// (TPDFFontRecordCache, optional), which keeps loaded records across the pages of one
+// document; a record owns its CID width list and shares its program with the document's
+// program cache (TPDFFontProgramCache, optional), which keeps parsed embedded programs. A
+// record is never changed once its load ends. Loading never throws: keys of the wrong kind are
+// skipped, unreadable programs keep their defaults.
 
 #include <array>
 #include <cstdint>
+#include <list>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -102,6 +106,67 @@ struct TPDFFontCollectionData {
     std::shared_ptr<const TPDFUnicodeMap> CIDUnicode;
     double VerticalAdvance = 1000;
 };
+
+// Loaded font records of one document, shared by its page-text calls: a page selecting a font
+// object an earlier page loaded takes that record instead of loading it again. A record is
+// known by the numbers of the reference it was selected through and the collection settings
+// that shape it (text encoding, programs, glyph names as text, codes by CMap); fonts given
+// without an object number are never kept. Records that point at objects of their page (a
+// Type 3 program, a CIDToGIDMap stream) are not kept either: a page's objects go when the
+// next page is selected. The estimated size of the records (and the embedded programs they
+// hold) is bounded; the least recently used go first. Thread-safe; never throws.
+class TPDFFontRecordCache {
+public:
+    // A record's tables take about 30 KB: a few hundred records, more than the fonts most
+    // documents have, and still well within the memory of a pass over a long document.
+    static constexpr std::uint64_t kDefaultBudget = std::uint64_t{8} << 20;
+
+    struct TKey {
+        std::int32_t ObjNum = 0;
+        std::int32_t GenNum = 0;
+        // The collection settings the record was loaded under (TPDFFontCollection::Settings).
+        std::uint32_t Settings = 0;
+        friend bool operator==(const TKey&, const TKey&) = default;
+    };
+    struct TEntry {
+        std::shared_ptr<const TPDFFontCollectionData> Record;
+        // The CMap ranges the load parsed, charged to each collection that takes the record;
+        // whether the load read the font's CMaps (a collection past its bound reads none).
+        std::size_t CMapRanges = 0;
+        bool ReadCMaps = false;
+        std::uint64_t Size = 0;
+    };
+
+    explicit TPDFFontRecordCache(std::uint64_t budget = kDefaultBudget) : FBudget(budget) {}
+
+    std::optional<TEntry> Find(const TKey& key);
+    // Stores an entry (replacing one of the same key); one larger than the budget is not
+    // stored.
+    void Insert(const TKey& key, TEntry entry);
+    void Clear();
+
+    std::size_t Count() const;
+    std::uint64_t Bytes() const;
+    std::uint64_t Hits() const;
+    std::uint64_t Misses() const;
+
+private:
+    struct TKeyHash {
+        std::size_t operator()(const TKey& key) const noexcept;
+    };
+    struct TSlot {
+        TKey Key;
+        TEntry Entry;
+    };
+    mutable std::mutex FLock;
+    std::uint64_t FBudget;
+    std::uint64_t FBytes = 0;
+    std::uint64_t FHits = 0;
+    std::uint64_t FMisses = 0;
+    std::list<TSlot> FSlots; // most recently used first
+    std::unordered_map<TKey, std::list<TSlot>::iterator, TKeyHash> FIndex;
+};
+
 // The fonts of one page-text call. SelectFont loads a font dictionary the first time its
 // object number is selected and hands out its tables; Current is the record selected last.
 class TPDFFontCollection {
@@ -113,9 +178,11 @@ public:
     // about 30 KB each, so memory stays bounded.
     static constexpr std::size_t kMaxLoadedFonts = 1024;
 
-    // Text comes out in `encoding`; embedded programs come from `cache` when one is given.
+    // Text comes out in `encoding`; embedded programs come from `cache` and loaded records
+    // from `records` when given.
     explicit TPDFFontCollection(TTextEncoding encoding = TTextEncoding::Cp1252,
-                                TPDFFontProgramCache* cache = nullptr);
+                                TPDFFontProgramCache* cache = nullptr,
+                                TPDFFontRecordCache* records = nullptr);
     ~TPDFFontCollection();
     TPDFFontCollection(const TPDFFontCollection&) = delete;
     TPDFFontCollection& operator=(const TPDFFontCollection&) = delete;
@@ -143,17 +210,28 @@ public:
     // encoding; nullopt when no range covers it.
     std::optional<std::string> ToUnicodeText(std::uint16_t code) const;
 
-    const std::vector<std::unique_ptr<TPDFFontCollectionData>>& Fonts() const { return FFonts; }
+    const std::vector<std::shared_ptr<const TPDFFontCollectionData>>& Fonts() const {
+        return FFonts;
+    }
     TTextEncoding Encoding() const { return FEncoding; }
     TPDFFontProgramCache* ProgramCache() const { return FCache; }
+    TPDFFontRecordCache* RecordCache() const { return FRecords; }
+    // The settings below and the encoding as one number: records loaded under different
+    // settings differ.
+    std::uint32_t Settings() const;
 
     // Resolves references while loading; unset, references resolve through their store.
     // Programs are taken from the cache only while it is unset (a cached program carries no
     // resolver of its own).
     ResolveFn Resolver;
     // Whether font programs are made; false leaves every font without a program except CFF
-    // ones (FontFile3). Text extraction sets it right after construction.
+    // ones (FontFile3). Text extraction sets it right after construction. The record cache is
+    // used only while Resolver is unset.
     bool LoadPrograms = false;
+    // Whether a standard font given without a descriptor gets its installed substitute as its
+    // program. The raw-order extractor reads no program and leaves it unset: such a font's
+    // widths and text come from the standard metrics and its encoding either way.
+    bool StandardPrograms = true;
     // Whether a glyph name no rule turns into characters is the code's text (the positioned
     // and raw roads write it); the reading road leaves such codes without text.
     bool GlyphNamesAsText = true;
@@ -165,17 +243,25 @@ public:
 private:
     class TLoader;
     void LoadFont(const TPDFIndRef* ref);
+    // Appends the record of a reference: the record cache's when it has one that fits,
+    // else a fresh load (then offered to the cache).
+    void AddRecord(const TPDFIndRef* ref);
     void DropOldest();
 
     TTextEncoding FEncoding;
     TPDFFontProgramCache* FCache;
+    TPDFFontRecordCache* FRecords;
     // Ranges of the CMaps parsed from this page's streams (embedded Encoding and ToUnicode
     // maps read with CodesByCMap); past the bound further fonts keep their byte pairs.
     static constexpr std::size_t kMaxParsedCMapRanges = std::size_t{1} << 21;
     std::size_t FParsedCMapRanges = 0;
-    std::vector<std::unique_ptr<TPDFFontCollectionData>> FFonts;
+    std::vector<std::shared_ptr<const TPDFFontCollectionData>> FFonts;
+    // The record the load under way appended last; changed only until its load ends.
+    TPDFFontCollectionData* FLoaded = nullptr;
+    // The estimated bytes of the embedded programs the load under way parsed or took.
+    std::uint64_t FLoadedProgramBytes = 0;
     // Object number -> the first record selected under it.
-    std::unordered_map<std::int32_t, TPDFFontCollectionData*> FIndex;
+    std::unordered_map<std::int32_t, const TPDFFontCollectionData*> FIndex;
     const TPDFFontCollectionData* FCurrent = nullptr;
     TPDFFontCollectionData FNone;
 };

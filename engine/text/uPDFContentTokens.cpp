@@ -1,9 +1,10 @@
 #include "text/uPDFContentTokens.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstring>
 #include <limits>
-#include <unordered_map>
 #include <utility>
 
 #include "file/uPDFExtra.h"
@@ -45,28 +46,47 @@ constexpr TOperatorRow kOperators[] = {
     {"sh", TOp::Shading},
 };
 
-// Operators are at most three bytes long: a table indexed by those bytes answers in one step.
+// Operators are at most three bytes long: their bytes and length make one 32-bit key, found
+// in an open-addressed table of a few times as many slots as operators (0 marks a free slot:
+// every key holds its length).
 class TOperatorTable {
 public:
     TOperatorTable() {
-        for (const TOperatorRow& row : kOperators)
-            FOps.emplace(keyOf(row.Name), row.Op);
+        for (const TOperatorRow& row : kOperators) {
+            const std::uint32_t key = keyOf(row.Name);
+            std::size_t i = slotOf(key);
+            while (FSlots[i].Key != 0 && FSlots[i].Key != key)
+                i = (i + 1) % kSlots;
+            if (FSlots[i].Key == 0)
+                FSlots[i] = {key, row.Op};
+        }
     }
     TOp Find(std::string_view token) const {
         if (token.empty() || token.size() > 3)
             return TOp::None;
-        const auto it = FOps.find(keyOf(token));
-        return it == FOps.end() ? TOp::None : it->second;
+        const std::uint32_t key = keyOf(token);
+        for (std::size_t i = slotOf(key);; i = (i + 1) % kSlots) {
+            if (FSlots[i].Key == key)
+                return FSlots[i].Op;
+            if (FSlots[i].Key == 0)
+                return TOp::None;
+        }
     }
 
 private:
+    static constexpr std::size_t kSlots = 256;
     static std::uint32_t keyOf(std::string_view name) {
         std::uint32_t key = static_cast<std::uint32_t>(name.size()) << 24;
         for (std::size_t i = 0; i < name.size(); ++i)
             key |= std::uint32_t{static_cast<unsigned char>(name[i])} << (8 * i);
         return key;
     }
-    std::unordered_map<std::uint32_t, TOp> FOps;
+    static std::size_t slotOf(std::uint32_t key) { return (key * 2654435761u) >> 24; }
+    struct TSlot {
+        std::uint32_t Key = 0;
+        TOp Op = TOp::None;
+    };
+    std::array<TSlot, kSlots> FSlots{};
 };
 const TOperatorTable kOperatorTable;
 

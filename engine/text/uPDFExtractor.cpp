@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <exception>
 #include <limits>
 #include <new>
@@ -151,13 +152,18 @@ class TPDFExtractor::TRun {
 public:
     TRun(TPDFExtractor& owner, std::string_view content, bool records, std::string& out)
         : FOwner(owner), FLexer(content), FRecords(records), FOut(out) {
-        Widths.fill(750);
+        FInitialWidths.fill(750);
         // The initial tables are those of a simple font with StandardEncoding.
-        CodeText = GlyphNamesToText(BaseEncodingNames(TPDFBaseEncoding::Standard),
-                                    owner.FFonts.Encoding());
+        FInitialText = GlyphNamesToText(BaseEncodingNames(TPDFBaseEncoding::Standard),
+                                        owner.FFonts.Encoding());
+        FindFirstSpace();
         if (owner.FResources)
             FontResources = AsDictionary(owner.FResources->Get("Font"));
     }
+
+    // The tables in use may be the run's own: a run stays where it was made.
+    TRun(const TRun&) = delete;
+    TRun& operator=(const TRun&) = delete;
 
     void Execute();
 
@@ -169,18 +175,30 @@ private:
     };
     // Rows are tried in this order; the quote operators turn into `Tj` and reach its row too.
     static const std::array<TOperator, 19> kOperators;
-    // The row of an operator name, -1 for other tokens; one lookup instead of a compare per row.
+    // The row of an operator name, -1 for other tokens; one table read instead of a compare
+    // per row. Names are one or two ASCII bytes: [first][second], second 0 for one byte.
     static int RowOf(std::string_view token) {
-        static const auto rows = [] {
-            std::unordered_map<std::string_view, int> map;
-            for (std::size_t i = 0; i < kOperators.size(); ++i)
-                map.emplace(kOperators[i].Name, static_cast<int>(i));
-            return map;
+        using TRows = std::array<std::array<std::int8_t, 128>, 128>;
+        static const TRows rows = [] {
+            TRows table;
+            for (auto& row : table)
+                row.fill(-1);
+            for (std::size_t i = 0; i < kOperators.size(); ++i) {
+                const std::string_view name = kOperators[i].Name;
+                table[static_cast<unsigned char>(name[0])]
+                     [name.size() > 1 ? static_cast<unsigned char>(name[1]) : 0] =
+                         static_cast<std::int8_t>(i);
+            }
+            return table;
         }();
         if (token.empty() || token.size() > 2)
             return -1;
-        const auto it = rows.find(token);
-        return it == rows.end() ? -1 : it->second;
+        const auto first = static_cast<unsigned char>(token[0]);
+        const auto second = token.size() > 1 ? static_cast<unsigned char>(token[1]) : 0;
+        // A token of two bytes whose second is 0 is no name of the table.
+        if (first >= 128 || second >= 128 || (token.size() > 1 && second == 0))
+            return -1;
+        return rows[first][second];
     }
 
     // The operand window: the last six tokens in a ring, newest at FNewest. Entries view the
@@ -204,7 +222,7 @@ private:
         double sum = 0;
         for (const char ch : s) {
             const auto c = static_cast<unsigned char>(ch);
-            sum += Widths[c] + CharSpacing;
+            sum += (*FWidths)[c] + CharSpacing;
             if (c == SpaceCode)
                 sum += WordSpacing;
         }
@@ -215,7 +233,7 @@ private:
         for (const char ch : bytes) {
             if (FOut.size() >= kMaxText)
                 return;
-            FOut += CodeText[static_cast<unsigned char>(ch)];
+            FOut += CodeText(static_cast<unsigned char>(ch));
         }
     }
     void Record(double x, std::string_view bytes, bool doubleBackslashes) {
@@ -232,7 +250,7 @@ private:
         for (const char ch : bytes) {
             if (FOut.size() >= kMaxText)
                 break;
-            appendEscaped(FOut, CodeText[static_cast<unsigned char>(ch)], doubleBackslashes);
+            appendEscaped(FOut, CodeText(static_cast<unsigned char>(ch)), doubleBackslashes);
         }
         FOut += "\"\r\n";
     }
@@ -246,15 +264,34 @@ private:
             FOut += kCrLf;
     }
 
-    // Copies a selected font's tables, unless they are the ones already in use: selecting
-    // the same font again gives the same tables (and the same space mark below).
+    // Takes a selected font's tables, unless they are the ones already in use: selecting
+    // the same font again gives the same tables (and the same space mark below). The tables
+    // are the record's own: a record is never changed, and the one selected last (whose
+    // tables these are) stays in the collection for the whole call.
     void UseTables(const TPDFFontCollectionData* record) {
         if (!record || (record == FTablesFrom && record->ObjNum == FTablesObjNum))
             return;
-        CodeText = record->CodeText;
-        Widths = record->Widths;
+        FCodeText = &record->CodeText;
+        FWidths = &record->Widths;
+        FSpaceAt255 = false;
         FTablesFrom = record;
         FTablesObjNum = record->ObjNum;
+        FindFirstSpace();
+    }
+    // The text of a code in the tables in use; code 255 may have been marked as the space.
+    const std::string& CodeText(std::size_t code) const {
+        static const std::string kSpace = " ";
+        return code == 255 && FSpaceAt255 ? kSpace : (*FCodeText)[code];
+    }
+    // Only code 255 of the tables in use changes, so the first space below it is found once
+    // per font taken.
+    void FindFirstSpace() {
+        FFirstSpace = -1;
+        for (int c = 0; c < 255; ++c)
+            if ((*FCodeText)[static_cast<std::size_t>(c)] == " ") {
+                FFirstSpace = c;
+                break;
+            }
     }
 
     void OpArray();
@@ -299,8 +336,15 @@ private:
     double CharSpacing = 0, WordSpacing = 0;
     std::int32_t SpaceCode = 32;
     double SpaceWidth = 280;
-    TPDFWidths Widths;
-    TPDFTextVector CodeText;
+    // The tables of the font in use: the initial ones, or a record's.
+    TPDFWidths FInitialWidths;
+    TPDFTextVector FInitialText;
+    const TPDFWidths* FWidths = &FInitialWidths;
+    const TPDFTextVector* FCodeText = &FInitialText;
+    // Code 255 of the tables in use stands in as the space.
+    bool FSpaceAt255 = false;
+    // The first code below 255 whose text is a space; -1 when none is.
+    int FFirstSpace = -1;
     const TPDFFontCollectionData* FTablesFrom = nullptr;
     std::int32_t FTablesObjNum = 0;
     std::string BaseFontName;
@@ -390,21 +434,20 @@ void TPDFExtractor::TRun::OpTf() {
             UseTables(FOwner.FFonts.Select(ref));
     FontSize = IsNumberText(Operand(1)) ? Number(1) : 12;
 
-    if (CodeText[32] == " ") {
+    if (CodeText(32) == " ") {
         SpaceCode = 32;
     } else {
         // A font that stops below 255 leaves code 255 unused: it stands in as the space.
         if (FOwner.FFonts.Current().LastChar < 255)
-            CodeText[255] = " ";
-        SpaceCode = 32;
-        for (int c = 0; c < 256; ++c)
-            if (CodeText[static_cast<std::size_t>(c)] == " ") {
-                SpaceCode = c;
-                break;
-            }
+            FSpaceAt255 = true;
+        // The first code whose text is a space, else 32.
+        if (FFirstSpace >= 0)
+            SpaceCode = FFirstSpace;
+        else
+            SpaceCode = CodeText(255) == " " ? 255 : 32;
     }
     const auto code = static_cast<std::size_t>(SpaceCode);
-    SpaceWidth = CodeText[code] == " " && Widths[code] != 750 ? Widths[code] : 280;
+    SpaceWidth = CodeText(code) == " " && (*FWidths)[code] != 750 ? (*FWidths)[code] : 280;
 }
 
 void TPDFExtractor::TRun::OpTJ() {

@@ -18,7 +18,14 @@ TPDFPageText::TPDFPageText() = default;
 TPDFPageText::~TPDFPageText() = default;
 
 void TPDFPageText::Reset() {
+    FFontRecords.reset();
     FFontPrograms.reset();
+}
+
+TPDFFontRecordCache& TPDFPageText::Records() {
+    if (!FFontRecords)
+        FFontRecords = std::make_unique<TPDFFontRecordCache>();
+    return *FFontRecords;
 }
 
 TPDFFontProgramCache& TPDFPageText::Programs() {
@@ -32,8 +39,9 @@ std::string TPDFPageText::RawText(TPDFPageTree& tree, int option, TTextEncoding 
         return {};
     if (option < 0 || option > 2)
         return {};
-    TPDFFontCollection fonts(encoding, &Programs());
+    TPDFFontCollection fonts(encoding, &Programs(), &Records());
     fonts.LoadPrograms = true;
+    fonts.StandardPrograms = false; // the extractor reads no program
     // The content streams in order, joined with nothing between them. A page cannot make the
     // joined content grow past one stream's decoding limit by listing a stream many times.
     std::string content;
@@ -58,7 +66,7 @@ std::string TPDFPageText::PositionedText(TPDFPageTree& tree,
                                          TTextEncoding encoding) {
     if (!tree.CurrentPage() || !tree.Store())
         return {};
-    TPDFFontCollection fonts(encoding, &Programs());
+    TPDFFontCollection fonts(encoding, &Programs(), &Records());
     fonts.LoadPrograms = true;
     TPDFTextFunnel funnel;
     funnel.Origin = settings.Origin;
@@ -75,7 +83,7 @@ std::string TPDFPageText::PositionedText(TPDFPageTree& tree,
 TReadingLayout TPDFPageText::ReadingLayout(TPDFPageTree& tree) {
     if (!tree.CurrentPage() || !tree.Store())
         return {};
-    TPDFFontCollection fonts(TTextEncoding::Utf8, &Programs());
+    TPDFFontCollection fonts(TTextEncoding::Utf8, &Programs(), &Records());
     fonts.LoadPrograms = true;
     fonts.GlyphNamesAsText = false;
     fonts.CodesByCMap = true;

@@ -2,8 +2,9 @@
 // Text production for the selected page of a page tree: the raw-order extractor for options 0
 // to 2, or the interpreter with a consumer of the text it shows for options 3 and 4 (the funnel,
 // which writes positioned records). The consumer's settings come with the call. One object
-// serves one load of a document: it keeps the font programs its calls parsed, and everything
-// else a call makes is freed when the call ends (errors included).
+// serves one load of a document: it keeps the font programs its calls parsed and the font
+// records they loaded, and everything else a call makes is freed when the call ends (errors
+// included).
 
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@ namespace korvel {
 
 class TPDFFontCollection;
 class TPDFFontProgramCache;
+class TPDFFontRecordCache;
 class TPDFPageTree;
 class TPDFTextFunnel;
 
@@ -46,7 +48,7 @@ public:
     // The reading road: the selected page's words in reading order, in points from the top
     // left of the page as it is displayed (its box and rotation applied); text in UTF-8.
     TReadingLayout ReadingLayout(TPDFPageTree& tree);
-    // Forgets the parsed font programs: for a new load of the document.
+    // Forgets the parsed font programs and loaded records: for a new load of the document.
     void Reset();
 
 private:
@@ -54,8 +56,11 @@ private:
     void Interpret(TPDFPageTree& tree, TPDFFontCollection& fonts, TPDFTextFunnel& funnel);
     // The fonts of one call, their programs shared with the earlier calls.
     TPDFFontProgramCache& Programs();
+    // The font records of the calls, shared with the later calls.
+    TPDFFontRecordCache& Records();
 
     std::unique_ptr<TPDFFontProgramCache> FFontPrograms;
+    std::unique_ptr<TPDFFontRecordCache> FFontRecords;
 };
 
 } // namespace korvel

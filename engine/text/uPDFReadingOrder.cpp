@@ -136,27 +136,94 @@ bool isBlank(const std::string& text) {
     });
 }
 
-// Glyphs drawn over one another with the same text (fake bold, shadows) count once.
+// Kept glyphs filed by key: buckets of chained glyphs, each glyph's key kept beside it, so a
+// lookup reads one bucket and the glyphs filed under that exact key are those of its chain
+// whose key matches. Glyph numbers fit 32 bits: a layout takes at most kMaxGlyphs glyphs.
+class TGlyphCells {
+public:
+    static constexpr std::uint32_t kNone = static_cast<std::uint32_t>(-1);
+    static_assert(TPDFReadingOrder::kMaxGlyphs < kNone);
+
+    explicit TGlyphCells(std::size_t glyphs) {
+        std::size_t size = 16;
+        while (size < 4 * glyphs)
+            size *= 2;
+        FHeads.assign(size, kNone);
+        FMask = size - 1;
+        FNextOf.reserve(glyphs);
+        FKeyOf.reserve(glyphs);
+    }
+    // The last glyph filed under the key; kNone when none is.
+    std::uint32_t Find(std::uint64_t key) const { return matching(FHeads[mix(key) & FMask], key); }
+    // The glyph filed under the same key before this one; kNone when none was.
+    std::uint32_t Next(std::uint32_t glyph) const {
+        return matching(FNextOf[glyph], FKeyOf[glyph]);
+    }
+    // Files the next kept glyph (kept glyphs are filed or passed over in their order).
+    void File(std::uint64_t key, bool filed) {
+        const auto glyph = static_cast<std::uint32_t>(FNextOf.size());
+        std::uint32_t next = kNone;
+        if (filed) {
+            std::uint32_t& head = FHeads[mix(key) & FMask];
+            next = head;
+            head = glyph;
+        }
+        FNextOf.push_back(next);
+        FKeyOf.push_back(key);
+    }
+
+private:
+    // The first glyph from `glyph` on along its chain filed under `key`.
+    std::uint32_t matching(std::uint32_t glyph, std::uint64_t key) const {
+        while (glyph != kNone && FKeyOf[glyph] != key)
+            glyph = FNextOf[glyph];
+        return glyph;
+    }
+    static std::size_t mix(std::uint64_t key) {
+        key ^= key >> 31;
+        key *= 0xBF58476D1CE4E5B9ull;
+        return static_cast<std::size_t>(key ^ (key >> 29));
+    }
+    std::vector<std::uint32_t> FHeads;
+    std::vector<std::uint32_t> FNextOf; // kept glyph -> the one filed in its bucket before it
+    std::vector<std::uint64_t> FKeyOf;  // kept glyph -> its key
+    std::size_t FMask = 0;
+};
+
+// Glyphs drawn over one another with the same text (fake bold, shadows) count once: a glyph
+// whose text equals a kept glyph's, within the tolerance (at most 1) of it in both directions,
+// is dropped. Kept glyphs are filed by their text and the unit cell of their origin, so the
+// cells the tolerance reaches (of the nine around the glyph) hold every candidate.
 std::vector<TFrameGlyph> dropDuplicates(std::vector<TFrameGlyph> glyphs, std::size_t& dropped) {
-    std::unordered_map<std::uint64_t, std::vector<std::size_t>> cells;
+    TGlyphCells cells(glyphs.size());
     std::vector<TFrameGlyph> kept;
     kept.reserve(glyphs.size());
     const std::hash<std::string> hashText;
-    const auto key = [&hashText](long long cx, long long cy, const std::string& text) {
+    const auto key = [](long long cx, long long cy, std::uint64_t textHash) {
         return static_cast<std::uint64_t>(cx) * 0x9E3779B97F4A7C15ull ^
-               static_cast<std::uint64_t>(cy) * 0xC2B2AE3D27D4EB4Full ^ hashText(text);
+               static_cast<std::uint64_t>(cy) * 0xC2B2AE3D27D4EB4Full ^ textHash;
     };
+    const auto cell = [](double v) { return std::llround(std::floor(v)); };
     for (TFrameGlyph& glyph : glyphs) {
         const double tolerance = std::min(0.1 * glyph.Size, 1.0);
-        const long long cx = std::llround(std::floor(glyph.X0));
-        const long long cy = std::llround(std::floor(glyph.Base));
+        const long long cx = cell(glyph.X0);
+        const long long cy = cell(glyph.Base);
+        long long xFrom = cx - 1, xTo = cx + 1, yFrom = cy - 1, yTo = cy + 1;
+        // Cells the tolerance cannot reach hold no candidate.
+        constexpr double kExact = 1e15;
+        if (std::isfinite(tolerance) && std::abs(glyph.X0) < kExact &&
+            std::abs(glyph.Base) < kExact) {
+            xFrom = std::max(xFrom, cell(glyph.X0 - tolerance));
+            xTo = std::min(xTo, cell(glyph.X0 + tolerance));
+            yFrom = std::max(yFrom, cell(glyph.Base - tolerance));
+            yTo = std::min(yTo, cell(glyph.Base + tolerance));
+        }
+        const std::uint64_t textHash = hashText(*glyph.Text);
         bool duplicate = false;
-        for (long long dx = -1; dx <= 1 && !duplicate; ++dx)
-            for (long long dy = -1; dy <= 1 && !duplicate; ++dy) {
-                const auto found = cells.find(key(cx + dx, cy + dy, *glyph.Text));
-                if (found == cells.end())
-                    continue;
-                for (const std::size_t other : found->second) {
+        for (long long dx = xFrom; dx <= xTo && !duplicate; ++dx)
+            for (long long dy = yFrom; dy <= yTo && !duplicate; ++dy)
+                for (std::uint32_t other = cells.Find(key(dx, dy, textHash));
+                     other != TGlyphCells::kNone; other = cells.Next(other)) {
                     const TFrameGlyph& o = kept[other];
                     if (*o.Text == *glyph.Text && std::abs(o.X0 - glyph.X0) <= tolerance &&
                         std::abs(o.Base - glyph.Base) <= tolerance) {
@@ -164,14 +231,12 @@ std::vector<TFrameGlyph> dropDuplicates(std::vector<TFrameGlyph> glyphs, std::si
                         break;
                     }
                 }
-            }
         if (duplicate) {
             ++dropped;
             continue;
         }
-        if (!glyph.Space)
-            cells[key(cx, cy, *glyph.Text)].push_back(kept.size());
-        kept.push_back(glyph);
+        cells.File(key(cx, cy, textHash), !glyph.Space);
+        kept.push_back(std::move(glyph));
     }
     return kept;
 }

@@ -52,6 +52,8 @@ TEST(SplitFields, QuotesEscapesAndSeparators) {
     EXPECT_EQ(fields("ab\\"), (Fields{"ab"})) << "a trailing escape adds nothing";
     EXPECT_EQ(fields("a\\,b"), (Fields{"a,b"}));
     EXPECT_EQ(fields("a:b::c", "::"), (Fields{"a:b", "c"})) << "a separator of two bytes";
+    EXPECT_EQ(fields("a:b:::c", "::"), (Fields{"a:b", ":c"})) << "a separator's first byte alone";
+    EXPECT_EQ(fields("\"x::y\"::z", "::"), (Fields{"x::y", "z"}));
     EXPECT_EQ(fields("\"unclosed,x"), (Fields{"unclosed,x"}));
 
     const Fields record = fields("\"Arial\",#000000,12.00,72.0000,698.2000,110.5000,698.2000,"

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "file/uPDFExtra.h"
 
@@ -33,6 +34,13 @@ TEST(NumberFromText, ReadsIntegersAs32BitValuesAndRealsWithNineFractionDigits) {
     // An integer part overflowing 32 bits reads as zero.
     EXPECT_EQ(NumberFromText("12345678901.5"), 0.5);
     EXPECT_EQ(NumberFromText("-2147483648.5"), -2147483648.5);
+    // Every fraction length scales by its exact power of ten, to the last bit.
+    for (int digits = 1; digits <= 9; ++digits) {
+        const std::string fraction(static_cast<std::size_t>(digits), '7');
+        EXPECT_EQ(NumberFromText("3." + fraction),
+                  3 + std::stoi(fraction) / std::pow(10.0, digits))
+            << digits;
+    }
 }
 
 TEST(NumberToText, CutsFifteenSignificantDigitsAndPadsToWidth) {
