@@ -1,5 +1,6 @@
 #include "facade/uKorvel.h"
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -315,6 +316,36 @@ double TKorvel::PageHeight() {
     TEntry& entry = SelectedEntry();
     TPDFDocument::TPageScope scope(*entry.Document);
     return entry.Document->PageTree().PageHeight() * entry.UnitScale;
+}
+
+int TKorvel::PageRotation() {
+    TEntry& entry = SelectedEntry();
+    TPDFDocument::TPageScope scope(*entry.Document);
+    TPDFDictionary* node = entry.Document->PageTree().CurrentPage();
+    // Inherited through `Parent`; a chain that comes back to itself ends there.
+    for (int depth = 0; node && depth < kMaxNesting; ++depth) {
+        if (node->IndexOfKey("Rotate") >= 0) {
+            const double rotate = AsNumber(node->Get("Rotate"), 0);
+            if (!std::isfinite(rotate) || std::fabs(rotate) >= 1e9)
+                return 0;
+            const int turns = static_cast<int>(std::fmod(std::round(rotate / 90), 4));
+            return (turns + 4) % 4 * 90;
+        }
+        node = AsDictionary(node->Get("Parent"));
+    }
+    return 0;
+}
+
+std::optional<std::string> TKorvel::InfoEntry(const std::string& key) {
+    TPDFDocument& document = SelectedDocumentObject();
+    TPDFDictionary* trailer = document.Trailer();
+    TPDFDictionary* info = trailer ? AsDictionary(trailer->Get("Info")) : nullptr;
+    if (!info || info->IndexOfKey(key) < 0)
+        return std::nullopt;
+    const TPDFObject* value = info->Get(key);
+    if (!value || (value->Class() != TPDFClass::String && value->Class() != TPDFClass::Name))
+        return std::nullopt;
+    return info->GetText(key);
 }
 
 void TKorvel::SetMeasurementUnits(int units) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <istream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,12 @@ public:
     int SelectPage(int pageNumber);
     double PageWidth();
     double PageHeight();
+    // The selected page's inherited `Rotate` turned to the nearest quarter: 0, 90, 180 or 270.
+    int PageRotation();
+    // The bytes of an entry of the selected document's Info dictionary (a string, decrypted as
+    // any string; or a name), as the file holds them; nullopt when the entry is missing or
+    // neither.
+    std::optional<std::string> InfoEntry(const std::string& key);
     // Text of the selected page for an extraction option (0 to 4); empty for other options.
     // Errors of text production pass through to the caller.
     std::string GetPageText(int option);
