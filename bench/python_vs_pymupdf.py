@@ -78,9 +78,16 @@ def pypdf_pass(pypdf):
     return run
 
 
+def report(name, counts):
+    share = lambda key: 100 * counts[key] / max(counts["theirs"], 1)  # noqa: E731
+    print("  %-44s PyMuPDF %7d ours %7d same text %5.1f%% same x %5.1f%% same box %5.1f%%" % (
+        name[:44], counts["theirs"], counts["ours"], share("same text"), share("same x"),
+        share("same box")), flush=True)
+
+
 def agreement(fitz, files, tolerance):
-    """Matches each of PyMuPDF's words with one of ours of the same text whose box lies within
-    `tolerance` points; words are counted per file."""
+    """Matches each of PyMuPDF's words with ours of the same text: whose left and right edges
+    lie within `tolerance` points (same x), and one whose whole box does (same box)."""
     totals = collections.Counter()
     worst = []
     for path, password in files:
@@ -101,6 +108,9 @@ def agreement(fitz, files, tolerance):
                     if not boxes:
                         continue
                     counts["same text"] += 1
+                    if any(abs(box[0] - x0) <= tolerance and abs(box[2] - x1) <= tolerance
+                           for box in boxes):
+                        counts["same x"] += 1
                     for i, box in enumerate(boxes):
                         if all(abs(a - b) <= tolerance for a, b in zip(box, (x0, y0, x1, y1))):
                             counts["same box"] += 1
@@ -110,14 +120,8 @@ def agreement(fitz, files, tolerance):
                 worst.append((page_same / max(len(other), 1), os.path.basename(path),
                               number, len(other)))
         totals.update(counts)
-        print("  %-30s PyMuPDF %7d ours %7d same text %5.1f%% same box %5.1f%%" % (
-            os.path.basename(path), counts["theirs"], counts["ours"],
-            100 * counts["same text"] / max(counts["theirs"], 1),
-            100 * counts["same box"] / max(counts["theirs"], 1)), flush=True)
-    print("  %-30s PyMuPDF %7d ours %7d same text %5.1f%% same box %5.1f%%" % (
-        "all", totals["theirs"], totals["ours"],
-        100 * totals["same text"] / max(totals["theirs"], 1),
-        100 * totals["same box"] / max(totals["theirs"], 1)))
+        report(os.path.basename(path), counts)
+    report("all", totals)
     print("  pages agreeing least (share of PyMuPDF's words with a box within %g pt):"
           % tolerance)
     for share, name, number, count in sorted(w for w in worst if w[3] >= 20)[:8]:

@@ -266,16 +266,14 @@ public:
         return py::make_tuple(width, height);
     }
 
-    // Width and height as displayed (turned by the rotation) and the rotation of a page.
+    // Width and height as displayed (the crop box turned by the rotation) and the rotation of
+    // a page; zeros for a page the tree cannot locate.
     std::tuple<double, double, int> PageGeometry(int page) {
         Guard guard(*this);
-        selectOrThrow(page);
-        const int rotation = FEngine->PageRotation();
-        const double width = FEngine->PageWidth();
-        const double height = FEngine->PageHeight();
-        if (rotation == 90 || rotation == 270)
-            return {height, width, rotation};
-        return {width, height, rotation};
+        if (!selectListed(page))
+            return {0.0, 0.0, 0};
+        const auto [width, height] = FEngine->PageViewSize();
+        return {width, height, FEngine->PageRotation()};
     }
 
     py::str PageText(int page, int option) {
@@ -284,14 +282,16 @@ public:
         return utf8ToStr(engineText(page, option));
     }
 
-    // page.text(): a layout's text of a page with LF line ends, no header or footer.
+    // page.text(): a layout's text of a page with LF line ends, no header or footer. The pages
+    // of Page objects are listed ones: a page the tree cannot locate has no text, as in a run.
     py::str LayoutText(int page, const std::string& layout) {
         const int number = pageLayoutNumber(layout);
         std::string text;
         {
             Guard guard(*this);
             checkUnlocked();
-            selectOrThrow(page);
+            if (!selectListed(page))
+                return py::str();
             text = scriptLines(produce([&] {
                 if (number == kLayoutRaw)
                     return FEngine->GetPageText(0);
@@ -304,12 +304,14 @@ public:
     std::vector<korvel::TPageWord> Words(int page) {
         Guard guard(*this);
         checkUnlocked();
-        selectOrThrow(page);
+        if (!selectListed(page))
+            return {};
         return produce([&] { return FEngine->GetPageWords(); });
     }
 
-    py::list Records(int page) {
-        const std::string text = engineText(page, 3);
+    // listed: the page of a Page object (see LayoutText).
+    py::list Records(int page, bool listed) {
+        const std::string text = engineText(page, 3, listed);
         const py::object record = py::module_::import("korvel").attr("Record");
         py::list result;
         std::vector<std::string> fields;
@@ -389,6 +391,10 @@ private:
             throw TPasswordError(FName + " needs a password: call authenticate() first");
     }
 
+    // Called without the GIL. A page of the document's count that its tree cannot locate
+    // selects nothing: false.
+    bool selectListed(int page) { return FEngine->SelectPage(page) == 1; }
+
     // Called without the GIL.
     void selectOrThrow(int page) {
         if (FEngine->SelectPage(page) != 1) {
@@ -409,10 +415,14 @@ private:
         }
     }
 
-    std::string engineText(int page, int option) {
+    std::string engineText(int page, int option, bool listed = false) {
         Guard guard(*this);
         checkUnlocked();
-        selectOrThrow(page);
+        if (listed) {
+            if (!selectListed(page))
+                return {};
+        } else
+            selectOrThrow(page);
         return produce([&] { return FEngine->GetPageText(option); });
     }
 
@@ -685,8 +695,8 @@ threads; calls on one Document from several threads wait for one another.)";
 
     py::class_<TPage>(m, "Page", R"(A page of a Document, from doc[i] or iterating over doc.
 
-number counts from 0; width and height are in points as the page is displayed (its media box
-turned by its rotation, 0, 90, 180 or 270). Boxes are in points from the top left of the page
+number counts from 0; width and height are in points as the page is displayed (its crop box,
+else its media box, turned by its rotation, 0, 90, 180 or 270). Boxes are in points from the top left of the page
 as displayed, as PyMuPDF's and pdfplumber's are.)")
         .def_readonly("number", &TPage::Number, "The page's index, from 0.")
         .def_readonly("width", &TPage::Width, "Width in points as displayed.")
@@ -720,7 +730,8 @@ page as displayed, then the word's text and its block, line (within the block) a
 the box around the block's words, its text (lines joined by LF, words by a space) and its
 number from 0, the same block numbers as words() gives.)")
         .def(
-            "records", [](const TPage& page) { return page.Document->Records(page.Number + 1); },
+            "records",
+            [](const TPage& page) { return page.Document->Records(page.Number + 1, true); },
             "The positioned text blocks of the page (option 3) as a list of korvel.Record.")
         .def("__repr__", [](const TPage& page) {
             return "<korvel.Page " + std::to_string(page.Number) + " of " +
@@ -820,9 +831,11 @@ A missing entry is None, and so is every entry of a locked document.)")
 record per positioned text block (see records()); 4: positioned text in the engine's
 reading order. Lines end in CR LF. IndexError for a page the document lacks, ValueError for
 an option outside 0 to 4, ExtractionError when the engine fails on the page.)")
-        .def("records", &TDocument::Records, py::arg("page"),
-             "The positioned text blocks of page 1, 2, ... (option 3) as a list of "
-             "korvel.Record.")
+        .def(
+            "records", [](TDocument& self, int page) { return self.Records(page, false); },
+            py::arg("page"),
+            "The positioned text blocks of page 1, 2, ... (option 3) as a list of "
+            "korvel.Record.")
         .def("extract", &TDocument::Extract, py::arg("layout") = "smart",
              py::arg("pages") = py::none(), py::arg("filter") = "all",
              py::arg("header") = py::none(), py::arg("footer") = py::none(),

@@ -318,22 +318,63 @@ double TKorvel::PageHeight() {
     return entry.Document->PageTree().PageHeight() * entry.UnitScale;
 }
 
+namespace {
+
+// The value of the first dictionary up the `Parent` chain that has the key; a chain longer than
+// any real tree (or one that comes back to itself) ends in nothing.
+TPDFObject* inheritedEntry(TPDFDictionary* node, std::string_view key) {
+    for (int depth = 0; node && depth < kMaxNesting; ++depth) {
+        if (node->IndexOfKey(key) >= 0)
+            return node->Get(key);
+        node = AsDictionary(node->Get("Parent"));
+    }
+    return nullptr;
+}
+
+// Width and height of a box of exactly four numbers; nullopt for anything else.
+std::optional<std::pair<double, double>> boxSize(TPDFObject* value) {
+    const TPDFArray* box = AsArray(value);
+    if (!box || box->Count() != 4)
+        return std::nullopt;
+    double number[4];
+    for (int i = 0; i < 4; ++i) {
+        TPDFObject* item = box->Item(i);
+        if (const auto* ref = Cast<TPDFIndRef>(item))
+            item = ref->Resolve();
+        if (!Cast<TPDFNumeric>(item))
+            return std::nullopt;
+        number[i] = AsNumber(item);
+    }
+    return std::make_pair(std::fabs(number[2] - number[0]), std::fabs(number[3] - number[1]));
+}
+
+} // namespace
+
+std::pair<double, double> TKorvel::PageViewSize() {
+    TEntry& entry = SelectedEntry();
+    TPDFDocument::TPageScope scope(*entry.Document);
+    TPDFDictionary* page = entry.Document->PageTree().CurrentPage();
+    if (!page)
+        return {0, 0};
+    std::optional<std::pair<double, double>> size = boxSize(inheritedEntry(page, "CropBox"));
+    if (!size)
+        size = boxSize(inheritedEntry(page, "MediaBox"));
+    auto [width, height] = size.value_or(std::make_pair(612.0, 792.0));
+    const int rotation = PageRotation();
+    if (rotation == 90 || rotation == 270)
+        std::swap(width, height);
+    return {width * entry.UnitScale, height * entry.UnitScale};
+}
+
 int TKorvel::PageRotation() {
     TEntry& entry = SelectedEntry();
     TPDFDocument::TPageScope scope(*entry.Document);
-    TPDFDictionary* node = entry.Document->PageTree().CurrentPage();
-    // Inherited through `Parent`; a chain that comes back to itself ends there.
-    for (int depth = 0; node && depth < kMaxNesting; ++depth) {
-        if (node->IndexOfKey("Rotate") >= 0) {
-            const double rotate = AsNumber(node->Get("Rotate"), 0);
-            if (!std::isfinite(rotate) || std::fabs(rotate) >= 1e9)
-                return 0;
-            const int turns = static_cast<int>(std::fmod(std::round(rotate / 90), 4));
-            return (turns + 4) % 4 * 90;
-        }
-        node = AsDictionary(node->Get("Parent"));
-    }
-    return 0;
+    const TPDFObject* value = inheritedEntry(entry.Document->PageTree().CurrentPage(), "Rotate");
+    const double rotate = AsNumber(value, 0);
+    if (!std::isfinite(rotate) || std::fabs(rotate) >= 1e9)
+        return 0;
+    const int turns = static_cast<int>(std::fmod(std::round(rotate / 90), 4));
+    return (turns + 4) % 4 * 90;
 }
 
 std::optional<std::string> TKorvel::InfoEntry(const std::string& key) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "facade/KorvelExport.h"
@@ -79,6 +80,9 @@ public:
     double PageHeight();
     // The selected page's inherited `Rotate` turned to the nearest quarter: 0, 90, 180 or 270.
     int PageRotation();
+    // Width and height of the selected page as displayed, the frame of GetPageWords: its crop
+    // box (else media box, else 612 by 792) turned by its rotation; 0 by 0 without a page.
+    std::pair<double, double> PageViewSize();
     // The bytes of an entry of the selected document's Info dictionary (a string, decrypted as
     // any string; or a name), as the file holds them; nullopt when the entry is missing or
     // neither.

@@ -136,27 +136,46 @@ bool isBlank(const std::string& text) {
     });
 }
 
-// Glyphs drawn over one another with the same text (fake bold, shadows) count once.
+// Glyphs drawn over one another with the same text (fake bold, shadows) count once. The kept
+// glyphs are filed in cells of one unit by their text: a match lies in the glyph's cell or a
+// neighbour, since the tolerance is at most one unit. The cells are an open-addressed table of
+// at least twice as many slots as glyphs, and a cell's glyphs are chained through `next`: a page
+// of many glyphs looks up nine cells per glyph without allocating for any.
 std::vector<TFrameGlyph> dropDuplicates(std::vector<TFrameGlyph> glyphs, std::size_t& dropped) {
-    std::unordered_map<std::uint64_t, std::vector<std::size_t>> cells;
+    constexpr std::size_t kEnd = static_cast<std::size_t>(-1);
+    std::size_t slots = 16;
+    while (slots < 2 * glyphs.size())
+        slots *= 2;
+    const std::size_t mask = slots - 1;
+    std::vector<std::uint64_t> cellKeys(slots);
+    std::vector<std::size_t> cellLast(slots, kEnd); // kEnd: a free slot
+    // The slot of a cell: where it is filed, or the free slot where it would be.
+    const auto slotOf = [&](std::uint64_t cell) {
+        std::size_t slot =
+            static_cast<std::size_t>((cell ^ (cell >> 29)) * 0xBF58476D1CE4E5B9ull) & mask;
+        while (cellLast[slot] != kEnd && cellKeys[slot] != cell)
+            slot = (slot + 1) & mask;
+        return slot;
+    };
+    std::vector<std::size_t> next; // per kept glyph: the one filed before it in its cell
+    next.reserve(glyphs.size());
     std::vector<TFrameGlyph> kept;
     kept.reserve(glyphs.size());
     const std::hash<std::string> hashText;
-    const auto key = [&hashText](long long cx, long long cy, const std::string& text) {
+    const auto key = [](long long cx, long long cy, std::uint64_t text) {
         return static_cast<std::uint64_t>(cx) * 0x9E3779B97F4A7C15ull ^
-               static_cast<std::uint64_t>(cy) * 0xC2B2AE3D27D4EB4Full ^ hashText(text);
+               static_cast<std::uint64_t>(cy) * 0xC2B2AE3D27D4EB4Full ^ text;
     };
     for (TFrameGlyph& glyph : glyphs) {
         const double tolerance = std::min(0.1 * glyph.Size, 1.0);
         const long long cx = std::llround(std::floor(glyph.X0));
         const long long cy = std::llround(std::floor(glyph.Base));
+        const std::uint64_t text = hashText(*glyph.Text);
         bool duplicate = false;
         for (long long dx = -1; dx <= 1 && !duplicate; ++dx)
             for (long long dy = -1; dy <= 1 && !duplicate; ++dy) {
-                const auto found = cells.find(key(cx + dx, cy + dy, *glyph.Text));
-                if (found == cells.end())
-                    continue;
-                for (const std::size_t other : found->second) {
+                const std::size_t slot = slotOf(key(cx + dx, cy + dy, text));
+                for (std::size_t other = cellLast[slot]; other != kEnd; other = next[other]) {
                     const TFrameGlyph& o = kept[other];
                     if (*o.Text == *glyph.Text && std::abs(o.X0 - glyph.X0) <= tolerance &&
                         std::abs(o.Base - glyph.Base) <= tolerance) {
@@ -169,8 +188,15 @@ std::vector<TFrameGlyph> dropDuplicates(std::vector<TFrameGlyph> glyphs, std::si
             ++dropped;
             continue;
         }
-        if (!glyph.Space)
-            cells[key(cx, cy, *glyph.Text)].push_back(kept.size());
+        std::size_t previous = kEnd;
+        if (!glyph.Space) {
+            const std::uint64_t cell = key(cx, cy, text);
+            const std::size_t slot = slotOf(cell);
+            previous = cellLast[slot];
+            cellKeys[slot] = cell;
+            cellLast[slot] = kept.size();
+        }
+        next.push_back(previous);
         kept.push_back(glyph);
     }
     return kept;
@@ -332,8 +358,8 @@ void buildWords(TFrameLine& line, const std::vector<TFrameGlyph>& glyphs) {
                 TPDFReadingOrder::kWordGap * std::max(previous->Size, g.Size) + letterGap)
             broken = true;
         if (broken || line.Words.empty()) {
-            line.Words.push_back(TFrameWord{std::string(), g.X0, g.X1, g.Base - g.Ascent,
-                                            g.Base + g.Descent, g.Size, {}});
+            line.Words.push_back(TFrameWord{
+                std::string(), g.X0, g.X1, g.Base - g.Ascent, g.Base + g.Descent, g.Size, {}});
             broken = false;
         }
         TFrameWord& word = line.Words.back();
@@ -584,8 +610,8 @@ bool readAsTable(TRegions& r, const TGroups& columns, std::vector<std::size_t>& 
     const std::size_t middle = cells.size() / 2;
     std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(middle),
                      widths.end());
-    std::nth_element(wordCounts.begin(),
-                     wordCounts.begin() + static_cast<std::ptrdiff_t>(middle), wordCounts.end());
+    std::nth_element(wordCounts.begin(), wordCounts.begin() + static_cast<std::ptrdiff_t>(middle),
+                     wordCounts.end());
     if (widths[middle] > kTableCellWidth * (x1 - x0) || wordCounts[middle] > kTableCellWords)
         return false;
     if (columns.size() == 2) { // two lists side by side far apart read as columns
@@ -683,8 +709,8 @@ bool withinAColumn(const std::vector<TFrameBlock>& blocks, const std::vector<std
 // Reading order of a region: bands top to bottom; consecutive bands that keep a common gutter
 // read as one band of columns, so paragraph breaks that line up across columns do not cut
 // them; columns left to right, or a table's rows one by one.
-void readRegion(TRegions& r, const std::vector<std::size_t>& members,
-                std::vector<std::size_t>& out, int depth) {
+void readRegion(TRegions& r, const std::vector<std::size_t>& members, std::vector<std::size_t>& out,
+                int depth) {
     const std::vector<TFrameBlock>& blocks = r.Blocks;
     if (members.size() <= 1 || depth > kMaxCutDepth) {
         readTopToBottom(blocks, members, out);
@@ -770,7 +796,7 @@ void readInLogicalOrder(std::vector<TFrameWord>& words) {
         }
     if (!any)
         return;
-    std::vector<FriBidiChar> units; // one character for each glyph, a space between words
+    std::vector<FriBidiChar> units;         // one character for each glyph, a space between words
     std::vector<std::pair<int, int>> owner; // word and glyph of each unit; -1 for a space
     std::vector<FriBidiChar> decoded;
     for (std::size_t w = 0; w < words.size(); ++w) {
@@ -814,8 +840,8 @@ void readInLogicalOrder(std::vector<TFrameWord>& words) {
         return;
     std::iota(map.begin(), map.end(), FriBidiStrIndex{0});
     std::vector<FriBidiChar> shown = units;
-    if (!fribidi_reorder_line(FRIBIDI_FLAGS_DEFAULT, types.data(), length, 0, base,
-                              levels.data(), shown.data(), map.data()))
+    if (!fribidi_reorder_line(FRIBIDI_FLAGS_DEFAULT, types.data(), length, 0, base, levels.data(),
+                              shown.data(), map.data()))
         return;
     std::vector<std::string> texts(words.size());
     std::vector<bool> started(words.size(), false);

@@ -32,10 +32,10 @@ def _literal(value):
     return b"(" + escaped + b")"
 
 
-def pdf_bytes(pages, info=None, rotate=None, size=(612, 792)):
+def pdf_bytes(pages, info=None, rotate=None, size=(612, 792), crop=None):
     """A PDF of pages drawn in Helvetica: each page a list of (x, y, font size, text), text
     placed at its baseline in points from the lower left. info: Info entries (bytes or str
-    values, written as strings). rotate: the pages' /Rotate."""
+    values, written as strings). rotate: the pages' /Rotate; crop: their /CropBox."""
     objects = [b"<< /Type /Catalog /Pages 2 0 R >>", None,
                b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"]
     kids = []
@@ -44,6 +44,8 @@ def pdf_bytes(pages, info=None, rotate=None, size=(612, 792)):
                            for x, y, size_, text in runs)
         objects.append(b"<< /Length %d >>\nstream\n%s\nendstream" % (len(content), content))
         extra = b" /Rotate %d" % rotate if rotate is not None else b""
+        if crop:
+            extra += b" /CropBox [%g %g %g %g]" % tuple(crop)
         objects.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 %d %d] /Contents %d 0 R "
                        b"/Resources << /Font << /F1 3 0 R >> >>%s >>"
                        % (size[0], size[1], len(objects), extra))

@@ -59,11 +59,15 @@ def test_iteration_and_len_walk_every_page(three):
     assert page.document is three
 
 
-@pytest.mark.parametrize("rotate, shape", [(None, (612.0, 792.0, 0)), (90, (792.0, 612.0, 90)),
-                                           (180, (612.0, 792.0, 180)), (-90, (792.0, 612.0, 270)),
-                                           (450, (792.0, 612.0, 90))])
-def test_rotation_turns_the_displayed_size(rotate, shape):
-    with korvel.open(pdf_bytes([[(72, 700, 12, "Hello")]], rotate=rotate)) as document:
+@pytest.mark.parametrize("rotate, crop, shape", [
+    (None, None, (612.0, 792.0, 0)), (90, None, (792.0, 612.0, 90)),
+    (180, None, (612.0, 792.0, 180)), (-90, None, (792.0, 612.0, 270)),
+    (450, None, (792.0, 612.0, 90)), (None, (50, 100, 550, 750), (500.0, 650.0, 0)),
+    (270, (50, 100, 550, 750), (650.0, 500.0, 270)),
+])
+def test_rotation_and_crop_box_make_the_displayed_size(rotate, crop, shape):
+    runs = [(72, 700, 12, "Hello")]
+    with korvel.open(pdf_bytes([runs], rotate=rotate, crop=crop)) as document:
         page = document[0]
         assert (page.width, page.height, page.rotation) == shape
         for x0, top, x1, bottom, *_ in page.words():
@@ -265,3 +269,14 @@ def test_the_version_is_the_programs():
     shown = subprocess.run([os.path.join(BIN, "tolvane-text"), "--version"], check=True,
                            capture_output=True, text=True).stdout.split()
     assert shown == ["tolvane-text", korvel.__version__]
+
+
+def test_a_counted_page_the_tree_cannot_locate_is_an_empty_page():
+    data = pdf_bytes([[(72, 700, 12, "only page")]]).replace(b"/Count 1", b"/Count 2")
+    with korvel.open(data) as document:
+        assert len(document) == 2
+        assert [page.text() for page in document] == ["only page\n", ""]
+        last = document[-1]
+        assert last.words() == [] and last.blocks() == [] and last.records() == []
+        with pytest.raises(IndexError):
+            document.page_text(2)
