@@ -48,6 +48,8 @@ class CMakeBuild(build_ext):
 
 
 setup(version=project_version(),
+      packages=[],
+      py_modules=[],
       ext_modules=[CMakeExtension("korvel")],
       cmdclass={"build_ext": CMakeBuild},
       options={"build": {"build_base": "build/wheel"}},
