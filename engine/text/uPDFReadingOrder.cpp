@@ -219,14 +219,42 @@ int relation(double lineBase, double lineSize, double base, double size) {
     return -1;
 }
 
-std::vector<TFrameLine> buildLines(const std::vector<TFrameGlyph>& glyphs) {
+// The lines a sweep from left to right may still extend, by baseline: a sorted vector, ordered as
+// a multimap is (equal baselines in the order they were added). The open lines of a page are
+// few, so moving entries costs less than a tree's nodes; a page of more glyphs than
+// kVectorLines could open as many lines as glyphs, and takes the multimap.
+constexpr std::size_t kVectorLines = 8192;
+class TOpenLines {
+public:
+    using TEntry = std::pair<double, std::size_t>; // baseline, line
+    using TIterator = std::vector<TEntry>::iterator;
+    TIterator begin() { return FEntries.begin(); }
+    TIterator end() { return FEntries.end(); }
+    TIterator lower_bound(double base) {
+        return std::lower_bound(FEntries.begin(), FEntries.end(), base,
+                                [](const TEntry& entry, double key) { return entry.first < key; });
+    }
+    void emplace(double base, std::size_t line) {
+        const auto at =
+            std::upper_bound(FEntries.begin(), FEntries.end(), base,
+                             [](double key, const TEntry& entry) { return key < entry.first; });
+        FEntries.insert(at, TEntry{base, line});
+    }
+    TIterator erase(TIterator at) { return FEntries.erase(at); }
+
+private:
+    std::vector<TEntry> FEntries;
+};
+
+template <class TOpen>
+std::vector<TFrameLine> buildLinesWith(const std::vector<TFrameGlyph>& glyphs) {
     std::vector<std::size_t> order(glyphs.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::stable_sort(order.begin(), order.end(), [&glyphs](std::size_t a, std::size_t b) {
         return glyphs[a].X0 < glyphs[b].X0;
     });
     std::vector<TFrameLine> lines;
-    std::multimap<double, std::size_t> open; // baseline -> line
+    TOpen open; // baseline -> line
     for (const std::size_t index : order) {
         const TFrameGlyph& g = glyphs[index];
         const double reach = 1.5 * g.Size + 2;
@@ -277,6 +305,12 @@ std::vector<TFrameLine> buildLines(const std::vector<TFrameGlyph>& glyphs) {
         }
     }
     return lines;
+}
+
+std::vector<TFrameLine> buildLines(const std::vector<TFrameGlyph>& glyphs) {
+    if (glyphs.size() <= kVectorLines)
+        return buildLinesWith<TOpenLines>(glyphs);
+    return buildLinesWith<std::multimap<double, std::size_t>>(glyphs);
 }
 
 // The words' extent after a line's words changed.
