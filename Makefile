@@ -4,7 +4,8 @@ JOBS ?= $(shell nproc)
 DEBS := cmake g++ make zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev \
         libfontconfig-dev libfribidi-dev libssl-dev libicu-dev libidn-dev pkg-config fonts-liberation2 fonts-urw-base35 poppler-data \
         qt6-base-dev help2man python3-markdown dpkg-dev file lintian \
-        pybind11-dev python3-dev python3-pytest python3-dask python3-distributed
+        pybind11-dev python3-dev python3-pytest python3-dask python3-distributed \
+        python3-setuptools python3-wheel python3-pip python3-venv
 SAMPLE := samples/sample.pdf
 SAMPLE_TEXT := $(SAMPLE:.pdf=.txt)
 
@@ -50,7 +51,8 @@ bench: build
 
 # Optional: the producers and peer extractors of bench/truth (not needed to build or test).
 BENCH_DEBS := groff ghostscript python3-reportlab python3-gi gir1.2-pango-1.0 python3-cairo python3-gi-cairo \
-        texlive-latex-base fonts-noto-cjk fonts-dejavu-core poppler-utils mupdf-tools python3-pdfminer
+        texlive-latex-base fonts-noto-cjk fonts-dejavu-core poppler-utils mupdf-tools python3-pdfminer \
+        python3-fitz python3-pypdf
 bench-deps:
 	@missing=""; for p in $(BENCH_DEBS); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \

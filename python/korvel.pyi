@@ -1,14 +1,24 @@
 """PDF text extraction with the korvel engine (type stubs of the compiled module)."""
 
+import datetime
 import os
 from types import TracebackType
-from typing import Literal, NamedTuple, Optional, Tuple, Type, Union
+from typing import (BinaryIO, Dict, Iterator, List, Literal, NamedTuple, Optional, Protocol, Tuple,
+                    Type, Union, overload)
+
+__version__: str
 
 class Error(Exception):
     """Base of the errors korvel raises."""
 
 class LoadError(Error):
     """The file or bytes are not a PDF document the engine can read."""
+
+class MissingFileError(LoadError, FileNotFoundError):
+    """The path names no file."""
+
+class DirectoryError(LoadError, IsADirectoryError):
+    """The path names a folder."""
 
 class PasswordError(Error):
     """The document needs a password and none, or a wrong one, was given."""
@@ -37,9 +47,55 @@ class Record(NamedTuple):
 
 PageSelection = Union[None, int, Tuple[int, int], range]
 
+class _Readable(Protocol):
+    def read(self) -> Union[bytes, bytearray]: ...
+
+Source = Union[str, os.PathLike[str], os.PathLike[bytes], bytes, bytearray, memoryview, _Readable,
+               BinaryIO]
+
+# (x0, top, x1, bottom, text, block, line, word): points from the top left of the page.
+Word = Tuple[float, float, float, float, str, int, int, int]
+# (x0, top, x1, bottom, text, block)
+Block = Tuple[float, float, float, float, str, int]
+
+Layout = Literal["reading", "smart", "order", "position", "raw"]
+
+class Page:
+    """A page of a Document; number counts from 0."""
+
+    @property
+    def number(self) -> int: ...
+    @property
+    def width(self) -> float: ...
+    @property
+    def height(self) -> float: ...
+    @property
+    def rotation(self) -> int: ...
+    @property
+    def document(self) -> "Document": ...
+    def text(self, layout: Layout = "reading") -> str: ...
+    def words(self) -> List[Word]: ...
+    def blocks(self) -> List[Block]: ...
+    def records(self) -> List[Record]: ...
+
 class Document:
     """An open PDF document; not meant to be shared between threads."""
 
+    def __init__(self, source: Source, password: Union[str, bytes, None] = None,
+                 repair: bool = False) -> None: ...
+    def __len__(self) -> int: ...
+    @overload
+    def __getitem__(self, index: int) -> Page: ...
+    @overload
+    def __getitem__(self, index: slice) -> List[Page]: ...
+    def __iter__(self) -> Iterator[Page]: ...
+    @property
+    def is_encrypted(self) -> bool: ...
+    @property
+    def needs_password(self) -> bool: ...
+    def authenticate(self, password: Union[str, bytes]) -> bool: ...
+    @property
+    def metadata(self) -> Dict[str, Union[str, datetime.datetime, None]]: ...
     @property
     def page_count(self) -> int: ...
     @property
@@ -69,7 +125,7 @@ class Document:
     ) -> bool: ...
 
 def open(
-    path_or_bytes: Union[str, os.PathLike[str], os.PathLike[bytes], bytes, bytearray, memoryview],
+    source: Source,
     password: Union[str, bytes, None] = None,
     repair: bool = False,
 ) -> Document: ...

@@ -1,5 +1,6 @@
 #include "facade/uKorvel.h"
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -317,6 +318,77 @@ double TKorvel::PageHeight() {
     TEntry& entry = SelectedEntry();
     TPDFDocument::TPageScope scope(*entry.Document);
     return entry.Document->PageTree().PageHeight() * entry.UnitScale;
+}
+
+namespace {
+
+// The value of the first dictionary up the `Parent` chain that has the key; a chain longer than
+// any real tree (or one that comes back to itself) ends in nothing.
+TPDFObject* inheritedEntry(TPDFDictionary* node, std::string_view key) {
+    for (int depth = 0; node && depth < kMaxNesting; ++depth) {
+        if (node->IndexOfKey(key) >= 0)
+            return node->Get(key);
+        node = AsDictionary(node->Get("Parent"));
+    }
+    return nullptr;
+}
+
+// Width and height of a box of exactly four numbers; nullopt for anything else.
+std::optional<std::pair<double, double>> boxSize(TPDFObject* value) {
+    const TPDFArray* box = AsArray(value);
+    if (!box || box->Count() != 4)
+        return std::nullopt;
+    double number[4];
+    for (int i = 0; i < 4; ++i) {
+        TPDFObject* item = box->Item(i);
+        if (const auto* ref = Cast<TPDFIndRef>(item))
+            item = ref->Resolve();
+        if (!Cast<TPDFNumeric>(item))
+            return std::nullopt;
+        number[i] = AsNumber(item);
+    }
+    return std::make_pair(std::fabs(number[2] - number[0]), std::fabs(number[3] - number[1]));
+}
+
+} // namespace
+
+std::pair<double, double> TKorvel::PageViewSize() {
+    TEntry& entry = SelectedEntry();
+    TPDFDocument::TPageScope scope(*entry.Document);
+    TPDFDictionary* page = entry.Document->PageTree().CurrentPage();
+    if (!page)
+        return {0, 0};
+    std::optional<std::pair<double, double>> size = boxSize(inheritedEntry(page, "CropBox"));
+    if (!size)
+        size = boxSize(inheritedEntry(page, "MediaBox"));
+    auto [width, height] = size.value_or(std::make_pair(612.0, 792.0));
+    const int rotation = PageRotation();
+    if (rotation == 90 || rotation == 270)
+        std::swap(width, height);
+    return {width * entry.UnitScale, height * entry.UnitScale};
+}
+
+int TKorvel::PageRotation() {
+    TEntry& entry = SelectedEntry();
+    TPDFDocument::TPageScope scope(*entry.Document);
+    const TPDFObject* value = inheritedEntry(entry.Document->PageTree().CurrentPage(), "Rotate");
+    const double rotate = AsNumber(value, 0);
+    if (!std::isfinite(rotate) || std::fabs(rotate) >= 1e9)
+        return 0;
+    const int turns = static_cast<int>(std::fmod(std::round(rotate / 90), 4));
+    return (turns + 4) % 4 * 90;
+}
+
+std::optional<std::string> TKorvel::InfoEntry(const std::string& key) {
+    TPDFDocument& document = SelectedDocumentObject();
+    TPDFDictionary* trailer = document.Trailer();
+    TPDFDictionary* info = trailer ? AsDictionary(trailer->Get("Info")) : nullptr;
+    if (!info || info->IndexOfKey(key) < 0)
+        return std::nullopt;
+    const TPDFObject* value = info->Get(key);
+    if (!value || (value->Class() != TPDFClass::String && value->Class() != TPDFClass::Name))
+        return std::nullopt;
+    return info->GetText(key);
 }
 
 void TKorvel::SetMeasurementUnits(int units) {

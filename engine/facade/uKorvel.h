@@ -7,7 +7,9 @@
 #include <functional>
 #include <istream>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "facade/KorvelExport.h"
@@ -76,6 +78,15 @@ public:
     int SelectPage(int pageNumber);
     double PageWidth();
     double PageHeight();
+    // The selected page's inherited `Rotate` turned to the nearest quarter: 0, 90, 180 or 270.
+    int PageRotation();
+    // Width and height of the selected page as displayed, the frame of GetPageWords: its crop
+    // box (else media box, else 612 by 792) turned by its rotation; 0 by 0 without a page.
+    std::pair<double, double> PageViewSize();
+    // The bytes of an entry of the selected document's Info dictionary (a string, decrypted as
+    // any string; or a name), as the file holds them; nullopt when the entry is missing or
+    // neither.
+    std::optional<std::string> InfoEntry(const std::string& key);
     // Text of the selected page for an extraction option (0 to 4); empty for other options.
     // Errors of text production pass through to the caller.
     std::string GetPageText(int option);

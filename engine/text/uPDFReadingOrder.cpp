@@ -258,14 +258,42 @@ int relation(double lineBase, double lineSize, double base, double size) {
     return -1;
 }
 
-std::vector<TFrameLine> buildLines(const std::vector<TFrameGlyph>& glyphs) {
+// The lines a sweep from left to right may still extend, by baseline: a sorted vector, ordered as
+// a multimap is (equal baselines in the order they were added). The open lines of a page are
+// few, so moving entries costs less than a tree's nodes; a page of more glyphs than
+// kVectorLines could open as many lines as glyphs, and takes the multimap.
+constexpr std::size_t kVectorLines = 8192;
+class TOpenLines {
+public:
+    using TEntry = std::pair<double, std::size_t>; // baseline, line
+    using TIterator = std::vector<TEntry>::iterator;
+    TIterator begin() { return FEntries.begin(); }
+    TIterator end() { return FEntries.end(); }
+    TIterator lower_bound(double base) {
+        return std::lower_bound(FEntries.begin(), FEntries.end(), base,
+                                [](const TEntry& entry, double key) { return entry.first < key; });
+    }
+    void emplace(double base, std::size_t line) {
+        const auto at =
+            std::upper_bound(FEntries.begin(), FEntries.end(), base,
+                             [](double key, const TEntry& entry) { return key < entry.first; });
+        FEntries.insert(at, TEntry{base, line});
+    }
+    TIterator erase(TIterator at) { return FEntries.erase(at); }
+
+private:
+    std::vector<TEntry> FEntries;
+};
+
+template <class TOpen>
+std::vector<TFrameLine> buildLinesWith(const std::vector<TFrameGlyph>& glyphs) {
     std::vector<std::size_t> order(glyphs.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::stable_sort(order.begin(), order.end(), [&glyphs](std::size_t a, std::size_t b) {
         return glyphs[a].X0 < glyphs[b].X0;
     });
     std::vector<TFrameLine> lines;
-    std::multimap<double, std::size_t> open; // baseline -> line
+    TOpen open; // baseline -> line
     for (const std::size_t index : order) {
         const TFrameGlyph& g = glyphs[index];
         const double reach = 1.5 * g.Size + 2;
@@ -316,6 +344,12 @@ std::vector<TFrameLine> buildLines(const std::vector<TFrameGlyph>& glyphs) {
         }
     }
     return lines;
+}
+
+std::vector<TFrameLine> buildLines(const std::vector<TFrameGlyph>& glyphs) {
+    if (glyphs.size() <= kVectorLines)
+        return buildLinesWith<TOpenLines>(glyphs);
+    return buildLinesWith<std::multimap<double, std::size_t>>(glyphs);
 }
 
 // The words' extent after a line's words changed.
@@ -397,8 +431,8 @@ void buildWords(TFrameLine& line, const std::vector<TFrameGlyph>& glyphs) {
                 TPDFReadingOrder::kWordGap * std::max(previous->Size, g.Size) + letterGap)
             broken = true;
         if (broken || line.Words.empty()) {
-            line.Words.push_back(TFrameWord{std::string(), g.X0, g.X1, g.Base - g.Ascent,
-                                            g.Base + g.Descent, g.Size, {}});
+            line.Words.push_back(TFrameWord{
+                std::string(), g.X0, g.X1, g.Base - g.Ascent, g.Base + g.Descent, g.Size, {}});
             broken = false;
         }
         TFrameWord& word = line.Words.back();
@@ -680,8 +714,8 @@ bool readAsTable(TRegions& r, const TGroups& columns, std::vector<std::size_t>& 
     const std::size_t middle = cells.size() / 2;
     std::nth_element(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(middle),
                      widths.end());
-    std::nth_element(wordCounts.begin(),
-                     wordCounts.begin() + static_cast<std::ptrdiff_t>(middle), wordCounts.end());
+    std::nth_element(wordCounts.begin(), wordCounts.begin() + static_cast<std::ptrdiff_t>(middle),
+                     wordCounts.end());
     if (widths[middle] > kTableCellWidth * (x1 - x0) || wordCounts[middle] > kTableCellWords)
         return false;
     if (columns.size() == 2) { // two lists side by side far apart read as columns
@@ -779,8 +813,8 @@ bool withinAColumn(const std::vector<TFrameBlock>& blocks, const std::vector<std
 // Reading order of a region: bands top to bottom; consecutive bands that keep a common gutter
 // read as one band of columns, so paragraph breaks that line up across columns do not cut
 // them; columns left to right, or a table's rows one by one.
-void readRegion(TRegions& r, const std::vector<std::size_t>& members,
-                std::vector<std::size_t>& out, int depth) {
+void readRegion(TRegions& r, const std::vector<std::size_t>& members, std::vector<std::size_t>& out,
+                int depth) {
     const std::vector<TFrameBlock>& blocks = r.Blocks;
     if (members.size() <= 1 || depth > kMaxCutDepth) {
         readTopToBottom(blocks, members, out);
@@ -866,7 +900,7 @@ void readInLogicalOrder(std::vector<TFrameWord>& words) {
         }
     if (!any)
         return;
-    std::vector<FriBidiChar> units; // one character for each glyph, a space between words
+    std::vector<FriBidiChar> units;         // one character for each glyph, a space between words
     std::vector<std::pair<int, int>> owner; // word and glyph of each unit; -1 for a space
     std::vector<FriBidiChar> decoded;
     for (std::size_t w = 0; w < words.size(); ++w) {
@@ -910,8 +944,8 @@ void readInLogicalOrder(std::vector<TFrameWord>& words) {
         return;
     std::iota(map.begin(), map.end(), FriBidiStrIndex{0});
     std::vector<FriBidiChar> shown = units;
-    if (!fribidi_reorder_line(FRIBIDI_FLAGS_DEFAULT, types.data(), length, 0, base,
-                              levels.data(), shown.data(), map.data()))
+    if (!fribidi_reorder_line(FRIBIDI_FLAGS_DEFAULT, types.data(), length, 0, base, levels.data(),
+                              shown.data(), map.data()))
         return;
     std::vector<std::string> texts(words.size());
     std::vector<bool> started(words.size(), false);
