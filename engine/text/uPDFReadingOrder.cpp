@@ -50,6 +50,9 @@ constexpr double kGutterLeading = 3;
 constexpr double kGutterColumn = 4;
 // Words of a line looked at for one strip; more crowd it shut.
 constexpr std::size_t kGutterWords = 16;
+// Letter spacing stops at this share of the size: wider even gaps part the glyphs of a
+// chart of characters, each in a cell of its own.
+constexpr double kMaxLetterGap = 0.6;
 // A space glyph reaching this share of its size into a letter beside it parts no words.
 constexpr double kSpaceOverlap = 0.1;
 // A block continues a column above it when it keeps within the column's extent, give or take
@@ -426,9 +429,10 @@ void buildWords(TFrameLine& line, const std::vector<TFrameGlyph>& glyphs) {
             broken = broken || parting[i];
             continue;
         }
+        const double size = previous ? std::max(previous->Size, g.Size) : g.Size;
         if (previous && !broken &&
             g.X0 - previous->X1 >
-                TPDFReadingOrder::kWordGap * std::max(previous->Size, g.Size) + letterGap)
+                TPDFReadingOrder::kWordGap * size + std::min(letterGap, kMaxLetterGap * size))
             broken = true;
         if (broken || line.Words.empty()) {
             line.Words.push_back(TFrameWord{

@@ -52,7 +52,8 @@ TEST(ReadingOrder, WordsBreakAtSpacesAndAtGapsButNotAtKerning) {
     place(glyphs, "SPACED", 50, 664, 10, 0, 3); // letter-spaced: every gap 0.3 of the size
     place(glyphs, "          ", 46, 652);       // a field of blanks under a date
     place(glyphs, "03/25", 50, 652);
-    EXPECT_EQ(read(glyphs), "two words\nkern\nis available\nSPACED\n03/25\n");
+    place(glyphs, "!#$%", 50, 640, 10, 0, 15); // a chart of characters, 1.5 sizes apart
+    EXPECT_EQ(read(glyphs), "two words\nkern\nis available\nSPACED\n03/25\n! # $ %\n");
 }
 
 TEST(ReadingOrder, ScriptsStayInTheirLine) {
