@@ -719,10 +719,22 @@ void TPDFFontCollection::DropOldest() {
     });
     if (oldest == FFonts.end())
         return;
-    if (const auto it = FIndex.find((*oldest)->ObjNum);
-        it != FIndex.end() && it->second == oldest->get())
+    const TPDFFontCollectionData& dropped = **oldest;
+    if (dropped.Holder) {
+        if (const auto it = FDirectIndex.find({dropped.Holder, dropped.ResourceName});
+            it != FDirectIndex.end() && it->second == oldest->get())
+            FDirectIndex.erase(it);
+    } else if (const auto it = FIndex.find(dropped.ObjNum);
+               it != FIndex.end() && it->second == oldest->get()) {
         FIndex.erase(it);
+    }
     FFonts.erase(oldest);
+}
+
+TPDFFontCollectionData* TPDFFontCollection::Loaded() {
+    TPDFFontCollectionData* record = FFonts.back().get();
+    record->Serial = ++FLoads;
+    return record;
 }
 
 const TPDFFontCollectionData* TPDFFontCollection::Select(const TPDFIndRef* ref) {
@@ -736,9 +748,46 @@ const TPDFFontCollectionData* TPDFFontCollection::Select(const TPDFIndRef* ref) 
         if (FFonts.size() >= kMaxLoadedFonts)
             DropOldest();
         LoadFont(ref);
-        record = FFonts.back().get();
+        record = Loaded();
         record->ObjNum = objNum;
         FIndex.emplace(objNum, record);
+    }
+    FCurrent = record;
+    return record;
+}
+
+const TPDFFontCollectionData* TPDFFontCollection::Select(const TPDFDictionary* holder,
+                                                         std::string_view name) {
+    if (!holder)
+        return nullptr;
+    TPDFObject* entry = holder->Get(name, false);
+    if (const auto* ref = Cast<TPDFIndRef>(entry))
+        return Select(ref);
+    if (const auto* font = Cast<TPDFDictionary>(entry))
+        return SelectDirect(holder, name, font);
+    return nullptr;
+}
+
+const TPDFFontCollectionData* TPDFFontCollection::SelectDirect(const TPDFDictionary* holder,
+                                                               std::string_view name,
+                                                               const TPDFDictionary* font) {
+    if (!holder || !font)
+        return nullptr;
+    if (FCurrent && FCurrent->Holder == holder && FCurrent->ResourceName == name)
+        return FCurrent;
+    std::pair<const TPDFDictionary*, std::string> key{holder, std::string(name)};
+    TPDFFontCollectionData* record = nullptr;
+    if (const auto it = FDirectIndex.find(key); it != FDirectIndex.end()) {
+        record = it->second;
+    } else {
+        if (FFonts.size() >= kMaxLoadedFonts)
+            DropOldest();
+        TLoader(*this).Load(font, 0, 0);
+        record = Loaded();
+        record->ObjNum = 0;
+        record->Holder = holder;
+        record->ResourceName = key.second;
+        FDirectIndex.emplace(std::move(key), record);
     }
     FCurrent = record;
     return record;

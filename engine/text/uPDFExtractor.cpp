@@ -249,12 +249,12 @@ private:
     // Copies a selected font's tables, unless they are the ones already in use: selecting
     // the same font again gives the same tables (and the same space mark below).
     void UseTables(const TPDFFontCollectionData* record) {
-        if (!record || (record == FTablesFrom && record->ObjNum == FTablesObjNum))
+        if (!record || (record == FTablesFrom && record->Serial == FTablesSerial))
             return;
         CodeText = record->CodeText;
         Widths = record->Widths;
         FTablesFrom = record;
-        FTablesObjNum = record->ObjNum;
+        FTablesSerial = record->Serial;
     }
 
     void OpArray();
@@ -302,7 +302,7 @@ private:
     TPDFWidths Widths;
     TPDFTextVector CodeText;
     const TPDFFontCollectionData* FTablesFrom = nullptr;
-    std::int32_t FTablesObjNum = 0;
+    std::uint64_t FTablesSerial = 0;
     std::string BaseFontName;
     TPDFMatrix Ctm, SavedCtm;
     std::string PendingString;
@@ -383,11 +383,9 @@ void TPDFExtractor::TRun::OpTf() {
     const std::string name(o2.empty() ? o2 : o2.substr(1));
     if (FRecords)
         BaseFontName = FOwner.BaseFontOf(name);
-    // Only a reference selects a font; a direct dictionary or a missing name keeps the tables
+    // A reference or a direct font dictionary selects a font; a missing name keeps the tables
     // of the font before.
-    if (FontResources)
-        if (const auto* ref = Cast<TPDFIndRef>(FontResources->Get(name, false)))
-            UseTables(FOwner.FFonts.Select(ref));
+    UseTables(FOwner.FFonts.Select(FontResources, name));
     FontSize = IsNumberText(Operand(1)) ? Number(1) : 12;
 
     if (CodeText[32] == " ") {
