@@ -1,8 +1,9 @@
-// Fuzzes loading a whole document and walking its pages: page count, the tree's bound, selection,
-// sizes, resources, every content stream's decoded data, the page text in content order (plain and
-// as records, in both text encodings), the positioned text of the page interpreter (options 3 and
-// 4), the security answers and the empty password; fuzz_document_repair reads leniently. Nothing is
-// caught: anything that escapes is a finding.
+// Fuzzes loading a whole document and walking its first pages: page count, the tree's bound,
+// selection, sizes, resources, every content stream's decoded data, the page text of one road
+// (an option 0 to 4, or the reading layout with its words) in one text encoding, the security
+// answers and the empty password; fuzz_document_repair reads leniently. The road and encoding
+// come from the bytes right after "%PDF-" (the version), read without being consumed, so that
+// mutations of the body keep them. Nothing is caught: anything that escapes is a finding.
 #include <algorithm>
 #include <string>
 
@@ -13,14 +14,30 @@
 
 namespace {
 
+// Few pages and one road per input keep an execution short.
+constexpr int kMaxPages = 3;
+constexpr unsigned kRoads = 6; // options 0..4, then the reading layout
+
+unsigned roadChoice(const std::uint8_t* data, std::size_t size) {
+    const std::size_t at = size >= 9 ? 5 : 0;
+    std::uint32_t hash = 2166136261u;
+    for (std::size_t i = at; i < at + 4 && i < size; ++i)
+        hash = (hash ^ data[i]) * 16777619u;
+    return hash ^ (hash >> 16);
+}
+
 int walkDocument(const std::uint8_t* data, std::size_t size, bool lenient) {
+    const unsigned choice = roadChoice(data, size);
+    const unsigned road = choice % kRoads;
     korvel::TKorvel korvel;
     korvel.SetLenientReading(lenient);
     if (!korvel.LoadFromBytes(std::string(reinterpret_cast<const char*>(data), size)))
         return 0;
     korvel.Encrypted();
     korvel.LocatablePageBound();
-    const int pages = std::min(korvel.PageCount(), 20);
+    const int pages = std::min(korvel.PageCount(), kMaxPages);
+    korvel.SetTextEncoding((choice / kRoads) % 2 ? korvel::TTextEncoding::Utf8
+                                                 : korvel::TTextEncoding::Cp1252);
     korvel::TPDFPageTree& tree = korvel.SelectedDocumentObject().PageTree();
     for (int page = 1; page <= pages; ++page) {
         korvel.SelectPage(page);
@@ -32,11 +49,12 @@ int walkDocument(const std::uint8_t* data, std::size_t size, bool lenient) {
             tree.SetStreamCursor(cursor);
             tree.ContentData();
         }
-        korvel.SetTextEncoding(page % 2 ? korvel::TTextEncoding::Cp1252
-                                        : korvel::TTextEncoding::Utf8);
-        korvel.GetPageText(0);
-        korvel.GetPageText(2);
-        korvel.GetPageText(page % 2 ? 3 : 4);
+        if (road < 5) {
+            korvel.GetPageText(int(road));
+        } else {
+            korvel.GetReadingText();
+            korvel.GetPageWords();
+        }
     }
     for (int item = 0; item <= 10; ++item)
         korvel.SecurityInfo(item);

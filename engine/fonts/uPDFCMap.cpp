@@ -278,20 +278,17 @@ void TPDFCMap::Sort() {
 void TPDFCMap::AppendText(std::string& out, std::size_t index, std::uint16_t offset,
                           TTextEncoding encoding) const {
     const TPDFCMapRange& range = FRanges[index];
-    if (encoding == TTextEncoding::Cp1252) {
-        out.push_back(Utf16UnitToCp1252(std::uint16_t(range.Target + offset)));
-        return;
-    }
+    const auto append = encoding == TTextEncoding::Cp1252 ? AppendUtf16AsCp1252 : AppendUtf16AsUtf8;
     if (range.Units == 0) {
         const std::uint16_t unit = std::uint16_t(range.Target + offset);
-        AppendUtf16AsUtf8(out, &unit, 1);
+        append(out, &unit, 1);
         return;
     }
     const auto [at, count] = FUnitRefs[range.Units - 1];
     std::uint16_t units[kMaxTargetUnits];
     std::copy_n(FUnitData.begin() + at, count, units);
     units[count - 1] = std::uint16_t(units[count - 1] + offset);
-    AppendUtf16AsUtf8(out, units, count);
+    append(out, units, count);
 }
 
 std::int32_t TPDFCMap::FindRange(std::uint16_t code) const {

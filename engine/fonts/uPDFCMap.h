@@ -5,8 +5,8 @@
 // two-byte code.
 //
 // The scanner never fails; unreadable data gives fewer ranges or none. Codes and targets are
-// cut to their low 16 bits. In Windows-1252 every mapped code yields one byte (the last UTF-16
-// unit of its target); in UTF-8 a target keeps all its units.
+// cut to their low 16 bits. A target keeps all its units: in Windows-1252 each character of it
+// becomes one byte ('?' where the code page has none), in UTF-8 its UTF-8 form.
 
 #include <cstdint>
 #include <optional>

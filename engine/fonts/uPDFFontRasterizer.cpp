@@ -1,6 +1,7 @@
 #include "fonts/uPDFFontRasterizer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <iterator>
@@ -688,8 +689,10 @@ void TPDFFontCollection::TLoader::readSimpleWidths() {
 }
 
 TPDFFontCollectionData* TPDFFontCollection::TLoader::storeSimpleFont(std::int32_t objNum) {
+    static std::atomic<std::uint64_t> serials{0};
     auto made = std::make_shared<TPDFFontCollectionData>();
     TPDFFontCollectionData* record = made.get();
+    record->Serial = ++serials;
     record->ObjNum = objNum;
     record->Widths = FWidths;
     record->CodeText = std::move(FCodeText);
@@ -883,9 +886,15 @@ void TPDFFontCollection::DropOldest() {
     });
     if (oldest == FFonts.end())
         return;
-    if (const auto it = FIndex.find((*oldest)->ObjNum);
-        it != FIndex.end() && it->second == oldest->get())
+    const TPDFFontCollectionData& dropped = **oldest;
+    if (dropped.Holder) {
+        if (const auto it = FDirectIndex.find({dropped.Holder, dropped.ResourceName});
+            it != FDirectIndex.end() && it->second == oldest->get())
+            FDirectIndex.erase(it);
+    } else if (const auto it = FIndex.find(dropped.ObjNum);
+               it != FIndex.end() && it->second == oldest->get()) {
         FIndex.erase(it);
+    }
     FFonts.erase(oldest);
 }
 
@@ -902,6 +911,46 @@ const TPDFFontCollectionData* TPDFFontCollection::Select(const TPDFIndRef* ref) 
         AddRecord(ref);
         record = FFonts.back().get();
         FIndex.emplace(objNum, record);
+    }
+    FCurrent = record;
+    return record;
+}
+
+const TPDFFontCollectionData* TPDFFontCollection::Select(const TPDFDictionary* holder,
+                                                         std::string_view name) {
+    if (!holder)
+        return nullptr;
+    TPDFObject* entry = holder->Get(name, false);
+    if (const auto* ref = Cast<TPDFIndRef>(entry))
+        return Select(ref);
+    if (const auto* font = Cast<TPDFDictionary>(entry))
+        return SelectDirect(holder, name, font);
+    return nullptr;
+}
+
+const TPDFFontCollectionData* TPDFFontCollection::SelectDirect(const TPDFDictionary* holder,
+                                                               std::string_view name,
+                                                               const TPDFDictionary* font) {
+    if (!holder || !font)
+        return nullptr;
+    if (FCurrent && FCurrent->Holder == holder && FCurrent->ResourceName == name)
+        return FCurrent;
+    std::pair<const TPDFDictionary*, std::string> key{holder, std::string(name)};
+    const TPDFFontCollectionData* record = nullptr;
+    if (const auto it = FDirectIndex.find(key); it != FDirectIndex.end()) {
+        record = it->second;
+    } else {
+        if (FFonts.size() >= kMaxLoadedFonts)
+            DropOldest();
+        // Never offered to the document's record cache: the key is this page's dictionary.
+        TLoader(*this).Load(font, 0, 0);
+        TPDFFontCollectionData* loaded = FLoaded;
+        FLoaded = nullptr;
+        loaded->ObjNum = 0;
+        loaded->Holder = holder;
+        loaded->ResourceName = key.second;
+        record = loaded;
+        FDirectIndex.emplace(std::move(key), record);
     }
     FCurrent = record;
     return record;

@@ -71,8 +71,15 @@ struct TPDFFontCollectionData {
     TPDFFontCollectionData(const TPDFFontCollectionData&) = delete;
     TPDFFontCollectionData& operator=(const TPDFFontCollectionData&) = delete;
 
-    // The object number of the reference the font was selected through; the cache key.
+    // The object number of the reference the font was selected through; the cache key. 0 for
+    // a font given as a direct dictionary, whose key is the font resource dictionary holding
+    // it (by identity) and its name there.
     std::int32_t ObjNum = 0;
+    const TPDFDictionary* Holder = nullptr;
+    std::string ResourceName;
+    // Which record this is among all records ever made (from 1): a dropped record's address
+    // may come back for another font, its serial does not.
+    std::uint64_t Serial = 0;
     // Glyph-space widths (thousandths of an em; Type 3 glyph space for Type 3 fonts).
     TPDFWidths Widths;
     // The text of each code as SelectFont hands it out. Keeps empty entries where Text falls
@@ -196,6 +203,13 @@ public:
     // nullptr (nothing changed) without a reference. Selecting the record already current is a
     // hash lookup.
     const TPDFFontCollectionData* Select(const TPDFIndRef* ref);
+    // Selects the font a font resource dictionary gives under `name`: a reference as Select
+    // does, a direct font dictionary loaded the first time this holder and name come. Any
+    // other value, or none, changes nothing and gives nullptr.
+    const TPDFFontCollectionData* Select(const TPDFDictionary* holder, std::string_view name);
+    // Selects the direct font dictionary `font` that `holder` keeps under `name`.
+    const TPDFFontCollectionData* SelectDirect(const TPDFDictionary* holder, std::string_view name,
+                                               const TPDFDictionary* font);
 
     // The record selected last; before any selection an empty record (HasCurrent false).
     const TPDFFontCollectionData& Current() const { return FCurrent ? *FCurrent : FNone; }
@@ -262,6 +276,16 @@ private:
     std::uint64_t FLoadedProgramBytes = 0;
     // Object number -> the first record selected under it.
     std::unordered_map<std::int32_t, const TPDFFontCollectionData*> FIndex;
+    // Holder and name -> the record of a direct font dictionary.
+    struct TDirectKeyHash {
+        std::size_t operator()(const std::pair<const TPDFDictionary*, std::string>& key) const {
+            return std::hash<const void*>()(key.first) ^
+                   (std::hash<std::string>()(key.second) * 0x9E3779B97F4A7C15ull);
+        }
+    };
+    std::unordered_map<std::pair<const TPDFDictionary*, std::string>, const TPDFFontCollectionData*,
+                       TDirectKeyHash>
+        FDirectIndex;
     const TPDFFontCollectionData* FCurrent = nullptr;
     TPDFFontCollectionData FNone;
 };

@@ -59,6 +59,15 @@ void AppendUtf16AsUtf8(std::string& out, const std::uint16_t* units, std::size_t
     }
 }
 
+void AppendUtf16AsCp1252(std::string& out, const std::uint16_t* units, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (units[i] >= 0xD800 && units[i] <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF)
+            ++i;
+        out.push_back(Utf16UnitToCp1252(units[i]));
+    }
+}
+
 std::string Utf8ToCp1252(std::string_view text) {
     std::string out;
     out.reserve(text.size());

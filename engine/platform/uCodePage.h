@@ -23,6 +23,9 @@ char32_t Cp1252ToUnicode(unsigned char byte);
 void AppendUtf8(std::string& out, char32_t codePoint);
 // Appends UTF-16 units as UTF-8: pairs of surrogates join, a lone surrogate becomes U+FFFD.
 void AppendUtf16AsUtf8(std::string& out, const std::uint16_t* units, std::size_t count);
+// Appends UTF-16 units as Windows-1252, one byte per character: a pair of surrogates is one
+// character beyond U+FFFF and so one '?', as is a lone surrogate.
+void AppendUtf16AsCp1252(std::string& out, const std::uint16_t* units, std::size_t count);
 // UTF-8 as Windows-1252: one byte per character, '?' for what the code page lacks (a character
 // beyond U+FFFF is one '?'); a byte that begins no valid sequence is one '?' too.
 std::string Utf8ToCp1252(std::string_view text);

@@ -269,13 +269,13 @@ private:
     // are the record's own: a record is never changed, and the one selected last (whose
     // tables these are) stays in the collection for the whole call.
     void UseTables(const TPDFFontCollectionData* record) {
-        if (!record || (record == FTablesFrom && record->ObjNum == FTablesObjNum))
+        if (!record || (record == FTablesFrom && record->Serial == FTablesSerial))
             return;
         FCodeText = &record->CodeText;
         FWidths = &record->Widths;
         FSpaceAt255 = false;
         FTablesFrom = record;
-        FTablesObjNum = record->ObjNum;
+        FTablesSerial = record->Serial;
         FindFirstSpace();
     }
     // The text of a code in the tables in use; code 255 may have been marked as the space.
@@ -346,7 +346,7 @@ private:
     // The first code below 255 whose text is a space; -1 when none is.
     int FFirstSpace = -1;
     const TPDFFontCollectionData* FTablesFrom = nullptr;
-    std::int32_t FTablesObjNum = 0;
+    std::uint64_t FTablesSerial = 0;
     std::string BaseFontName;
     TPDFMatrix Ctm, SavedCtm;
     std::string PendingString;
@@ -427,11 +427,9 @@ void TPDFExtractor::TRun::OpTf() {
     const std::string name(o2.empty() ? o2 : o2.substr(1));
     if (FRecords)
         BaseFontName = FOwner.BaseFontOf(name);
-    // Only a reference selects a font; a direct dictionary or a missing name keeps the tables
+    // A reference or a direct font dictionary selects a font; a missing name keeps the tables
     // of the font before.
-    if (FontResources)
-        if (const auto* ref = Cast<TPDFIndRef>(FontResources->Get(name, false)))
-            UseTables(FOwner.FFonts.Select(ref));
+    UseTables(FOwner.FFonts.Select(FontResources, name));
     FontSize = IsNumberText(Operand(1)) ? Number(1) : 12;
 
     if (CodeText(32) == " ") {

@@ -208,14 +208,16 @@ private:
     std::vector<TToken> FOperands;
     std::int64_t FElementCount = 0;
     TPDFWidths FWidths;
-    // The record FWidths were copied from (pointer and object number: a dropped record's
-    // address may come back, but only for a record loaded identically).
+    // The record FWidths were copied from (pointer and serial: a dropped record's address may
+    // come back for another font).
     const TPDFFontCollectionData* FWidthsFrom = nullptr;
-    std::int32_t FWidthsObjNum = 0;
-    // The font reference the last FontName led to, so that showing after showing in one font
-    // looks the name up once.
+    std::uint64_t FWidthsSerial = 0;
+    // The font reference or direct font dictionary the last FontName led to, so that showing
+    // after showing in one font looks the name up once.
     std::string FLastFontName;
     const TPDFIndRef* FLastFontRef = nullptr;
+    const TPDFDictionary* FLastFontHolder = nullptr;
+    const TPDFDictionary* FLastFontDirect = nullptr;
     bool FLastFontValid = false;
     std::string FPendingWord;
 };
@@ -568,10 +570,10 @@ void TPDFRenderer::TInterpretation::Dash() {
 void TPDFRenderer::TInterpretation::UseRecord(const TPDFFontCollectionData* record) {
     if (!record)
         return;
-    if (record != FWidthsFrom || record->ObjNum != FWidthsObjNum) {
+    if (record != FWidthsFrom || record->Serial != FWidthsSerial) {
         FWidths = record->Widths;
         FWidthsFrom = record;
-        FWidthsObjNum = record->ObjNum;
+        FWidthsSerial = record->Serial;
     }
 }
 
@@ -583,16 +585,23 @@ void TPDFRenderer::TInterpretation::SelectCurrentFont() {
     }
     // A resource name is looked up once until the name changes.
     if (!FLastFontValid || name != FLastFontName) {
-        const TPDFIndRef* ref = nullptr;
+        FLastFontRef = nullptr;
+        FLastFontHolder = FLastFontDirect = nullptr;
         if (FResources && !name.empty() && name.front() == '/')
-            if (const TPDFDictionary* fonts = AsDictionary(FResources->Get("Font")))
-                ref = Cast<TPDFIndRef>(fonts->Get(std::string_view(name).substr(1), false));
+            if (const TPDFDictionary* fonts = AsDictionary(FResources->Get("Font"))) {
+                TPDFObject* entry = fonts->Get(std::string_view(name).substr(1), false);
+                FLastFontRef = Cast<TPDFIndRef>(entry);
+                if ((FLastFontDirect = Cast<TPDFDictionary>(entry)))
+                    FLastFontHolder = fonts;
+            }
         FLastFontName = name;
-        FLastFontRef = ref;
         FLastFontValid = true;
     }
     if (FLastFontRef)
         UseRecord(R.FFonts.Select(FLastFontRef));
+    else if (FLastFontDirect)
+        UseRecord(R.FFonts.SelectDirect(FLastFontHolder, std::string_view(FLastFontName).substr(1),
+                                        FLastFontDirect));
 }
 
 void TPDFRenderer::TInterpretation::ShowText() {

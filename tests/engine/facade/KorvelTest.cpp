@@ -370,8 +370,9 @@ TEST(Korvel, ReadingTextAndWordsFollowTheDisplayedPage) {
     const std::string resources = " /Resources << /Font << /F1 7 0 R >> >>";
     w.Set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R" + resources +
                  " >>");
-    w.SetStream(4, "", "BT /F1 10 Tf 72 700 Td (left one) Tj 0 -12 Td (left two) Tj ET "
-                       "BT /F1 10 Tf 320 700 Td (right one) Tj 0 -12 Td (right two) Tj ET");
+    w.SetStream(4, "",
+                "BT /F1 10 Tf 72 700 Td (left one) Tj 0 -12 Td (left two) Tj ET "
+                "BT /F1 10 Tf 320 700 Td (right one) Tj 0 -12 Td (right two) Tj ET");
     // Turned a quarter clockwise when shown: text drawn upwards reads left to right.
     w.Set(5, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Rotate 90 /Contents 6 0 R" +
                  resources + " >>");
@@ -389,4 +390,145 @@ TEST(Korvel, ReadingTextAndWordsFollowTheDisplayedPage) {
     EXPECT_NEAR(words[0].X0, 100, 1e-6);
     EXPECT_NEAR(words[0].Bottom, 300 + 10 * 0.207, 0.01); // Helvetica's descent below it
     EXPECT_LT(words[0].Top, words[0].Bottom);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fonts through every road
+
+namespace {
+
+// The texts of a page's record lines (the last field of each, unquoted), joined by "|".
+std::string recordTexts(const std::string& records) {
+    std::string texts;
+    std::istringstream lines(records);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const std::size_t open = line.rfind(",\"");
+        if (open == std::string::npos || line.size() < open + 3)
+            continue;
+        texts += (texts.empty() ? "" : "|") + line.substr(open + 2, line.size() - open - 3);
+    }
+    return texts;
+}
+
+// One page per content stream, all under the given resources entries (PDF syntax inside the
+// Resources dictionary), with extra objects from 20 on.
+std::string fontPages(const std::vector<std::pair<std::string, std::string>>& pages,
+                      const std::vector<std::string>& objects = {}) {
+    tolvane_test::PdfWriter w;
+    w.RootObj = 1;
+    w.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    std::string kids;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        const int page = 3 + 2 * int(i);
+        kids += std::to_string(page) + " 0 R ";
+        w.Set(page, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents " +
+                        std::to_string(page + 1) + " 0 R /Resources << " + pages[i].first +
+                        " >> >>");
+        w.SetStream(page + 1, "", pages[i].second);
+    }
+    w.Set(2, "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>");
+    for (std::size_t i = 0; i < objects.size(); ++i)
+        w.Set(20 + int(i), objects[i]);
+    return w.Finish();
+}
+
+const std::string kHelveticaFont = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>";
+std::string directFont(const std::string& differences) {
+    return "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding << /Differences [" +
+           differences + "] >> >>";
+}
+
+} // namespace
+
+// A ToUnicode target of several characters gives all of them, in either encoding; characters
+// the code page lacks become one "?" each (a surrogate pair is one character).
+TEST(KorvelFonts, MultiCharacterToUnicodeTargetsKeepEveryCharacter) {
+    tolvane_test::PdfWriter w;
+    w.RootObj = 1;
+    w.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    w.Set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    w.Set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+             "/Resources << /Font << /F1 5 0 R >> >> >>");
+    w.SetStream(4, "", "BT /F1 12 Tf 72 700 Td (ABCD) Tj ET");
+    w.Set(5, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /ToUnicode 6 0 R >>");
+    w.SetStream(6, "",
+                "begincmap\n1 begincodespacerange\n<00> <FF>\nendcodespacerange\n"
+                "4 beginbfchar\n<41> <006600660069>\n<42> <0416>\n<43> <00650301>\n"
+                "<44> <0041D835DC00>\nendbfchar\nendcmap\n");
+    const std::string pdf = w.Finish();
+    struct Case {
+        TTextEncoding Encoding;
+        int Option;
+        std::string Text;
+    };
+    const std::string utf8 = "ffi\xD0\x96"
+                             "e\xCC\x81"
+                             "A\xF0\x9D\x90\x80";
+    const std::vector<Case> cases = {
+        {TTextEncoding::Cp1252, 0, "ffi?e?A?"},
+        {TTextEncoding::Cp1252, 3, "ffi?e?A?"},
+        {TTextEncoding::Utf8, 0, utf8},
+        {TTextEncoding::Utf8, 3, utf8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.Encoding == TTextEncoding::Utf8 ? "UTF-8" : "cp1252") +
+                     ", option " + std::to_string(c.Option));
+        TKorvel korvel;
+        korvel.SetTextEncoding(c.Encoding);
+        ASSERT_EQ(korvel.LoadFromBytes(pdf), 1);
+        ASSERT_EQ(korvel.SelectPage(1), 1);
+        const std::string text = korvel.GetPageText(c.Option);
+        EXPECT_EQ(c.Option == 0 ? text : recordTexts(text), c.Text) << text;
+    }
+}
+
+// A font written as a direct dictionary in the page's resources is selected on every road.
+TEST(KorvelFonts, DirectFontDictionariesAreSelectedOnEveryRoad) {
+    const std::string zed = directFont("65 /Z");
+    const std::string why = directFont("65 /Y");
+    const std::string lines = "BT /F1 12 Tf 72 700 Td (Ab) Tj ET";
+    const std::string mixed = "BT /F1 12 Tf 72 700 Td (Ab) Tj ET BT /F2 12 Tf 72 600 Td (Ab) Tj "
+                              "ET BT /F1 12 Tf 72 500 Td (Ab) Tj ET";
+    struct Case {
+        const char* Name;
+        std::string Pdf;
+        int Page;
+        std::string Raw;     // option 0
+        std::string Records; // option 3
+        std::string Reading; // the reading layout
+    };
+    const std::vector<Case> cases = {
+        {"the only font is direct", fontPages({{"/Font << /F1 " + zed + " >>", lines}}), 1, "Zb",
+         "Zb", "Zb"},
+        {"direct and indirect fonts mixed",
+         fontPages({{"/Font << /F1 " + zed + " /F2 20 0 R >>", mixed}}, {kHelveticaFont}), 1,
+         "Zb \r\nAb \r\nZb", "Zb|Ab|Zb", "Zb\r\n\r\nAb\r\n\r\nZb"},
+        {"page 1 of two pages with one name for two direct fonts",
+         fontPages(
+             {{"/Font << /F1 " + zed + " >>", lines}, {"/Font << /F1 " + why + " >>", lines}}),
+         1, "Zb", "Zb", "Zb"},
+        {"page 2 of two pages with one name for two direct fonts",
+         fontPages(
+             {{"/Font << /F1 " + zed + " >>", lines}, {"/Font << /F1 " + why + " >>", lines}}),
+         2, "Yb", "Yb", "Yb"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TKorvel korvel;
+        ASSERT_EQ(korvel.LoadFromBytes(c.Pdf), 1);
+        // Both pages are read in turn, so that the second reads after the first.
+        for (int page = 1; page <= c.Page; ++page) {
+            ASSERT_EQ(korvel.SelectPage(page), 1);
+            const std::string raw = korvel.GetPageText(0);
+            const std::string records = korvel.GetPageText(3);
+            const std::string reading = korvel.GetReadingText();
+            if (page < c.Page)
+                continue;
+            EXPECT_EQ(raw, c.Raw);
+            EXPECT_EQ(recordTexts(records), c.Records) << records;
+            EXPECT_EQ(reading, c.Reading);
+        }
+    }
 }

@@ -189,7 +189,7 @@ TEST(CMapTable, SingleByteCodesGetTheirRangesText) {
          TTextEncoding::Cp1252,
          {"20=A", "21=B", "22=C", "A0=\xA0"}},
         {cmapText("<00> <00> <0020>", "<00> <0021>"), TTextEncoding::Cp1252, {"0= "}},
-        {cmapText("-", "<0041> <00660069>"), TTextEncoding::Cp1252, {"41=i"}},
+        {cmapText("-", "<0041> <00660069>"), TTextEncoding::Cp1252, {"41=fi"}},
         {cmapText("-", "<0041> <00660069>"), TTextEncoding::Utf8, {"41=fi"}},
         {cmapText("-", "<80> <20AC>\n<81> <0416>"), TTextEncoding::Cp1252, {"80=\x80", "81=?"}},
         {cmapText("-", "<80> <20AC>\n<81> <0416>"),
@@ -197,9 +197,13 @@ TEST(CMapTable, SingleByteCodesGetTheirRangesText) {
          {"80=\xE2\x82\xAC", "81=\xD0\x96"}},
         // In UTF-8 the last unit of a multi-unit start counts up through the range.
         {cmapText("<41> <43> <00660069>"), TTextEncoding::Utf8, {"41=fi", "42=fj", "43=fk"}},
-        {cmapText("<41> <43> <00660069>"), TTextEncoding::Cp1252, {"41=i", "42=j", "43=k"}},
-        // A target too long for 32 bits keeps its last unit in Windows-1252, all in UTF-8.
-        {cmapText("<41> <42> <006600660069>"), TTextEncoding::Cp1252, {"41=i", "42=j"}},
+        {cmapText("<41> <43> <00660069>"), TTextEncoding::Cp1252, {"41=fi", "42=fj", "43=fk"}},
+        // Every character of a long target, one byte each in Windows-1252: a surrogate pair
+        // or a character the code page lacks is one "?".
+        {cmapText("<41> <42> <006600660069>"), TTextEncoding::Cp1252, {"41=ffi", "42=ffj"}},
+        {cmapText("-", "<41> <0041D835DC0020AC>\n<42> <04160416>"),
+         TTextEncoding::Cp1252,
+         {"41=A?\x80", "42=??"}},
         {cmapText("<41> <42> <006600660069>"), TTextEncoding::Utf8, {"41=ffi", "42=ffj"}},
         {cmapText("-", "<41> <006600660069>\n<42> <D835DC00>\n<43> <0063>"),
          TTextEncoding::Utf8,

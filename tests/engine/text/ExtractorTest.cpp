@@ -163,9 +163,9 @@ TEST_F(Extractor, TheFontDecidesTextAndSpaceCode) {
     // clang-format off
     const std::vector<Case> cases = {
         {"before any font the StandardEncoding text applies", "!(\\047) Tj", "\x92"},
-        {"a direct font dictionary keeps the initial tables", "!/FD 12 Tf (A\\047) Tj", "A\x92"},
-        {"a direct font dictionary keeps the previous font's tables",
-         "!/F1 12 Tf /FD 12 Tf (A\\047) Tj", "A'"},
+        {"a direct font dictionary selects its own tables", "!/FD 12 Tf (A\\047) Tj", "B\x92"},
+        {"a direct font dictionary replaces the previous font's tables",
+         "!/F1 12 Tf (A\\047) Tj /FD 12 Tf (A\\047) Tj /F1 12 Tf (A) Tj", "A'B\x92" "A"},
         {"an unknown font name keeps the previous tables", "!/F5 12 Tf /Nope 12 Tf (A) Tj", "B"},
         {"a font below code 255 gets 255 as its space",
          "!/F5 12 Tf [(A) -300 (A)] TJ (A\\377A) Tj", "B BB B"},
@@ -202,8 +202,8 @@ TEST_F(Extractor, RecordLinesCarryPositionColourSizeAndFont) {
          "25.00,0.00,#000000,10.00,\"Helvetica\",\"C\""},
         {"a hexadecimal string in an array does not move the pen", "![<41>] TJ (B) Tj",
          "0.00,0.00,#000000,12.00,\"\",\"A\"\r\n0.00,0.00,#000000,12.00,\"\",\"B\""},
-        {"a direct font dictionary still names its BaseFont", "!/FD 9 Tf (A) Tj",
-         "0.00,0.00,#000000,9.00,\"Courier\",\"A\""},
+        {"a direct font dictionary names its BaseFont", "!/FD 9 Tf (A) Tj",
+         "0.00,0.00,#000000,9.00,\"Courier\",\"B\""},
         {"an unknown font has no name and a size that is no number is 12",
          "!/Nope /x Tf (A) Tj", "0.00,0.00,#000000,12.00,\"\",\"A\""},
         {"Tm is multiplied by the cm matrix",

@@ -368,7 +368,6 @@ TEST_F(Renderer, ShowingMovesAndMeasuresAsTheTextStateSays) {
         {"Tw is added to the space", "3 Tw (A B) Tj", "A B", 100 + 1612 * 0.012 + 3},
         {"the double quote shows nothing and sets no spacing", "1 2 (B) \" (A) Tj", "A", 100 + 667 * 0.012},
         {"0 Tf shows nothing and does not move", "/F1 0 Tf (A) Tj /F1 12 Tf (B) Tj", "B", 100 + 667 * 0.012},
-        {"a directly given font keeps the previous one", "/FD 12 Tf (AB) Tj", "AB", 100 + 1334 * 0.012},
         {"text without spaces between tokens", "(A)Tj[(B)]TJ", "AB", 100 + 1334 * 0.012},
         {"a TJ element that is no number counts as 0", "[(A) /x (B)] TJ", "AB", 100 + 1334 * 0.012},
         {"Q selects the restored font again", "q /F0 12 Tf Q (AB) Tj", "AB", 100 + 1334 * 0.012},
@@ -413,6 +412,43 @@ TEST_F(Renderer, AGraphicsStateFontSelectsTheReferencedFontAndSize) {
     EXPECT_EQ(block.Size, 9);
     EXPECT_EQ(block.FontName, "Arial");
     EXPECT_NEAR(width(block), 667 * 0.009, 1e-9);
+}
+
+// A font given as a direct dictionary is selected like one given by reference; a form's own
+// direct font under the page's name is another font.
+TEST_F(Renderer, DirectFontDictionariesAreSelectedByHolderAndName) {
+    XObjects = "/Fm1 21 0 R";
+    W.SetStream(21,
+                form("/Resources << /Font << /FD << /Type /Font /Subtype /Type1 /BaseFont "
+                     "/Times-Roman /Encoding << /Differences [65 /Z] >> >> >> >>"),
+                "BT /FD 10 Tf 100 500 Td (AB) Tj ET");
+    struct Case {
+        const char* Name;
+        std::string Content;
+        std::string Text;
+        std::vector<std::string> Fonts;
+        double FirstWidth;
+    };
+    // clang-format off
+    const std::vector<Case> cases = {
+        {"the only font is direct", "BT /FD 10 Tf 100 700 Td (AB) Tj ET", "AB", {"CourierNew"}, 12},
+        {"direct after a reference and back",
+         kText + "(A) Tj /FD 10 Tf 0 -20 Td (A) Tj /F1 12 Tf 0 -20 Td (A) Tj ET",
+         "A|A|A", {"Arial", "CourierNew", "Arial"}, 8.004},
+        {"the form's direct font under the same name",
+         "BT /FD 10 Tf 100 700 Td (AB) Tj ET /Fm1 Do BT /FD 10 Tf 100 600 Td (AB) Tj ET",
+         "AB|ZB|AB", {"CourierNew", "TimesNewRoman", "CourierNew"}, 12},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const auto blocks = Run(c.Content);
+        ASSERT_EQ(texts(blocks), c.Text);
+        ASSERT_EQ(blocks.size(), c.Fonts.size());
+        for (std::size_t i = 0; i < blocks.size(); ++i)
+            EXPECT_EQ(blocks[i].FontName, c.Fonts[i]) << i;
+        EXPECT_NEAR(width(blocks[0]), c.FirstWidth, 1e-9);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -538,7 +574,7 @@ TEST_F(Renderer, AGlyphSinkGetsEveryCodeWithItsPlaceAndTheFunnelNothing) {
     ASSERT_EQ(sink.Text, "Hello");
     const TPDFShownGlyph& h = sink.Glyphs[0];
     EXPECT_DOUBLE_EQ(h.Origin.x, 100);
-    EXPECT_DOUBLE_EQ(h.Origin.y, 705); // the rise
+    EXPECT_DOUBLE_EQ(h.Origin.y, 705);            // the rise
     EXPECT_NEAR(h.End.x, 100 + 0.722 * 12, 1e-9); // its drawn width, without the spacing
     EXPECT_NEAR(sink.Glyphs[1].Origin.x, 100 + 0.722 * 12 + 2, 1e-9);
     EXPECT_NEAR(h.Up.y - h.Origin.y, 12, 1e-9);
@@ -549,8 +585,8 @@ TEST_F(Renderer, AGlyphSinkGetsEveryCodeWithItsPlaceAndTheFunnelNothing) {
     // A Type 3 font's adjustments and spacing are in text space too, whatever its matrix.
     for (const char* font : {"/T3", "/T4"}) {
         sink.Glyphs.clear();
-        ASSERT_TRUE(doc.LoadFromBytes(Pdf({std::string("BT ") + font +
-                                           " 10 Tf 100 700 Td 1 Tc [(A) -1000 (A)] TJ ET"})));
+        ASSERT_TRUE(doc.LoadFromBytes(
+            Pdf({std::string("BT ") + font + " 10 Tf 100 700 Td 1 Tc [(A) -1000 (A)] TJ ET"})));
         TPDFRenderer type3(fonts);
         type3.PageObject = doc.PageTree().CurrentPage();
         type3.AttachGlyphSink(&sink);
