@@ -15,8 +15,8 @@
 namespace {
 
 // Few pages and one road per input keep an execution short.
-constexpr int kMaxPages = 3;
-constexpr unsigned kRoads = 6; // options 0..4, then the reading layout
+constexpr int kMaxPages = 2;
+constexpr unsigned kRoads = 7; // options 0..4, then the reading text, then its words
 
 unsigned roadChoice(const std::uint8_t* data, std::size_t size) {
     const std::size_t at = size >= 9 ? 5 : 0;
@@ -49,12 +49,12 @@ int walkDocument(const std::uint8_t* data, std::size_t size, bool lenient) {
             tree.SetStreamCursor(cursor);
             tree.ContentData();
         }
-        if (road < 5) {
+        if (road < 5)
             korvel.GetPageText(int(road));
-        } else {
+        else if (road == 5)
             korvel.GetReadingText();
+        else
             korvel.GetPageWords();
-        }
     }
     for (int item = 0; item <= 10; ++item)
         korvel.SecurityInfo(item);
