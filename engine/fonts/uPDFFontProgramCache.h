@@ -7,13 +7,11 @@
 
 #include <array>
 #include <cstdint>
-#include <list>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <unordered_map>
 
 #include "file/uPDFStructure.h"
+#include "fonts/uBoundedCache.h"
 #include "fonts/uPDFFontProgram.h"
 
 namespace korvel {
@@ -47,38 +45,31 @@ public:
     static TKey KeyOf(const TPDFStream* stream, TProgramKind kind,
                       std::array<std::int64_t, 3> lengths = {});
 
-    explicit TPDFFontProgramCache(std::uint64_t budget = kDefaultBudget) : FBudget(budget) {}
+    explicit TPDFFontProgramCache(std::uint64_t budget = kDefaultBudget) : FCache(budget) {}
 
     // nullopt on a miss; a stored nullptr is a stream that yields no program (an empty
     // FontFile2).
-    std::optional<std::shared_ptr<const TPDFFontRasterizer>> Find(const TKey& key);
+    std::optional<std::shared_ptr<const TPDFFontRasterizer>> Find(const TKey& key) {
+        return FCache.Find(key);
+    }
     // Stores a program with its estimated size in bytes; a program larger than the whole
     // budget is not stored.
     void Insert(const TKey& key, std::shared_ptr<const TPDFFontRasterizer> program,
-                std::uint64_t size);
-    void Clear();
+                std::uint64_t size) {
+        FCache.Insert(key, std::move(program), size);
+    }
+    void Clear() { FCache.Clear(); }
 
-    std::size_t Count() const;
-    std::uint64_t Bytes() const;
-    std::uint64_t Hits() const;
-    std::uint64_t Misses() const;
+    std::size_t Count() const { return FCache.Count(); }
+    std::uint64_t Bytes() const { return FCache.Bytes(); }
+    std::uint64_t Hits() const { return FCache.Hits(); }
+    std::uint64_t Misses() const { return FCache.Misses(); }
 
 private:
     struct TKeyHash {
         std::size_t operator()(const TKey& key) const noexcept;
     };
-    struct TEntry {
-        TKey Key;
-        std::shared_ptr<const TPDFFontRasterizer> Program;
-        std::uint64_t Size = 0;
-    };
-    mutable std::mutex FLock;
-    std::uint64_t FBudget;
-    std::uint64_t FBytes = 0;
-    std::uint64_t FHits = 0;
-    std::uint64_t FMisses = 0;
-    std::list<TEntry> FEntries; // most recently used first
-    std::unordered_map<TKey, std::list<TEntry>::iterator, TKeyHash> FIndex;
+    TBoundedCache<TKey, std::shared_ptr<const TPDFFontRasterizer>, TKeyHash> FCache;
 };
 
 } // namespace korvel

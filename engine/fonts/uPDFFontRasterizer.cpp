@@ -236,64 +236,6 @@ std::size_t TPDFFontRecordCache::TKeyHash::operator()(const TKey& key) const noe
     return std::hash<std::uint64_t>{}(numbers ^ (std::uint64_t{key.Settings} * 0x9e3779b97f4a7c15));
 }
 
-std::optional<TPDFFontRecordCache::TEntry> TPDFFontRecordCache::Find(const TKey& key) {
-    const std::lock_guard<std::mutex> guard(FLock);
-    const auto it = FIndex.find(key);
-    if (it == FIndex.end()) {
-        ++FMisses;
-        return std::nullopt;
-    }
-    ++FHits;
-    FSlots.splice(FSlots.begin(), FSlots, it->second);
-    return it->second->Entry;
-}
-
-void TPDFFontRecordCache::Insert(const TKey& key, TEntry entry) {
-    if (entry.Size > FBudget)
-        return;
-    const std::lock_guard<std::mutex> guard(FLock);
-    if (const auto it = FIndex.find(key); it != FIndex.end()) {
-        FBytes -= it->second->Entry.Size;
-        FSlots.erase(it->second);
-        FIndex.erase(it);
-    }
-    FBytes += entry.Size;
-    FSlots.push_front({key, std::move(entry)});
-    FIndex.emplace(key, FSlots.begin());
-    while (FBytes > FBudget && !FSlots.empty()) {
-        FBytes -= FSlots.back().Entry.Size;
-        FIndex.erase(FSlots.back().Key);
-        FSlots.pop_back();
-    }
-}
-
-void TPDFFontRecordCache::Clear() {
-    const std::lock_guard<std::mutex> guard(FLock);
-    FIndex.clear();
-    FSlots.clear();
-    FBytes = 0;
-}
-
-std::size_t TPDFFontRecordCache::Count() const {
-    const std::lock_guard<std::mutex> guard(FLock);
-    return FSlots.size();
-}
-
-std::uint64_t TPDFFontRecordCache::Bytes() const {
-    const std::lock_guard<std::mutex> guard(FLock);
-    return FBytes;
-}
-
-std::uint64_t TPDFFontRecordCache::Hits() const {
-    const std::lock_guard<std::mutex> guard(FLock);
-    return FHits;
-}
-
-std::uint64_t TPDFFontRecordCache::Misses() const {
-    const std::lock_guard<std::mutex> guard(FLock);
-    return FMisses;
-}
-
 std::string TPDFFontCollectionData::CIDToGIDMap() const {
     return CIDToGIDMapStream ? CIDToGIDMapStream->DecodedData() : std::string();
 }

@@ -144,34 +144,27 @@ public:
         std::uint64_t Size = 0;
     };
 
-    explicit TPDFFontRecordCache(std::uint64_t budget = kDefaultBudget) : FBudget(budget) {}
+    explicit TPDFFontRecordCache(std::uint64_t budget = kDefaultBudget) : FCache(budget) {}
 
-    std::optional<TEntry> Find(const TKey& key);
+    std::optional<TEntry> Find(const TKey& key) { return FCache.Find(key); }
     // Stores an entry (replacing one of the same key); one larger than the budget is not
     // stored.
-    void Insert(const TKey& key, TEntry entry);
-    void Clear();
+    void Insert(const TKey& key, TEntry entry) {
+        const std::uint64_t size = entry.Size;
+        FCache.Insert(key, std::move(entry), size);
+    }
+    void Clear() { FCache.Clear(); }
 
-    std::size_t Count() const;
-    std::uint64_t Bytes() const;
-    std::uint64_t Hits() const;
-    std::uint64_t Misses() const;
+    std::size_t Count() const { return FCache.Count(); }
+    std::uint64_t Bytes() const { return FCache.Bytes(); }
+    std::uint64_t Hits() const { return FCache.Hits(); }
+    std::uint64_t Misses() const { return FCache.Misses(); }
 
 private:
     struct TKeyHash {
         std::size_t operator()(const TKey& key) const noexcept;
     };
-    struct TSlot {
-        TKey Key;
-        TEntry Entry;
-    };
-    mutable std::mutex FLock;
-    std::uint64_t FBudget;
-    std::uint64_t FBytes = 0;
-    std::uint64_t FHits = 0;
-    std::uint64_t FMisses = 0;
-    std::list<TSlot> FSlots; // most recently used first
-    std::unordered_map<TKey, std::list<TSlot>::iterator, TKeyHash> FIndex;
+    TBoundedCache<TKey, TEntry, TKeyHash> FCache;
 };
 
 // The fonts of one page-text call. SelectFont loads a font dictionary the first time its
