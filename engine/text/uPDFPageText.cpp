@@ -114,9 +114,15 @@ TReadingLayout TPDFPageText::ReadingLayout(TPDFPageTree& tree) {
         break;
     }
     const bool turned = renderer.PageRotation == 90 || renderer.PageRotation == 270;
+    const bool moved = display.a != 1 || display.b != 0 || display.c != 0 || display.d != 1 ||
+                       display.e != 0 || display.f != 0;
     for (TReadingGlyph& glyph : collector.Glyphs) {
-        const TPDFPoint origin = TransformPoint(display, glyph.X, glyph.Y);
-        const TPDFPoint along = TransformPoint(display, glyph.X + glyph.DirX, glyph.Y + glyph.DirY);
+        // Unmoved, the same sums as through the matrix, without its products.
+        const TPDFPoint origin = moved ? TransformPoint(display, glyph.X, glyph.Y)
+                                       : TPDFPoint{glyph.X + 0.0, glyph.Y + 0.0};
+        const TPDFPoint along =
+            moved ? TransformPoint(display, glyph.X + glyph.DirX, glyph.Y + glyph.DirY)
+                  : TPDFPoint{glyph.X + glyph.DirX + 0.0, glyph.Y + glyph.DirY + 0.0};
         glyph.X = origin.x;
         glyph.Y = origin.y;
         glyph.DirX = along.x - origin.x;

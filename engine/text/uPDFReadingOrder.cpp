@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <map>
 #include <numeric>
+#include <span>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include <fribidi.h>
 
@@ -74,11 +77,13 @@ struct TFrameGlyph {
 struct TFrameWord {
     std::string Text;
     double X0 = 0, X1 = 0, Top = 0, Bottom = 0, Size = 0;
-    std::vector<const std::string*> Glyphs; // the texts of its glyphs, left to right
+    // Its glyphs, left to right: the glyphs that are not blank among those from First to Last
+    // of its direction's glyph order (see TFrameLine).
+    std::uint32_t First = 0, Last = 0;
 };
 
 struct TFrameLine {
-    std::vector<std::size_t> Glyphs; // in x order
+    std::span<const std::uint32_t> Glyphs; // in x order: a part of its direction's glyph order
     double Base = 0;
     double Size = 0;
     double X0 = 0, X1 = 0;
@@ -193,20 +198,37 @@ private:
     std::size_t FMask = 0;
 };
 
+// A cheap key of a glyph's text: its bytes when they fit a word, else their FNV-1a hash.
+// Equal texts have equal keys; candidates are compared by their texts.
+std::uint64_t textKey(const std::string& text) {
+    std::uint64_t key = text.size();
+    if (text.size() <= 7) {
+        for (std::size_t i = 0; i < text.size(); ++i)
+            key |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * i + 8);
+        return key;
+    }
+    key = 0xCBF29CE484222325ull;
+    for (const char c : text)
+        key = (key ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
+    return key;
+}
+
 // Glyphs drawn over one another with the same text (fake bold, shadows) count once: a glyph
 // whose text equals a kept glyph's, within the tolerance (at most 1) of it in both directions,
-// is dropped. Kept glyphs are filed by their text and the unit cell of their origin, so the
-// cells the tolerance reaches (of the nine around the glyph) hold every candidate.
-std::vector<TFrameGlyph> dropDuplicates(std::vector<TFrameGlyph> glyphs, std::size_t& dropped) {
+// is dropped. Kept glyphs are filed by their text and the cell (four units square) of their
+// origin, so the cells the tolerance reaches (at most two by two) hold every candidate. The
+// kept glyphs stay in their order.
+void dropDuplicates(std::vector<TFrameGlyph>& glyphs, std::size_t& dropped) {
     TGlyphCells cells(glyphs.size());
-    std::vector<TFrameGlyph> kept;
-    kept.reserve(glyphs.size());
-    const std::hash<std::string> hashText;
     const auto key = [](long long cx, long long cy, std::uint64_t textHash) {
         return static_cast<std::uint64_t>(cx) * 0x9E3779B97F4A7C15ull ^
                static_cast<std::uint64_t>(cy) * 0xC2B2AE3D27D4EB4Full ^ textHash;
     };
-    const auto cell = [](double v) { return std::llround(std::floor(v)); };
+    constexpr double kCell = 4;
+    const auto cell = [](double v) {
+        return static_cast<long long>(std::floor(std::clamp(v / kCell, -1e18, 1e18)));
+    };
+    std::size_t kept = 0;
     for (TFrameGlyph& glyph : glyphs) {
         const double tolerance = std::min(0.1 * glyph.Size, 1.0);
         const long long cx = cell(glyph.X0);
@@ -221,13 +243,13 @@ std::vector<TFrameGlyph> dropDuplicates(std::vector<TFrameGlyph> glyphs, std::si
             yFrom = std::max(yFrom, cell(glyph.Base - tolerance));
             yTo = std::min(yTo, cell(glyph.Base + tolerance));
         }
-        const std::uint64_t textHash = hashText(*glyph.Text);
+        const std::uint64_t textHash = textKey(*glyph.Text);
         bool duplicate = false;
         for (long long dx = xFrom; dx <= xTo && !duplicate; ++dx)
             for (long long dy = yFrom; dy <= yTo && !duplicate; ++dy)
                 for (std::uint32_t other = cells.Find(key(dx, dy, textHash));
                      other != TGlyphCells::kNone; other = cells.Next(other)) {
-                    const TFrameGlyph& o = kept[other];
+                    const TFrameGlyph& o = glyphs[other];
                     if (*o.Text == *glyph.Text && std::abs(o.X0 - glyph.X0) <= tolerance &&
                         std::abs(o.Base - glyph.Base) <= tolerance) {
                         duplicate = true;
@@ -239,9 +261,11 @@ std::vector<TFrameGlyph> dropDuplicates(std::vector<TFrameGlyph> glyphs, std::si
             continue;
         }
         cells.File(key(cx, cy, textHash), !glyph.Space);
-        kept.push_back(std::move(glyph));
+        if (&glyphs[kept] != &glyph)
+            glyphs[kept] = glyph;
+        ++kept;
     }
-    return kept;
+    glyphs.resize(kept);
 }
 
 // How a glyph belongs to a line: 0 on its baseline, 1 as a script, -1 not at all.
@@ -272,9 +296,19 @@ public:
     using TIterator = std::vector<TEntry>::iterator;
     TIterator begin() { return FEntries.begin(); }
     TIterator end() { return FEntries.end(); }
+    // The first entry whose baseline is not below `base`: a search without branches, as the
+    // sweep asks for every glyph.
     TIterator lower_bound(double base) {
-        return std::lower_bound(FEntries.begin(), FEntries.end(), base,
-                                [](const TEntry& entry, double key) { return entry.first < key; });
+        std::size_t n = FEntries.size();
+        if (n == 0)
+            return FEntries.end();
+        const TEntry* first = FEntries.data();
+        while (n > 1) {
+            const std::size_t half = n / 2;
+            first = first[half].first < base ? first + half : first;
+            n -= half;
+        }
+        return FEntries.begin() + (first - FEntries.data()) + (first->first < base ? 1 : 0);
     }
     void emplace(double base, std::size_t line) {
         const auto at =
@@ -283,22 +317,83 @@ public:
         FEntries.insert(at, TEntry{base, line});
     }
     TIterator erase(TIterator at) { return FEntries.erase(at); }
+    std::size_t size() const { return FEntries.size(); }
+    template <class TDone> void prune(TDone done) {
+        FEntries.erase(std::remove_if(FEntries.begin(), FEntries.end(),
+                                      [&](const TEntry& entry) { return done(entry.second); }),
+                       FEntries.end());
+    }
 
 private:
     std::vector<TEntry> FEntries;
 };
 
+// Drops the open lines `done` says no later glyph can extend; the others keep their order.
+template <class TDone> void prune(std::multimap<double, std::size_t>& open, TDone done) {
+    for (auto it = open.begin(); it != open.end();)
+        it = done(it->second) ? open.erase(it) : std::next(it);
+}
+template <class TDone> void prune(TOpenLines& open, TDone done) {
+    open.prune(done);
+}
+
+// Glyph numbers in the order of their left edges; glyphs at one x keep their order. A stable
+// radix sort by the bytes of each edge, as an unsigned number that orders as the edges do.
+std::vector<std::uint32_t> leftToRight(const std::vector<TFrameGlyph>& glyphs) {
+    const std::size_t n = glyphs.size();
+    std::vector<std::uint64_t> keys(n), keysTo(n);
+    std::vector<std::uint32_t> order(n), orderTo(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double x = glyphs[i].X0 + 0.0; // -0 and 0 are one edge
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &x, sizeof bits);
+        keys[i] = (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
+        order[i] = static_cast<std::uint32_t>(i);
+    }
+    // The counts of every byte's values, all taken in one pass.
+    std::vector<std::array<std::uint32_t, 256>> counts(8);
+    for (const std::uint64_t key : keys)
+        for (int b = 0; b < 8; ++b)
+            ++counts[static_cast<std::size_t>(b)][(key >> (8 * b)) & 0xFF];
+    for (int b = 0; b < 8; ++b) {
+        const int shift = 8 * b;
+        std::array<std::uint32_t, 256>& count = counts[static_cast<std::size_t>(b)];
+        if (n == 0 || count[(keys[0] >> shift) & 0xFF] == n)
+            continue; // every key has this byte
+        std::uint32_t sum = 0;
+        for (std::uint32_t& c : count)
+            sum += std::exchange(c, sum);
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint32_t at = count[(keys[i] >> shift) & 0xFF]++;
+            keysTo[at] = keys[i];
+            orderTo[at] = order[i];
+        }
+        keys.swap(keysTo);
+        order.swap(orderTo);
+    }
+    return order;
+}
+
 template <class TOpen>
-std::vector<TFrameLine> buildLinesWith(const std::vector<TFrameGlyph>& glyphs) {
-    std::vector<std::size_t> order(glyphs.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(), [&glyphs](std::size_t a, std::size_t b) {
-        return glyphs[a].X0 < glyphs[b].X0;
-    });
+std::vector<TFrameLine> buildLinesWith(const std::vector<TFrameGlyph>& glyphs,
+                                       std::vector<std::uint32_t>& glyphOrder) {
+    const std::vector<std::uint32_t> order = leftToRight(glyphs);
+    std::vector<std::uint32_t> lineOf(glyphs.size());
     std::vector<TFrameLine> lines;
     TOpen open; // baseline -> line
-    for (const std::size_t index : order) {
+    // A line ending this far left of a glyph is ended for it and for every glyph after it.
+    const auto ended = [&lines](std::size_t line, double x) {
+        return lines[line].X1 + 3 * TPDFReadingOrder::kLineGap * lines[line].Size + 1 < x;
+    };
+    std::size_t pruned = 0; // open lines after the last pruning
+    for (const std::uint32_t index : order) {
         const TFrameGlyph& g = glyphs[index];
+        // Ended lines are dropped when the sweep passes them, and all at once whenever the
+        // open lines doubled: a page of many short lines keeps few open.
+        if (open.size() > 2 * pruned + 32) {
+            prune(open, [&](std::size_t line) { return ended(line, g.X0); });
+            pruned = open.size();
+        }
         const double reach = 1.5 * g.Size + 2;
         std::size_t best = lines.size();
         int bestRelation = 2;
@@ -307,7 +402,7 @@ std::vector<TFrameLine> buildLinesWith(const std::vector<TFrameGlyph>& glyphs) {
         while (it != open.end() && it->first <= g.Base + reach) {
             TFrameLine& line = lines[it->second];
             const double size = std::max(line.Size, g.Size);
-            if (line.X1 + 3 * TPDFReadingOrder::kLineGap * line.Size + 1 < g.X0) {
+            if (ended(it->second, g.X0)) {
                 it = open.erase(it); // every later glyph starts further right
                 continue;
             }
@@ -327,13 +422,13 @@ std::vector<TFrameLine> buildLinesWith(const std::vector<TFrameGlyph>& glyphs) {
             line.Size = g.Size;
             line.X0 = g.X0;
             line.X1 = g.X1;
-            line.Glyphs.push_back(index);
+            lineOf[index] = static_cast<std::uint32_t>(lines.size());
             lines.push_back(std::move(line));
             open.emplace(g.Base, lines.size() - 1);
             continue;
         }
         TFrameLine& line = lines[best];
-        line.Glyphs.push_back(index);
+        lineOf[index] = static_cast<std::uint32_t>(best);
         line.X1 = std::max(line.X1, g.X1);
         if (bestRelation == 1 && g.Size > line.Size) { // the line's own text after its script
             for (auto at = open.lower_bound(line.Base); at != open.end(); ++at)
@@ -346,13 +441,28 @@ std::vector<TFrameLine> buildLinesWith(const std::vector<TFrameGlyph>& glyphs) {
             open.emplace(g.Base, best);
         }
     }
+    // Each line's glyphs in x order, one line after another.
+    std::vector<std::uint32_t> start(lines.size() + 1, 0);
+    for (const std::uint32_t line : lineOf)
+        ++start[line + 1];
+    std::partial_sum(start.begin(), start.end(), start.begin());
+    glyphOrder.resize(glyphs.size());
+    std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
+    for (const std::uint32_t index : order)
+        glyphOrder[next[lineOf[index]]++] = index;
+    for (std::size_t l = 0; l < lines.size(); ++l)
+        lines[l].Glyphs =
+            std::span<const std::uint32_t>(glyphOrder).subspan(start[l], start[l + 1] - start[l]);
     return lines;
 }
 
-std::vector<TFrameLine> buildLines(const std::vector<TFrameGlyph>& glyphs) {
+// Lines of glyphs; `glyphOrder` receives every line's glyphs in x order, which the lines'
+// Glyphs show.
+std::vector<TFrameLine> buildLines(const std::vector<TFrameGlyph>& glyphs,
+                                   std::vector<std::uint32_t>& glyphOrder) {
     if (glyphs.size() <= kVectorLines)
-        return buildLinesWith<TOpenLines>(glyphs);
-    return buildLinesWith<std::multimap<double, std::size_t>>(glyphs);
+        return buildLinesWith<TOpenLines>(glyphs, glyphOrder);
+    return buildLinesWith<std::multimap<double, std::size_t>>(glyphs, glyphOrder);
 }
 
 // The words' extent after a line's words changed.
@@ -371,34 +481,43 @@ void measureLine(TFrameLine& line) {
 
 // Which glyphs of a line (in x order) are spaces that part words. A space drawn over the
 // letters next to it (a field of blanks under another field's text) parts nothing.
-std::vector<bool> partingSpaces(const TFrameLine& line, const std::vector<TFrameGlyph>& glyphs) {
+// Buffers the words of one line after another are built in.
+struct TWordScratch {
+    std::vector<char> Parting;
+    std::vector<double> Gaps;
+};
+
+void partingSpaces(const TFrameLine& line, const std::vector<TFrameGlyph>& glyphs,
+                   std::vector<char>& parting) {
     const std::size_t n = line.Glyphs.size();
-    std::vector<bool> parting(n, false);
+    parting.assign(n, 0);
     const TFrameGlyph* previous = nullptr;
-    std::vector<const TFrameGlyph*> next(n, nullptr);
-    for (std::size_t i = n; i-- > 1;) { // the glyph after i - 1 that is not a space
-        const TFrameGlyph& after = glyphs[line.Glyphs[i]];
-        next[i - 1] = after.Space ? next[i] : &after;
-    }
+    const TFrameGlyph* next = nullptr; // the first glyph after `nextAt` that is not a space
+    std::size_t nextAt = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const TFrameGlyph& g = glyphs[line.Glyphs[i]];
         if (!g.Space) {
             previous = &g;
             continue;
         }
+        if (nextAt <= i) {
+            nextAt = i + 1;
+            while (nextAt < n && glyphs[line.Glyphs[nextAt]].Space)
+                ++nextAt;
+            next = nextAt < n ? &glyphs[line.Glyphs[nextAt]] : nullptr;
+        }
         const double tolerance = kSpaceOverlap * g.Size;
         parting[i] = !(previous && g.X0 < previous->X1 - tolerance) &&
-                     !(next[i] && g.X1 > next[i]->X0 + tolerance);
+                     !(next && g.X1 > next->X0 + tolerance);
     }
-    return parting;
 }
 
 // The gap between letters that most of a line's neighbouring glyphs keep: about nothing in
 // ordinary text, the spacing itself in letter-spaced text. Glyph boxes are their drawn widths,
 // so spacing that a table's cells are pushed apart by shows as a gap.
 double usualLetterGap(const TFrameLine& line, const std::vector<TFrameGlyph>& glyphs,
-                      const std::vector<bool>& parting) {
-    std::vector<double> gaps;
+                      const std::vector<char>& parting, std::vector<double>& gaps) {
+    gaps.clear();
     const TFrameGlyph* previous = nullptr;
     for (std::size_t i = 0; i < line.Glyphs.size(); ++i) {
         const TFrameGlyph& g = glyphs[line.Glyphs[i]];
@@ -418,9 +537,12 @@ double usualLetterGap(const TFrameLine& line, const std::vector<TFrameGlyph>& gl
     return std::max(0.0, *middle);
 }
 
-void buildWords(TFrameLine& line, const std::vector<TFrameGlyph>& glyphs) {
-    const std::vector<bool> parting = partingSpaces(line, glyphs);
-    const double letterGap = 1.5 * usualLetterGap(line, glyphs, parting);
+void buildWords(TFrameLine& line, const std::vector<TFrameGlyph>& glyphs,
+                const std::vector<std::uint32_t>& glyphOrder, TWordScratch& scratch) {
+    const auto first = static_cast<std::uint32_t>(line.Glyphs.data() - glyphOrder.data());
+    std::vector<char>& parting = scratch.Parting;
+    partingSpaces(line, glyphs, parting);
+    const double letterGap = 1.5 * usualLetterGap(line, glyphs, parting, scratch.Gaps);
     bool broken = true;
     const TFrameGlyph* previous = nullptr;
     for (std::size_t i = 0; i < line.Glyphs.size(); ++i) {
@@ -435,13 +557,14 @@ void buildWords(TFrameLine& line, const std::vector<TFrameGlyph>& glyphs) {
                 TPDFReadingOrder::kWordGap * size + std::min(letterGap, kMaxLetterGap * size))
             broken = true;
         if (broken || line.Words.empty()) {
-            line.Words.push_back(TFrameWord{
-                std::string(), g.X0, g.X1, g.Base - g.Ascent, g.Base + g.Descent, g.Size, {}});
+            const auto at = static_cast<std::uint32_t>(first + i);
+            line.Words.push_back(TFrameWord{std::string(), g.X0, g.X1, g.Base - g.Ascent,
+                                            g.Base + g.Descent, g.Size, at, at});
             broken = false;
         }
         TFrameWord& word = line.Words.back();
         word.Text += *g.Text;
-        word.Glyphs.push_back(g.Text);
+        word.Last = static_cast<std::uint32_t>(first + i);
         word.X0 = std::min(word.X0, g.X0);
         word.X1 = std::max(word.X1, g.X1);
         word.Top = std::min(word.Top, g.Base - g.Ascent);
@@ -585,8 +708,9 @@ std::vector<TFrameBlock> buildBlocks(const std::vector<TFrameLine>& lines,
     for (std::size_t at = 0; at < order.size();) {
         std::size_t end = at + 1;
         const TFrameLine& first = lines[order[at]];
-        while (end < order.size() && lines[order[end]].Base - first.Base <=
-                                         kSameBaseline * std::min(first.Size, lines[order[end]].Size))
+        while (end < order.size() &&
+               lines[order[end]].Base - first.Base <=
+                   kSameBaseline * std::min(first.Size, lines[order[end]].Size))
             ++end;
         for (std::size_t k = at; k < end; ++k)
             rowOf[order[k]] = {at, end};
@@ -895,7 +1019,8 @@ bool mayBeRightToLeft(const std::string& text) {
 // words' glyphs and the words themselves. A glyph's own text (a ligature, a cluster) is already
 // in reading order and stays as it is; it takes part with the direction of its strong
 // characters, or as a neutral when it holds both directions. Boxes stay with their words.
-void readInLogicalOrder(std::vector<TFrameWord>& words) {
+void readInLogicalOrder(std::vector<TFrameWord>& words, const std::vector<TFrameGlyph>& glyphs,
+                        const std::vector<std::uint32_t>& glyphOrder) {
     bool any = false;
     for (const TFrameWord& word : words)
         if (mayBeRightToLeft(word.Text)) {
@@ -912,8 +1037,11 @@ void readInLogicalOrder(std::vector<TFrameWord>& words) {
             units.push_back(' ');
             owner.emplace_back(-1, -1);
         }
-        for (std::size_t k = 0; k < words[w].Glyphs.size(); ++k) {
-            const std::string& text = *words[w].Glyphs[k];
+        for (std::uint32_t k = words[w].First; k <= words[w].Last; ++k) {
+            const TFrameGlyph& glyph = glyphs[glyphOrder[k]];
+            if (glyph.Space)
+                continue;
+            const std::string& text = *glyph.Text;
             decoded.resize(text.size() + 1);
             const FriBidiStrIndex n = fribidi_charset_to_unicode(
                 FRIBIDI_CHAR_SET_UTF8, text.data(), static_cast<FriBidiStrIndex>(text.size()),
@@ -963,7 +1091,7 @@ void readInLogicalOrder(std::vector<TFrameWord>& words) {
             started[word] = true;
             order.push_back(word);
         }
-        texts[word] += *words[word].Glyphs[static_cast<std::size_t>(k)];
+        texts[word] += *glyphs[glyphOrder[static_cast<std::size_t>(k)]].Text;
     }
     std::vector<TFrameWord> result;
     result.reserve(words.size());
@@ -1003,6 +1131,27 @@ void standUp(TReadingGlyph& g) {
     g.Vertical = true;
 }
 
+// A vector's length; text along an axis, as most is, needs no square root.
+double length(double x, double y) {
+    if (y == 0)
+        return std::abs(x);
+    if (x == 0)
+        return std::abs(y);
+    return std::hypot(x, y);
+}
+
+// The quarter turn nearest to a direction: 0 along +x, 1 along +y, 2 along -x, 3 along -y.
+// Directions well off the diagonals are told by their larger part; those near them, where
+// the halves round away from zero, by their angle.
+int quarterOf(double dirX, double dirY) {
+    const double x = std::abs(dirX), y = std::abs(dirY);
+    if (x > 1.01 * y)
+        return dirX > 0 ? 0 : 2;
+    if (y > 1.01 * x)
+        return dirY > 0 ? 1 : 3;
+    return static_cast<int>(std::lround(std::atan2(dirY, dirX) / (kPi / 2))) & 3;
+}
+
 } // namespace
 
 void TPDFReadingCollector::AddGlyph(const TPDFShownGlyph& glyph) {
@@ -1017,17 +1166,20 @@ void TPDFReadingCollector::AddGlyph(const TPDFShownGlyph& glyph) {
         ++Dropped;
         return;
     }
-    const TPDFPoint origin = TransformPoint(Display, glyph.Origin.x, glyph.Origin.y);
-    const TPDFPoint end = TransformPoint(Display, glyph.End.x, glyph.End.y);
-    const TPDFPoint up = TransformPoint(Display, glyph.Up.x, glyph.Up.y);
+    const bool moved = Display.a != 1 || Display.b != 0 || Display.c != 0 || Display.d != 1 ||
+                       Display.e != 0 || Display.f != 0;
+    const TPDFPoint origin =
+        moved ? TransformPoint(Display, glyph.Origin.x, glyph.Origin.y) : glyph.Origin;
+    const TPDFPoint end = moved ? TransformPoint(Display, glyph.End.x, glyph.End.y) : glyph.End;
+    const TPDFPoint up = moved ? TransformPoint(Display, glyph.Up.x, glyph.Up.y) : glyph.Up;
     TReadingGlyph g;
     g.Text = glyph.Text;
     g.X = origin.x;
     g.Y = origin.y;
     const double upX = up.x - origin.x;
     const double upY = up.y - origin.y;
-    g.Size = std::hypot(upX, upY);
-    g.Advance = std::hypot(end.x - origin.x, end.y - origin.y);
+    g.Size = length(upX, upY);
+    g.Advance = length(end.x - origin.x, end.y - origin.y);
     if (g.Advance > 0) {
         g.DirX = (end.x - origin.x) / g.Advance;
         g.DirY = (end.y - origin.y) / g.Advance;
@@ -1086,14 +1238,15 @@ TReadingLayout TPDFReadingOrder::LayOut(std::vector<TReadingGlyph> glyphs, doubl
         glyphs.resize(kMaxGlyphs);
     }
     std::array<std::vector<TFrameGlyph>, 4> frames;
+    frames[0].reserve(glyphs.size()); // most pages read in one direction
     for (TReadingGlyph& glyph : glyphs) {
         if (glyph.Text.empty() || !(glyph.Size > 0) || !std::isfinite(glyph.X) ||
             !std::isfinite(glyph.Y) || !std::isfinite(glyph.Advance))
             continue;
-        glyph.Text = ExpandLigatures(glyph.Text);
+        if (glyph.Text.find("\xEF\xAC") != std::string::npos)
+            glyph.Text = ExpandLigatures(glyph.Text);
         // Vertical writing runs down its columns as text turned a quarter clockwise does.
-        const int quarter =
-            static_cast<int>(std::lround(std::atan2(glyph.DirY, glyph.DirX) / (kPi / 2))) & 3;
+        const int quarter = quarterOf(glyph.DirX, glyph.DirY);
         const TFrame frame{quarter, width, height};
         TFrameGlyph g;
         g.Text = &glyph.Text;
@@ -1109,15 +1262,17 @@ TReadingLayout TPDFReadingOrder::LayOut(std::vector<TReadingGlyph> glyphs, doubl
     std::int32_t blockNumber = 0;
     for (int quarter = 0; quarter < 4; ++quarter) {
         const TFrame frame{quarter, width, height};
-        const std::vector<TFrameGlyph> kept = dropDuplicates(
-            std::move(frames[static_cast<std::size_t>(quarter)]), layout.DroppedGlyphs);
-        std::vector<TFrameLine> lines = buildLines(kept);
+        std::vector<TFrameGlyph>& kept = frames[static_cast<std::size_t>(quarter)];
+        dropDuplicates(kept, layout.DroppedGlyphs);
+        std::vector<std::uint32_t> glyphOrder;
+        std::vector<TFrameLine> lines = buildLines(kept, glyphOrder);
+        TWordScratch scratch;
         for (TFrameLine& line : lines)
-            buildWords(line, kept);
+            buildWords(line, kept, glyphOrder, scratch);
         splitAtGutters(lines);
         std::vector<std::size_t> withWords;
         for (std::size_t i = 0; i < lines.size(); ++i) {
-            readInLogicalOrder(lines[i].Words);
+            readInLogicalOrder(lines[i].Words, kept, glyphOrder);
             if (!lines[i].Words.empty())
                 withWords.push_back(i);
         }
