@@ -87,6 +87,9 @@ TReadingLayout TPDFPageText::ReadingLayout(TPDFPageTree& tree) {
     fonts.LoadPrograms = true;
     fonts.GlyphNamesAsText = false;
     fonts.CodesByCMap = true;
+    // A standard font's glyphs come from its metrics and encodings; its substitute's program
+    // would be read from disk for nothing.
+    fonts.StandardPrograms = false;
     TPDFReadingCollector collector;
     TPDFRenderer renderer(fonts);
     renderer.Mode = 5;
