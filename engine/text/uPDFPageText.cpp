@@ -68,6 +68,7 @@ std::string TPDFPageText::PositionedText(TPDFPageTree& tree,
         return {};
     TPDFFontCollection fonts(encoding, &Programs(), &Records());
     fonts.LoadPrograms = true;
+    fonts.StandardPrograms = false; // as on the reading road: the metrics give the glyphs
     TPDFTextFunnel funnel;
     funnel.Origin = settings.Origin;
     funnel.UnitScale = settings.UnitScale;
