@@ -64,6 +64,21 @@ template <class Visit> void forEachRecord(std::string_view records, Visit visit)
     }
 }
 
+// The same records taken unwritten from the engine, read as their lines would be: the corner
+// as written (4 decimals) and read back, the text with the CR and NUL bytes a line cannot hold
+// as spaces. No record may be broken (see Broken).
+template <class Visit> void forEachRecord(std::vector<korvel::TPageRecord>& records, Visit visit) {
+    const auto asWritten = [](double value) {
+        return korvel::NumberFromText(korvel::NumberToText(0, 4, value));
+    };
+    for (korvel::TPageRecord& record : records) {
+        for (char& c : record.Text)
+            if (c == '\r' || c == '\0')
+                c = ' ';
+        visit(TRecord{asWritten(record.X), asWritten(record.Y), std::move(record.Text)});
+    }
+}
+
 } // namespace
 
 std::vector<std::string> SplitRecordLines(std::string_view text) {
@@ -181,7 +196,8 @@ std::string FormatFixed2(double value, std::string_view separator, int width) {
     return number;
 }
 
-std::string SmartLayout(std::string_view records, double pageHeight, const TLayoutLocale& locale) {
+template <class TRecords>
+std::string smartLayout(TRecords&& records, double pageHeight, const TLayoutLocale& locale) {
     struct TLine {
         double Row;    // page height minus the row's y, as written (two decimals)
         double Column; // x, as written
@@ -227,7 +243,8 @@ std::string SmartLayout(std::string_view records, double pageHeight, const TLayo
     return result;
 }
 
-std::string PositionLayout(std::string_view records, const TLayoutLocale& locale) {
+template <class TRecords>
+std::string positionLayout(TRecords&& records, const TLayoutLocale& locale) {
     std::string result;
     forEachRecord(records, [&](const TRecord& record) {
         if (record.Text.empty())
@@ -247,17 +264,31 @@ std::string PositionLayout(std::string_view records, const TLayoutLocale& locale
     return first < last ? std::string(first, last) : std::string();
 }
 
+std::string SmartLayout(std::string_view records, double pageHeight, const TLayoutLocale& locale) {
+    return smartLayout(records, pageHeight, locale);
+}
+
+std::string PositionLayout(std::string_view records, const TLayoutLocale& locale) {
+    return positionLayout(records, locale);
+}
+
 std::string PageTextByLayout(korvel::TKorvel& engine, int layout, const TLayoutLocale& locale) {
-    switch (layout) {
-    case kLayoutOrder:
+    if (layout == kLayoutOrder)
         return engine.GetPageText(0);
-    case kLayoutReading:
+    if (layout == kLayoutReading)
         return engine.GetReadingText();
-    case kLayoutPosition:
-        return PositionLayout(engine.GetPageText(3), locale);
-    default: // a stored layout outside 0 to 2 runs the default, smart rows
-        return SmartLayout(engine.GetPageText(3), engine.PageHeight(), locale);
-    }
+    // The records are taken unwritten; a page with a record its line feed would break is
+    // read from the written lines, as they break.
+    std::vector<korvel::TPageRecord> records = engine.GetPageRecords();
+    const bool broken = std::any_of(records.begin(), records.end(),
+                                    [](const korvel::TPageRecord& r) { return r.Broken; });
+    if (layout == kLayoutPosition)
+        return broken ? PositionLayout(engine.GetPageText(3), locale)
+                      : positionLayout(records, locale);
+    // a stored layout outside 0 to 2 runs the default, smart rows
+    const double height = engine.PageHeight();
+    return broken ? SmartLayout(engine.GetPageText(3), height, locale)
+                  : smartLayout(records, height, locale);
 }
 
 std::string PageTextByLayout(korvel::TKorvel& engine, int layout) {

@@ -268,6 +268,20 @@ std::string TKorvel::GetPageText(int option) {
     return entry.Text->PositionedText(document.PageTree(), settings, FTextEncoding);
 }
 
+std::vector<TPageRecord> TKorvel::GetPageRecords() {
+    FLastError = 0;
+    TEntry& entry = SelectedEntry();
+    TPDFDocument& document = *entry.Document;
+    TPDFDocument::TPageScope scope(document);
+    const TPositionedTextSettings settings{entry.Origin, entry.UnitScale, PageWidth(), PageHeight(),
+                                           false};
+    std::vector<TPageRecord> records;
+    for (TPDFTextRecord& record :
+         entry.Text->PositionedRecords(document.PageTree(), settings, FTextEncoding))
+        records.push_back(TPageRecord{record.X, record.Y, std::move(record.Text), record.Broken});
+    return records;
+}
+
 std::vector<TPageWord> TKorvel::GetPageWords() {
     FLastError = 0;
     TEntry& entry = SelectedEntry();

@@ -34,6 +34,16 @@ struct TPageWord {
     std::int32_t Word = 0;  // within the line
 };
 
+// A positioned record (option 3) reduced to what layouts of rows read: the lower left corner
+// in the record's units and origin, unrounded, and the text in the facade's text encoding.
+// `Broken` when a line feed in the font name or text breaks the record's line.
+struct TPageRecord {
+    double X = 0;
+    double Y = 0;
+    std::string Text;
+    bool Broken = false;
+};
+
 class KORVEL_EXPORT TKorvel {
 public:
     TKorvel();
@@ -90,6 +100,8 @@ public:
     // Text of the selected page for an extraction option (0 to 4); empty for other options.
     // Errors of text production pass through to the caller.
     std::string GetPageText(int option);
+    // The records GetPageText(3) writes, unwritten, in their order.
+    std::vector<TPageRecord> GetPageRecords();
     // The selected page's text in reading order, in the text encoding: words of a line apart by
     // a space, lines by CR LF, blocks by an empty line, no line end after the last line.
     std::string GetReadingText();

@@ -61,24 +61,39 @@ std::string TPDFPageText::RawText(TPDFPageTree& tree, int option, TTextEncoding 
     return extractor.ExtractText(content, option);
 }
 
-std::string TPDFPageText::PositionedText(TPDFPageTree& tree,
-                                         const TPositionedTextSettings& settings,
-                                         TTextEncoding encoding) {
+bool TPDFPageText::Position(TPDFPageTree& tree, const TPositionedTextSettings& settings,
+                            TTextEncoding encoding, TPDFTextFunnel& funnel) {
     if (!tree.CurrentPage() || !tree.Store())
-        return {};
+        return false;
     TPDFFontCollection fonts(encoding, &Programs(), &Records());
     fonts.LoadPrograms = true;
     fonts.StandardPrograms = false; // as on the reading road: the metrics give the glyphs
-    TPDFTextFunnel funnel;
     funnel.Origin = settings.Origin;
     funnel.UnitScale = settings.UnitScale;
     funnel.PageWidth = settings.PageWidth;
     funnel.PageHeight = settings.PageHeight;
     funnel.WordMode = settings.WordMode;
     Interpret(tree, fonts, funnel);
+    return true;
+}
+
+std::string TPDFPageText::PositionedText(TPDFPageTree& tree,
+                                         const TPositionedTextSettings& settings,
+                                         TTextEncoding encoding) {
+    TPDFTextFunnel funnel;
     std::string text;
-    funnel.WriteRecords(text);
+    if (Position(tree, settings, encoding, funnel))
+        funnel.WriteRecords(text);
     return text;
+}
+
+std::vector<TPDFTextRecord> TPDFPageText::PositionedRecords(TPDFPageTree& tree,
+                                                            const TPositionedTextSettings& settings,
+                                                            TTextEncoding encoding) {
+    TPDFTextFunnel funnel;
+    if (!Position(tree, settings, encoding, funnel))
+        return {};
+    return funnel.TakeRecords();
 }
 
 TReadingLayout TPDFPageText::ReadingLayout(TPDFPageTree& tree) {

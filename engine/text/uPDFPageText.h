@@ -11,6 +11,7 @@
 
 #include "platform/uCodePage.h"
 #include "text/uPDFReadingOrder.h"
+#include "text/uPDFTextFunnel.h"
 
 namespace korvel {
 
@@ -18,7 +19,6 @@ class TPDFFontCollection;
 class TPDFFontProgramCache;
 class TPDFFontRecordCache;
 class TPDFPageTree;
-class TPDFTextFunnel;
 
 // How positioned records count: from which corner (0 to 3) and in what unit (points times the
 // scale), on a page of this size in that unit; WordMode writes a record per word (option 4).
@@ -45,6 +45,10 @@ public:
     // selected.
     std::string PositionedText(TPDFPageTree& tree, const TPositionedTextSettings& settings,
                                TTextEncoding encoding);
+    // The same records as lower left corners and texts, unwritten.
+    std::vector<TPDFTextRecord> PositionedRecords(TPDFPageTree& tree,
+                                                  const TPositionedTextSettings& settings,
+                                                  TTextEncoding encoding);
     // The reading road: the selected page's words in reading order, in points from the top
     // left of the page as it is displayed (its box and rotation applied); text in UTF-8.
     TReadingLayout ReadingLayout(TPDFPageTree& tree);
@@ -52,6 +56,9 @@ public:
     void Reset();
 
 private:
+    // Options 3 and 4 into the funnel; false when no page is selected.
+    bool Position(TPDFPageTree& tree, const TPositionedTextSettings& settings,
+                  TTextEncoding encoding, TPDFTextFunnel& funnel);
     // Runs the interpreter over the selected page, handing what it shows to the funnel.
     void Interpret(TPDFPageTree& tree, TPDFFontCollection& fonts, TPDFTextFunnel& funnel);
     // The fonts of one call, their programs shared with the earlier calls.

@@ -358,17 +358,35 @@ void TPDFTextFunnel::AddRun(const TextRun& run) {
     index.Insert(added, lowerRight);
 }
 
-void TPDFTextFunnel::WriteRecords(std::string& text) const {
-    text.clear();
+TPDFPoint TPDFTextFunnel::recordPoint(const TPDFPoint& p) const {
+    const double x = p.x * UnitScale;
+    const double y = p.y * UnitScale;
     const bool flipX = Origin == 2 || Origin == 3;
     const bool flipY = Origin == 1 || Origin == 2;
+    return {flipX ? PageWidth - x : x, flipY ? PageHeight - y : y};
+}
+
+std::vector<TPDFTextRecord> TPDFTextFunnel::TakeRecords() {
+    std::vector<TPDFTextRecord> records;
+    records.reserve(FBlocks.size());
+    for (TPDFTextFunnelBlock& block : FBlocks) {
+        const TPDFPoint at = recordPoint(block.LowerLeft);
+        const bool broken = block.Text.find('\n') != std::string::npos ||
+                            block.FontName.find('\n') != std::string_view::npos;
+        records.push_back(TPDFTextRecord{at.x, at.y, std::move(block.Text), broken});
+    }
+    Clear();
+    return records;
+}
+
+void TPDFTextFunnel::WriteRecords(std::string& text) const {
+    text.clear();
     const auto appendPoint = [&](const TPDFPoint& p) {
-        const double x = p.x * UnitScale;
-        const double y = p.y * UnitScale;
+        const TPDFPoint at = recordPoint(p);
         text += ',';
-        text += NumberToText(0, 4, flipX ? PageWidth - x : x);
+        text += NumberToText(0, 4, at.x);
         text += ',';
-        text += NumberToText(0, 4, flipY ? PageHeight - y : y);
+        text += NumberToText(0, 4, at.y);
     };
     for (const TPDFTextFunnelBlock& block : FBlocks) {
         appendQuoted(text, block.FontName);

@@ -46,6 +46,16 @@ struct TPDFTextFunnelBlock {
     double Size = 0;
 };
 
+// A block as its record line shows it, for callers that read the lines' corner and text
+// only: the lower left corner in the record's units and origin, unrounded, and the text.
+// `Broken` when the font name or text holds a line feed, which breaks the record line.
+struct TPDFTextRecord {
+    double X = 0;
+    double Y = 0;
+    std::string Text;
+    bool Broken = false;
+};
+
 // The matrix key of a run: runs in the same orientation and scale have equal keys.
 std::string TextMatrixKey(const TPDFMatrix& matrix);
 
@@ -90,6 +100,8 @@ public:
 
     // Replaces text with one record line per block, in begin order; no blocks give "".
     void WriteRecords(std::string& text) const;
+    // The blocks as records, in begin order, their texts moved out; then Clear.
+    std::vector<TPDFTextRecord> TakeRecords();
 
     const std::vector<TPDFTextFunnelBlock>& Blocks() const { return FBlocks; }
     // Runs dropped at kMaxBlocks and kMaxText, block ends examined (for tests and measures).
@@ -97,6 +109,8 @@ public:
     std::uint64_t Examined() const { return FExamined; }
 
 private:
+    // A corner as the records write it: in the caller's units, from the caller's origin.
+    TPDFPoint recordPoint(const TPDFPoint& p) const;
     struct TIndex;
 
     std::vector<TPDFTextFunnelBlock> FBlocks;

@@ -74,13 +74,19 @@ std::string DamagedPdf() {
     return whole.substr(0, 9) + "\n% the rest of this file was lost\n";
 }
 
-std::string FormFanPdf(int levels) {
+std::string FormFanPdf(int levels, int pages) {
     PdfWriter w;
     w.RootObj = 1;
     w.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
-    w.Set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
-    w.Set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
-             "/Resources << /XObject << /X 5 0 R >> >> >>");
+    std::string kids = "3 0 R";
+    for (int page = 1; page < pages; ++page)
+        kids += " " + std::to_string(1000 + page) + " 0 R";
+    w.Set(2, "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
+    const std::string page = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents "
+                             "4 0 R /Resources << /XObject << /X 5 0 R >> >> >>";
+    w.Set(3, page);
+    for (int extra = 1; extra < pages; ++extra)
+        w.Set(1000 + extra, page);
     w.SetStream(4, "", "/X Do\n");
     const int font = 5 + levels;
     for (int level = 0; level < levels; ++level) {

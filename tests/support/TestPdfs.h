@@ -18,7 +18,7 @@ std::string UnknownHandlerPdf();
 // Bytes that begin like a PDF file and break off.
 std::string DamagedPdf();
 // A page drawing a form that draws the next ten times, `levels` deep, the last showing text:
-// 10^(levels - 1) text blocks from a file of a few KB.
-std::string FormFanPdf(int levels);
+// 10^(levels - 1) text blocks from a file of a few KB; `pages` pages draw it alike.
+std::string FormFanPdf(int levels, int pages = 1);
 
 } // namespace tolvane_test

@@ -174,7 +174,7 @@ TEST(Batch, ReportsEveryKindOfFileOnItsOwnLineAndTheRestFinish) {
 
 TEST(Batch, SlowFileIsStoppedAtTheTimeLimitAndTheOthersFinish) {
     TempDir dir;
-    dir.Write("slow.pdf", tolvane_test::FormFanPdf(6));
+    dir.Write("slow.pdf", tolvane_test::FormFanPdf(6, 8)); // about a second a page
     dir.Write("a.pdf", tolvane_test::TextPdf({"a"}));
     dir.Write("b.pdf", tolvane_test::TextPdf({"b"}));
     const RunResult r = run(dir.Path, {"slow.pdf", "a.pdf", "b.pdf", "--out-dir", "out", "-j", "1",

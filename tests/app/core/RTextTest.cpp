@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "RText.h"
+#include "facade/uKorvel.h"
+#include "support/PdfWriter.h"
 
 using namespace tolvane;
 
@@ -290,4 +292,57 @@ TEST(Locale, NamesFromTheEnvironmentInTheToolkitsOrder) {
         else
             ::unsetenv(names[i]);
     }
+}
+
+// The rows and the position list read the engine's records unwritten; they must give what the
+// written lines give, whatever the texts hold (line breaks, NUL bytes, quotes, backslashes),
+// in either encoding, units and origin.
+TEST(PageTextByLayout, RecordsTakenUnwrittenReadAsTheirWrittenLines) {
+    tolvane_test::PdfWriter w;
+    w.RootObj = 1;
+    w.Set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    // Codes A to F show: A, a line feed, a carriage return, NUL, a quote, a backslash.
+    w.Set(5, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /ToUnicode 6 0 R >>");
+    w.SetStream(6, "",
+                "begincmap\n1 begincodespacerange\n<00> <FF>\nendcodespacerange\n"
+                "6 beginbfchar\n<41> <0041>\n<42> <000A>\n<43> <000D>\n<44> <0000>\n"
+                "<45> <0022>\n<46> <005C>\nendbfchar\nendcmap\n");
+    const std::vector<std::string> contents = {
+        "BT /F1 12 Tf 72 700 Td (AAA) Tj 200 0.7 Td (AA) Tj 0 -20 Td (A) Tj ET",
+        "BT /F1 12 Tf 72 700 Td (ACA) Tj 100 0 Td (ADA) Tj ET",
+        "BT /F1 12 Tf 72.123456 700.98765 Td (AEFA) Tj ET",
+        "BT /F1 12 Tf 72 700 Td (ABA) Tj 0 -30 Td (AA) Tj ET", // a line feed breaks its record
+    };
+    std::string kids;
+    for (std::size_t i = 0; i < contents.size(); ++i) {
+        const int page = 10 + 2 * static_cast<int>(i);
+        kids += std::to_string(page) + " 0 R ";
+        w.Set(page, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents " +
+                        std::to_string(page + 1) +
+                        " 0 R /Resources << /Font << /F1 5 0 R >> >> >>");
+        w.SetStream(page + 1, "", contents[i]);
+    }
+    w.Set(2,
+          "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(contents.size()) + " >>");
+    const std::string pdf = w.Finish();
+
+    for (const auto encoding : {korvel::TTextEncoding::Cp1252, korvel::TTextEncoding::Utf8})
+        for (const auto& [units, origin] : {std::pair{0, 0}, {1, 1}, {2, 2}, {0, 3}}) {
+            korvel::TKorvel engine;
+            engine.SetTextEncoding(encoding);
+            ASSERT_EQ(engine.LoadFromBytes(pdf), 1);
+            engine.SetMeasurementUnits(units);
+            engine.SetOrigin(origin);
+            const TLayoutLocale locale = TLayoutLocale::For("C", encoding);
+            for (int page = 1; page <= static_cast<int>(contents.size()); ++page) {
+                SCOPED_TRACE("page " + std::to_string(page) + ", units " + std::to_string(units) +
+                             ", origin " + std::to_string(origin));
+                engine.SelectPage(page);
+                const std::string written = engine.GetPageText(3);
+                EXPECT_EQ(PageTextByLayout(engine, kLayoutSmart, locale),
+                          SmartLayout(written, engine.PageHeight(), locale));
+                EXPECT_EQ(PageTextByLayout(engine, kLayoutPosition, locale),
+                          PositionLayout(written, locale));
+            }
+        }
 }
