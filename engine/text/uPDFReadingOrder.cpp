@@ -479,20 +479,21 @@ void measureLine(TFrameLine& line) {
     }
 }
 
-// Which glyphs of a line (in x order) are spaces that part words. A space drawn over the
-// letters next to it (a field of blanks under another field's text) parts nothing.
 // Buffers the words of one line after another are built in.
 struct TWordScratch {
     std::vector<char> Parting;
     std::vector<double> Gaps;
 };
 
+// Which glyphs of a line (in x order) are spaces that part words. A space drawn over the
+// letters next to it (a field of blanks under another field's text) parts nothing.
 void partingSpaces(const TFrameLine& line, const std::vector<TFrameGlyph>& glyphs,
                    std::vector<char>& parting) {
     const std::size_t n = line.Glyphs.size();
     parting.assign(n, 0);
     const TFrameGlyph* previous = nullptr;
-    const TFrameGlyph* next = nullptr; // the first glyph after `nextAt` that is not a space
+    // The first glyph after the current space that is not a space, and its place.
+    const TFrameGlyph* next = nullptr;
     std::size_t nextAt = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const TFrameGlyph& g = glyphs[line.Glyphs[i]];
