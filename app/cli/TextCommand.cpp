@@ -3,11 +3,11 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -78,7 +78,9 @@ std::string pageJson(korvel::TKorvel& engine, std::int64_t page) {
     const auto rounded = [](double value) { return std::round(value * 100) / 100; };
     for (const korvel::TPageWord& word : words) {
         if (previous)
-            text += word.Block != previous->Block ? "\n\n" : word.Line != previous->Line ? "\n" : " ";
+            text += word.Block != previous->Block ? "\n\n"
+                    : word.Line != previous->Line ? "\n"
+                                                  : " ";
         text += word.Text;
         previous = &word;
         nlohmann::ordered_json item;
@@ -191,9 +193,8 @@ bool unlock(korvel::TKorvel& engine, const std::string& input, const TRun& run) 
         return false;
     }
     if (run.MayPrompt && input != "-") {
-        const std::string prompt =
-            "\"" + tolvane::ValidUtf8(input.substr(input.rfind('/') + 1)) +
-            "\" needs password to open:";
+        const std::string prompt = "\"" + tolvane::ValidUtf8(input.substr(input.rfind('/') + 1)) +
+                                   "\" needs password to open:";
         for (int attempt = 0; attempt < kPasswordAttempts; ++attempt) {
             const std::optional<std::string> typed = ReadHidden(prompt);
             if (!typed)
@@ -207,7 +208,7 @@ bool unlock(korvel::TKorvel& engine, const std::string& input, const TRun& run) 
 }
 
 // One input into `text`; an exit code.
-int extractOne(const std::string& input, const TRun& run, std::string& text,
+int extractOne(const std::string& input, const TRun& run, tolvane::TSpool& text,
                tolvane::TOutput* output) {
     korvel::TKorvel engine;
     engine.SetLenientReading(true); // damaged files are read as far as they can be
@@ -238,9 +239,10 @@ int extractOne(const std::string& input, const TRun& run, std::string& text,
 
     const tolvane::TLayoutLocale locale = tolvane::TLayoutLocale::System(run.Encoding);
     const std::string& file = input;
-    const std::string date = tolvane::NeedsDate(run.Text.Header) || tolvane::NeedsDate(run.Text.Footer)
-                                 ? tolvane::ShortDateToday()
-                                 : std::string();
+    const std::string date =
+        tolvane::NeedsDate(run.Text.Header) || tolvane::NeedsDate(run.Text.Footer)
+            ? tolvane::ShortDateToday()
+            : std::string();
     if (output && !output->Open()) {
         report(input, "can not write the text: " + output->ErrorString());
         return kExitRunFailed;
@@ -263,10 +265,11 @@ int extractOne(const std::string& input, const TRun& run, std::string& text,
                                               locale);
             if (output) {
                 if (!output->Write(piece))
-                    throw std::runtime_error("can not write the text: " +
-                                             output->ErrorString());
+                    throw std::runtime_error("can not write the text: " + output->ErrorString());
             } else {
-                text += piece;
+                if (!text.Append(piece))
+                    throw std::runtime_error("can not keep the text: " +
+                                             std::string(std::strerror(text.Error())));
             }
             ++done;
             if (run.Options.Verbose)
@@ -276,18 +279,17 @@ int extractOne(const std::string& input, const TRun& run, std::string& text,
             return true;
         });
         if (output && !output->Commit())
-            throw std::runtime_error("can not write the text: " +
-                                     output->ErrorString());
+            throw std::runtime_error("can not write the text: " + output->ErrorString());
     } catch (const std::exception& e) {
-        text.clear();
+        text.Clear();
         report(input, std::string("the extraction failed: ") + e.what());
         return kExitRunFailed;
     }
     if (beyondTree)
         report(input, "pages after " + std::to_string(reach) +
                           " are not in the file's page tree; they were left out");
-    const bool readingRoad = run.Options.Json || run.Options.Words ||
-                             run.Text.Layout == tolvane::kLayoutReading;
+    const bool readingRoad =
+        run.Options.Json || run.Options.Words || run.Text.Layout == tolvane::kLayoutReading;
     if (run.Options.Verbose && readingRoad) {
         const std::string note = textLayerNote(engine);
         if (!note.empty())
@@ -398,7 +400,7 @@ int RunText(const TTextOptions& options) {
             }
             output = tolvane::MakeFileOutput(out);
         }
-        std::string text;
+        tolvane::TSpool text; // held back until the file is done: a failed file writes nothing
         const int code = extractOne(input, run, text, output.get());
         if (code != kExitOk) {
             exitCode = exitCode == kExitOk ? code : exitCode;
@@ -408,9 +410,17 @@ int RunText(const TTextOptions& options) {
             continue;
         if (wroteToStdout && !endedWithBreak)
             std::fputc('\f', stdout); // files apart, as pages are
-        std::fwrite(text.data(), 1, text.size(), stdout);
+        // A failing standard output is found once, at the end; a failing spool here.
+        if (!text.Drain([](std::string_view bytes) {
+                std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+                return true;
+            })) {
+            report(input, "can not write the text: " + std::string(std::strerror(text.Error())));
+            exitCode = exitCode == kExitOk ? kExitRunFailed : exitCode;
+            continue;
+        }
         wroteToStdout = true;
-        endedWithBreak = !text.empty() && text.back() == '\f';
+        endedWithBreak = !text.Empty() && text.Back() == '\f';
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::fprintf(stderr, "tolvane-text: can not write to standard output\n");

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -119,12 +120,19 @@ public:
         return FDescriptor >= 0;
     }
     bool Write(std::string_view bytes) override {
-        FText.append(bytes);
-        return true;
+        if (FText.Append(bytes))
+            return true;
+        FError = FText.Error();
+        return false;
     }
     bool Commit() override {
-        if (!writeAll(FDescriptor, FText, FError))
+        const bool drained = FText.Drain(
+            [this](std::string_view bytes) { return writeAll(FDescriptor, bytes, FError); });
+        if (!drained) {
+            if (FError == 0)
+                FError = FText.Error();
             return false;
+        }
         const int descriptor = FDescriptor;
         FDescriptor = -1;
         if (::close(descriptor) != 0 && errno != EINTR) {
@@ -137,12 +145,77 @@ public:
 
 private:
     std::string FPath;
-    std::string FText;
+    TSpool FText;
     int FDescriptor = -1;
     int FError = 0;
 };
 
 } // namespace
+
+TSpool::~TSpool() {
+    if (FFile)
+        std::fclose(FFile);
+}
+
+bool TSpool::Append(std::string_view bytes) {
+    if (bytes.empty())
+        return true;
+    if (!FFile && FText.size() + bytes.size() > FInMemory) {
+        FFile = std::tmpfile();
+        if (FFile && !FText.empty() &&
+            std::fwrite(FText.data(), 1, FText.size(), FFile) != FText.size()) {
+            FError = errno;
+            return false;
+        }
+        if (FFile)
+            std::string().swap(FText);
+    }
+    if (FFile) {
+        if (std::fwrite(bytes.data(), 1, bytes.size(), FFile) != bytes.size()) {
+            FError = errno;
+            return false;
+        }
+    } else {
+        FText.append(bytes);
+    }
+    FSize += bytes.size();
+    FLast = bytes.back();
+    return true;
+}
+
+bool TSpool::Drain(const std::function<bool(std::string_view)>& sink) {
+    if (!FFile)
+        return FText.empty() || sink(FText);
+    if (std::fflush(FFile) != 0 || std::fseek(FFile, 0, SEEK_SET) != 0) {
+        FError = errno;
+        return false;
+    }
+    std::string piece(std::size_t{1} << 20, '\0');
+    std::size_t left = FSize;
+    while (left > 0) {
+        const std::size_t read = std::fread(piece.data(), 1, std::min(left, piece.size()), FFile);
+        if (read == 0) {
+            FError = std::ferror(FFile) ? errno : EIO;
+            std::fseek(FFile, 0, SEEK_END);
+            return false;
+        }
+        left -= read;
+        if (!sink(std::string_view(piece.data(), read))) {
+            std::fseek(FFile, 0, SEEK_END);
+            return false;
+        }
+    }
+    return std::fseek(FFile, 0, SEEK_END) == 0;
+}
+
+void TSpool::Clear() {
+    if (FFile)
+        std::fclose(FFile);
+    FFile = nullptr;
+    std::string().swap(FText);
+    FSize = 0;
+    FLast = 0;
+}
 
 bool IsWrittenInPlace(const std::string& path) {
     struct stat status {};

@@ -83,3 +83,43 @@ TEST(OutputFile, ADeviceNodeIsWrittenInPlaceNeverReplaced) {
     EXPECT_EQ(typeOf(node), S_IFCHR);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path), fs::directory_iterator()), 1);
 }
+
+// Text held back stays whole and in order whether it fits the memory bound or goes on in the
+// temporary file, drains again as often as asked, and starts afresh after Clear.
+TEST(Spool, KeepsTheTextInOrderInMemoryAndBeyond) {
+    struct TCase {
+        std::size_t Bound;
+        std::vector<std::string> Pieces;
+    };
+    const std::string large(3 << 20, 'x'); // more than a piece read back from the file
+    for (const TCase& c : {TCase{64, {"a", "", "bc\f"}}, TCase{4, {"abc", "de", "", "f\f", "g"}},
+                           TCase{0, {"first", "second"}}, TCase{16, {large, "end\f"}}}) {
+        tolvane::TSpool spool(c.Bound);
+        std::string whole;
+        for (const std::string& piece : c.Pieces) {
+            ASSERT_TRUE(spool.Append(piece));
+            whole += piece;
+        }
+        EXPECT_EQ(spool.Back(), whole.back());
+        for (int pass = 0; pass < 2; ++pass) {
+            std::string drained;
+            ASSERT_TRUE(spool.Drain([&](std::string_view bytes) {
+                drained.append(bytes);
+                return true;
+            }));
+            EXPECT_EQ(drained.size(), whole.size());
+            EXPECT_TRUE(drained == whole) << "bound " << c.Bound << ", pass " << pass;
+        }
+        ASSERT_TRUE(spool.Append("more"));
+        spool.Clear();
+        EXPECT_TRUE(spool.Empty());
+        ASSERT_TRUE(spool.Append("z"));
+        std::string after;
+        spool.Drain([&](std::string_view bytes) {
+            after.append(bytes);
+            return true;
+        });
+        EXPECT_EQ(after, "z");
+        EXPECT_FALSE(spool.Drain([](std::string_view) { return false; }));
+    }
+}
