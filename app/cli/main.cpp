@@ -47,7 +47,7 @@ namespace {
 
 using namespace tolvane_cli; // the exit codes
 
-void writeBytes(std::FILE* out, const std::string& bytes) {
+void writeBytes(std::FILE* out, std::string_view bytes) {
     if (!bytes.empty())
         std::fwrite(bytes.data(), 1, bytes.size(), out);
 }
@@ -236,23 +236,23 @@ private:
     std::string FProgress;
 };
 
-// The text kept in memory and written to stdout when the run commits it: a failed run writes
-// nothing there either.
+// The text kept back (in a spool) and written to stdout when the run commits it: a failed run
+// writes nothing there either.
 class TStdoutOutput final : public tolvane::TOutput {
 public:
     bool Open() override { return true; }
-    bool Write(std::string_view bytes) override {
-        FText.append(bytes);
-        return true;
-    }
+    bool Write(std::string_view bytes) override { return FText.Append(bytes); }
     bool Commit() override {
-        writeBytes(stdout, FText);
-        return std::fflush(stdout) == 0 && !std::ferror(stdout);
+        const bool drained = FText.Drain([](std::string_view bytes) {
+            writeBytes(stdout, bytes);
+            return true;
+        });
+        return drained && std::fflush(stdout) == 0 && !std::ferror(stdout);
     }
     std::string ErrorString() const override { return "Can not write to stdout"; }
 
 private:
-    std::string FText;
+    tolvane::TSpool FText;
 };
 
 tolvane::TExtraction* gRunning = nullptr;
