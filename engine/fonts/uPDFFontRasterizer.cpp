@@ -558,17 +558,15 @@ void TPDFFontCollection::TLoader::loadType3() {
 
 // A composite font: loads its descendant, whose record becomes the font's.
 void TPDFFontCollection::TLoader::loadType0() {
-    // One descendant, given by reference; anything else loads an empty descendant, so that
-    // this load still appends one record.
+    // One descendant, given by reference or directly; anything else loads an empty
+    // descendant, so that this load still appends one record.
     const TPDFArray* descendants = AsArray(get(FFont, "DescendantFonts"));
     const TPDFIndRef* ref =
         descendants && descendants->Count() == 1 ? AsRef(descendants->Item(0)) : nullptr;
-    const TPDFDictionary* descendant = ref ? AsDictionary(resolve(descendants->Item(0))) : nullptr;
-    // The reading road also reads the character collection of a descendant given directly.
     FDescendant = descendants && descendants->Count() == 1
                       ? AsDictionary(resolve(descendants->Item(0)))
                       : nullptr;
-    TLoader(FOwner).Load(descendant, ref ? ref->RefObjNum() : 0, FDepth + 1);
+    TLoader(FOwner).Load(FDescendant, ref ? ref->RefObjNum() : 0, FDepth + 1);
 }
 
 // A font its step gave no program: an installed substitute, whose glyphs give the default

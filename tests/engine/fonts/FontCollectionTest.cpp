@@ -326,20 +326,25 @@ TEST_F(FontCollection, CIDWidthsTakeTheFirstEntryListingACID) {
         {"a referenced last CID is read", "/W [4 3 0 R 5]", {{4, 5}, {5, 1000}}, {}, "4"},
     };
     // clang-format on
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.Name);
-        FontDoc doc;
-        ASSERT_EQ(doc.Add(c.Object), 3);
-        const int font = doc.Add("<< " + kType0 + "/DescendantFonts [$CID(" + c.Entries + ")] >>");
-        doc.Load();
-        auto fonts = Collection();
-        doc.Select(*fonts, font);
-        ASSERT_NE(fonts->Current().CIDWidths, nullptr);
-        for (const auto& [cid, width] : c.Widths)
-            EXPECT_EQ(fonts->CIDWidth(cid), width) << "CID " << cid;
-        for (const auto& [cid, listed] : c.Listed)
-            EXPECT_EQ(fonts->CIDWidthListed(cid), listed) << "CID " << cid;
-    }
+    // The descendant by reference and given directly in the array.
+    for (const Case& c : cases)
+        for (const bool direct : {false, true}) {
+            SCOPED_TRACE(std::string(c.Name) + (direct ? ", direct" : ""));
+            FontDoc doc;
+            ASSERT_EQ(doc.Add(c.Object), 3);
+            const std::string descendant =
+                direct ? "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /CJK " + c.Entries + " >>"
+                       : "$CID(" + c.Entries + ")";
+            const int font = doc.Add("<< " + kType0 + "/DescendantFonts [" + descendant + "] >>");
+            doc.Load();
+            auto fonts = Collection();
+            doc.Select(*fonts, font);
+            ASSERT_NE(fonts->Current().CIDWidths, nullptr);
+            for (const auto& [cid, width] : c.Widths)
+                EXPECT_EQ(fonts->CIDWidth(cid), width) << "CID " << cid;
+            for (const auto& [cid, listed] : c.Listed)
+                EXPECT_EQ(fonts->CIDWidthListed(cid), listed) << "CID " << cid;
+        }
 }
 
 TEST(CIDWidths, TheIndexAnswersAsALinearSearchDoes) {
