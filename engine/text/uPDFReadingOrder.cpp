@@ -225,8 +225,10 @@ void dropDuplicates(std::vector<TFrameGlyph>& glyphs, std::size_t& dropped) {
                static_cast<std::uint64_t>(cy) * 0xC2B2AE3D27D4EB4Full ^ textHash;
     };
     constexpr double kCell = 4;
-    const auto cell = [](double v) {
-        return static_cast<long long>(std::floor(std::clamp(v / kCell, -1e18, 1e18)));
+    const auto cell = [](double v) { // floor(v / kCell), as an integer, without a call
+        const double c = std::clamp(v / kCell, -1e18, 1e18);
+        const auto truncated = static_cast<long long>(c);
+        return truncated - (c < static_cast<double>(truncated) ? 1 : 0);
     };
     std::size_t kept = 0;
     for (TFrameGlyph& glyph : glyphs) {
