@@ -181,6 +181,28 @@ struct TPDFTextFunnel::TIndex {
         group.Points.erase(it);
     }
 
+    // A block's lower right corner moved from `from` to `to`: the same as Remove and Insert.
+    // A corner of its own that stays in its cell, where no other corner is, is moved in place.
+    void Move(std::size_t block, const TPDFPoint& from, const TPDFPoint& to) {
+        if (std::isfinite(from.x) && std::isfinite(from.y) && std::isfinite(to.x) &&
+            std::isfinite(to.y)) {
+            TGroup& group = *Groups[GroupOfBlock[block]];
+            const auto it = group.Points.find(KeyOf(from));
+            const TPointKey key = KeyOf(to);
+            if (it != group.Points.end() && it->second.First == block &&
+                (!it->second.Rest || it->second.Rest->empty()) &&
+                CellOf(group, to) == it->second.Cell && !group.Points.contains(key)) {
+                auto node = group.Points.extract(it);
+                node.key() = key;
+                node.mapped().At = to;
+                group.Points.insert(std::move(node)); // the cell's list points at the node
+                return;
+            }
+        }
+        Remove(block, from);
+        Insert(block, to);
+    }
+
     // The group of a run, made when missing; a group without a grid gets one from the first
     // run of usable size, and its far points move into the grid then, once.
     std::size_t GroupFor(const TextRun& run, const std::string& matrixKey) {
@@ -328,10 +350,9 @@ void TPDFTextFunnel::AddRun(const TextRun& run) {
         }
         block.Text += run.Text;
         FTextBytes += run.Text.size();
-        index.Remove(target, block.LowerRight);
+        index.Move(target, block.LowerRight, lowerRight);
         block.LowerRight = lowerRight;
         block.UpperRight = upperRight;
-        index.Insert(target, lowerRight);
         return;
     }
     if (FBlocks.size() >= kMaxBlocks) {
