@@ -28,6 +28,14 @@ constexpr double kSameBaseline = 0.3;
 constexpr double kScriptRatio = 0.85;
 constexpr double kScriptRise = 0.6;
 constexpr double kScriptDrop = 0.35;
+// A subscript inside a line (between its letters, as in H2O) may sit lower: a line of at most
+// kInnerScriptGlyphs smaller glyphs, this far below a larger line's baseline and within its
+// extent, belongs to it. Small print below a line's end, a line of its own, is longer.
+constexpr double kInnerScriptDrop = 0.55;
+constexpr std::size_t kInnerScriptGlyphs = 3;
+constexpr double kInnerScriptGap = 0.15; // of the line's size, from the letter before it
+// Lines above a short line looked at for the line it belongs to.
+constexpr std::size_t kInnerScriptLines = 16;
 // A line joins the block above when its baseline is at most this many font sizes lower and
 // the sizes are alike.
 constexpr double kBlockLeading = 1.6;
@@ -376,6 +384,71 @@ std::vector<std::uint32_t> leftToRight(const std::vector<TFrameGlyph>& glyphs) {
     return order;
 }
 
+// Short lines of smaller glyphs lying lower than a script may, between the letters of a larger
+// line just above, join that line (see kInnerScriptDrop): the nearest such line takes them
+// when a letter of it ends where they begin and another follows. Lines joined away keep no
+// glyphs. The lines' glyphs are in x order; true when any line was joined.
+bool joinInnerScripts(const std::vector<TFrameLine>& lines, const std::vector<TFrameGlyph>& glyphs,
+                      std::vector<std::uint32_t>& lineOf) {
+    std::vector<std::uint32_t> glyphCount(lines.size(), 0);
+    for (const std::uint32_t line : lineOf)
+        ++glyphCount[line];
+    std::vector<std::uint32_t> byBase(lines.size()); // the lines by baseline
+    std::vector<std::uint32_t> joinedTo(lines.size());
+    bool anyShort = false;
+    for (std::uint32_t l = 0; l < lines.size(); ++l) {
+        byBase[l] = joinedTo[l] = l;
+        anyShort = anyShort || glyphCount[l] <= kInnerScriptGlyphs;
+    }
+    if (!anyShort)
+        return false;
+    bool joined = false;
+    std::stable_sort(byBase.begin(), byBase.end(), [&lines](std::uint32_t a, std::uint32_t b) {
+        return lines[a].Base < lines[b].Base;
+    });
+    for (std::uint32_t l = 0; l < lines.size(); ++l) {
+        if (glyphCount[l] == 0 || glyphCount[l] > kInnerScriptGlyphs)
+            continue;
+        const TFrameLine& script = lines[l];
+        // Lines above it (frame y grows downwards), nearest first.
+        auto above = std::lower_bound(
+            byBase.begin(), byBase.end(), script.Base,
+            [&lines](std::uint32_t m, double base) { return lines[m].Base < base; });
+        for (std::size_t n = 0; n < kInnerScriptLines && above != byBase.begin(); ++n) {
+            const std::uint32_t m = *--above;
+            const TFrameLine& line = lines[m];
+            const double drop = script.Base - line.Base;
+            if (drop > kInnerScriptDrop * line.Size || glyphCount[m] <= glyphCount[l] ||
+                joinedTo[m] != m)
+                continue;
+            if (!(script.Size < kScriptRatio * line.Size && drop > kSameBaseline * script.Size &&
+                  line.X0 < script.X0 && script.X1 < line.X1))
+                continue;
+            // A letter before it ends where it begins (one of the few before it: a script above
+            // may start there too).
+            auto before =
+                std::upper_bound(line.Glyphs.begin(), line.Glyphs.end(), script.X0,
+                                 [&glyphs](double x, std::uint32_t g) { return x < glyphs[g].X0; });
+            bool touching = false;
+            for (int k = 0; k < 4 && before != line.Glyphs.begin() && !touching; ++k) {
+                const TFrameGlyph& letter = glyphs[*--before];
+                const double gap = script.X0 - letter.X1;
+                touching = !letter.Space && gap >= -kInnerScriptGap * line.Size &&
+                           gap <= kInnerScriptGap * line.Size;
+            }
+            if (!touching)
+                continue;
+            joinedTo[l] = m;
+            joined = true;
+            break;
+        }
+    }
+    if (joined)
+        for (std::uint32_t& line : lineOf)
+            line = joinedTo[line];
+    return joined;
+}
+
 template <class TOpen>
 std::vector<TFrameLine> buildLinesWith(const std::vector<TFrameGlyph>& glyphs,
                                        std::vector<std::uint32_t>& glyphOrder) {
@@ -443,18 +516,23 @@ std::vector<TFrameLine> buildLinesWith(const std::vector<TFrameGlyph>& glyphs,
             open.emplace(g.Base, best);
         }
     }
-    // Each line's glyphs in x order, one line after another.
-    std::vector<std::uint32_t> start(lines.size() + 1, 0);
-    for (const std::uint32_t line : lineOf)
-        ++start[line + 1];
-    std::partial_sum(start.begin(), start.end(), start.begin());
-    glyphOrder.resize(glyphs.size());
-    std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
-    for (const std::uint32_t index : order)
-        glyphOrder[next[lineOf[index]]++] = index;
-    for (std::size_t l = 0; l < lines.size(); ++l)
-        lines[l].Glyphs =
-            std::span<const std::uint32_t>(glyphOrder).subspan(start[l], start[l + 1] - start[l]);
+    // Each line's glyphs in x order, one line after another; again after subscripts joined.
+    const auto distribute = [&] {
+        std::vector<std::uint32_t> start(lines.size() + 1, 0);
+        for (const std::uint32_t line : lineOf)
+            ++start[line + 1];
+        std::partial_sum(start.begin(), start.end(), start.begin());
+        glyphOrder.resize(glyphs.size());
+        std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
+        for (const std::uint32_t index : order)
+            glyphOrder[next[lineOf[index]]++] = index;
+        for (std::size_t l = 0; l < lines.size(); ++l)
+            lines[l].Glyphs = std::span<const std::uint32_t>(glyphOrder)
+                                  .subspan(start[l], start[l + 1] - start[l]);
+    };
+    distribute();
+    if (joinInnerScripts(lines, glyphs, lineOf))
+        distribute();
     return lines;
 }
 

@@ -64,7 +64,19 @@ TEST(ReadingOrder, ScriptsStayInTheirLine) {
     place(glyphs, "2", 70, 692, 6);
     place(glyphs, "x", 50, 676);
     place(glyphs, "i", 55, 673, 6);
-    EXPECT_EQ(read(glyphs), "*Author\nE=mc2\nxi\n");
+    place(glyphs, "H", 50, 664); // a subscript half the size lower, between letters
+    place(glyphs, "2", 55, 659, 6);
+    place(glyphs, "O", 58, 664);
+    EXPECT_EQ(read(glyphs), "*Author\nE=mc2\nxi\nH2O\n");
+    // As low under a cell of a row, or after a line's end, small text is a line of its own.
+    glyphs.clear();
+    place(glyphs, "66", 50, 640, 11);
+    place(glyphs, "66", 70, 640, 11);
+    place(glyphs, "2,000", 90, 640, 11);
+    place(glyphs, "69", 70, 635, 7);
+    place(glyphs, "end", 50, 600, 11);
+    place(glyphs, "ab", 67, 595, 7);
+    EXPECT_EQ(read(glyphs), "66 66 2,000\n\n69\n\nend\n\nab\n");
 }
 
 TEST(ReadingOrder, ColumnsReadWholeUnderATitleAndAboveAFooter) {
