@@ -94,7 +94,7 @@ public:
     // Real pages interpret a few MB at most.
     // Fuzzing builds lower it, so that an input's work stays small.
 #ifdef TOLVANE_FUZZ_BUDGET
-    static constexpr std::uint64_t kContentBudget = std::uint64_t{1} << 20;
+    static constexpr std::uint64_t kContentBudget = std::uint64_t{4} << 10;
 #else
     static constexpr std::uint64_t kContentBudget = std::uint64_t{256} << 20;
 #endif
