@@ -1,9 +1,10 @@
-// Fuzzes loading a whole document and walking its first pages: page count, the tree's bound,
-// selection, sizes, resources, every content stream's decoded data, the page text of one road
-// (an option 0 to 4, or the reading layout with its words) in one text encoding, the security
-// answers and the empty password; fuzz_document_repair reads leniently. The road and encoding
-// come from the bytes right after "%PDF-" (the version), read without being consumed, so that
-// mutations of the body keep them. Nothing is caught: anything that escapes is a finding.
+// Fuzzes loading a whole document and walking its first or second page, or both: page count,
+// the tree's bound, selection, sizes, resources, every content stream's decoded data, the page
+// text of one road (an option 0 to 4, or the reading layout with its words) in one text
+// encoding, the security answers and the empty password; fuzz_document_repair reads leniently.
+// The road, encoding and pages come from the bytes right after "%PDF-" (the version), read
+// without being consumed, so that mutations of the body keep them. Nothing is caught: anything
+// that escapes is a finding.
 #include <algorithm>
 #include <string>
 
@@ -14,8 +15,7 @@
 
 namespace {
 
-// Few pages and one road per input keep an execution short.
-constexpr int kMaxPages = 2;
+// One road and mostly one page per input keep an execution short.
 constexpr unsigned kRoads = 7; // options 0..4, then the reading text, then its words
 
 unsigned roadChoice(const std::uint8_t* data, std::size_t size) {
@@ -35,11 +35,16 @@ int walkDocument(const std::uint8_t* data, std::size_t size, bool lenient) {
         return 0;
     korvel.Encrypted();
     korvel.LocatablePageBound();
-    const int pages = std::min(korvel.PageCount(), kMaxPages);
     korvel.SetTextEncoding((choice / kRoads) % 2 ? korvel::TTextEncoding::Utf8
                                                  : korvel::TTextEncoding::Cp1252);
+    // The first page or the second alone, or both, so that what a document caches for one
+    // page also serves the next.
+    const unsigned walk = (choice / kRoads / 2) % 4;
+    const int count = korvel.PageCount();
+    const int first = walk == 1 && count >= 2 ? 2 : 1;
+    const int last = std::min(walk == 3 ? 2 : first, count);
     korvel::TPDFPageTree& tree = korvel.SelectedDocumentObject().PageTree();
-    for (int page = 1; page <= pages; ++page) {
+    for (int page = first; page <= last; ++page) {
         korvel.SelectPage(page);
         korvel.PageWidth();
         korvel.PageHeight();

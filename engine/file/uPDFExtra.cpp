@@ -1,6 +1,8 @@
 #include "file/uPDFExtra.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <cmath>
 #include <limits>
 
@@ -87,39 +89,51 @@ std::string NumberToText(int width, int decimals, double value) {
     // The shortest general form with 15 significant digits, trailing zeros removed; it uses
     // an exponent below 1e-5 and from 1e15 on, and such values write as 0.00. (C's %g turns to
     // an exponent already below 1e-4, so that decade is written in fixed form here.)
+    // Built in a buffer: the result of a record's number fits the string's own storage, and
+    // records write millions of them.
     char buffer[64];
-    auto res = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
-    std::string text(buffer, res.ptr);
-    if (text.find('e') != std::string::npos) {
+    char* const first = buffer;
+    char* const limit = buffer + 40; // room left for the point and ten zeros
+    char* end = std::to_chars(first, limit, value, std::chars_format::general, 15).ptr;
+    if (std::find(first, end, 'e') != end) {
         const double magnitude = std::fabs(value);
         if (magnitude >= 1e-5 && magnitude < 1e-4) {
             // the first significant digit is the fifth decimal: 15 digits end at the 19th
-            res =
-                std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 19);
-            text.assign(buffer, res.ptr);
-            while (text.back() == '0')
-                text.pop_back();
+            end = std::to_chars(first, limit, value, std::chars_format::fixed, 19).ptr;
+            while (end[-1] == '0')
+                --end;
         } else {
-            text = "0.00";
+            std::memcpy(first, "0.00", 4);
+            end = first + 4;
         }
     }
-    const std::size_t dot = text.find('.');
+    char* const dot = std::find(first, end, '.');
     if (decimals <= 0) {
-        if (dot != std::string::npos)
-            text.resize(dot);
+        end = dot;
     } else {
-        if (dot == std::string::npos)
-            text += '.';
-        text += "0000000000";
-        const std::size_t cut = text.find('.') + 1 + static_cast<std::size_t>(decimals);
-        if (cut < text.size())
-            text.resize(cut);
+        if (dot == end)
+            *end++ = '.';
+        std::memset(end, '0', 10);
+        end += 10;
+        const std::size_t cut =
+            static_cast<std::size_t>(dot - first) + 1 + static_cast<std::size_t>(decimals);
+        if (cut < static_cast<std::size_t>(end - first))
+            end = first + cut;
     }
     // A negative value that truncates to zero writes as 0, not -0.
-    if (text.front() == '-' && text.find_first_not_of("-0.") == std::string::npos)
-        text.erase(0, 1);
-    if (width > 0 && text.size() < static_cast<std::size_t>(width))
-        text.insert(0, static_cast<std::size_t>(width) - text.size(), '0');
+    const char* begin = first;
+    if (*begin == '-' &&
+        std::all_of(begin, static_cast<const char*>(end),
+                    [](char c) { return c == '-' || c == '0' || c == '.'; }))
+        ++begin;
+    const std::size_t length = static_cast<std::size_t>(end - begin);
+    std::string text;
+    if (width > 0 && length < static_cast<std::size_t>(width)) {
+        text.assign(static_cast<std::size_t>(width) - length, '0');
+        text.append(begin, length);
+    } else {
+        text.assign(begin, length);
+    }
     return text;
 }
 

@@ -79,7 +79,9 @@ void* TPDFStructure::AllocateValue(std::size_t size, std::size_t align) {
         // Blocks grow with the store, so a big document needs few of them and a small scratch
         // store stays small.
         const std::size_t next = std::clamp<std::size_t>(FBlockSize * 2, 4096, 1 << 20);
-        FBlocks.push_back(std::make_unique<std::byte[]>(std::max(next, size)));
+        // Not zeroed: every value is constructed in place, and a block filled with zeros
+        // first would be written twice (and sanitizer builds pay for every byte).
+        FBlocks.push_back(std::make_unique_for_overwrite<std::byte[]>(std::max(next, size)));
         FBlockSize = std::max(next, size);
         at = 0;
     }

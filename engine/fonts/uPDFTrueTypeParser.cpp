@@ -149,9 +149,16 @@ void TPDFTrueTypeParser::ReadPost(std::string_view post) {
 }
 
 void TPDFTrueTypeParser::IndexNames() {
-    FNameOrder.resize(FGlyphNames.size());
-    for (std::size_t g = 0; g < FNameOrder.size(); ++g)
-        FNameOrder[g] = std::uint16_t(g);
+    // Glyphs without a name are many in fonts whose post table names few of numGlyphs: only
+    // the highest of them is ever found, so only the named ones are sorted.
+    FNameOrder.clear();
+    FLastUnnamed = -1;
+    for (std::size_t g = 0; g < FGlyphNames.size(); ++g) {
+        if (FGlyphNames[g].empty())
+            FLastUnnamed = std::int32_t(g);
+        else
+            FNameOrder.push_back(std::uint16_t(g));
+    }
     std::sort(FNameOrder.begin(), FNameOrder.end(), [this](std::uint16_t a, std::uint16_t b) {
         const int order = FGlyphNames[a].compare(FGlyphNames[b]);
         return order != 0 ? order < 0 : a > b;
@@ -159,6 +166,8 @@ void TPDFTrueTypeParser::IndexNames() {
 }
 
 std::int32_t TPDFTrueTypeParser::GlyphIndexOfName(std::string_view name) const {
+    if (name.empty())
+        return FLastUnnamed;
     const auto it = std::lower_bound(
         FNameOrder.begin(), FNameOrder.end(), name,
         [this](std::uint16_t g, std::string_view key) { return FGlyphNames[g] < key; });

@@ -59,9 +59,11 @@ private:
     std::uint16_t FNumberOfHMetrics = 0;
     std::vector<std::string> FGlyphNames;
     std::vector<std::uint16_t> FAdvanceWidths;
-    // Glyph indexes ordered by name, and by falling index among equal names, so that a binary
-    // search finds the highest index of a name first.
+    // Indexes of the named glyphs ordered by name, and by falling index among equal names, so
+    // that a binary search finds the highest index of a name first; the highest glyph without
+    // a name apart (-1 when every glyph has one, or there are no names).
     std::vector<std::uint16_t> FNameOrder;
+    std::int32_t FLastUnnamed = -1;
 };
 
 } // namespace korvel

@@ -338,6 +338,7 @@ void TPDFSecurityHandler::ClearEncryptFields() {
     FStreamMethod = TCryptMethod::RC4;
     FEncryptMetadata = true;
     FKeyBytes = 5;
+    ForgetComputations();
     FOwnerKeyEntry.clear();
     FUserKeyEntry.clear();
     FPermsEntry.clear();
@@ -538,11 +539,38 @@ std::string TPDFSecurityHandler::ID0() {
     return id ? id->Value : std::string();
 }
 
+void TPDFSecurityHandler::ForgetComputations() {
+    FKeys.clear();
+    FHashes.clear();
+}
+
 std::string TPDFSecurityHandler::ComputeKey(const std::string& userPassword,
                                             const std::string& ownerPassword,
                                             const std::string& workO, const std::string& workU) {
-    FWorkKey.clear();
     const std::string id0 = ID0();
+    for (const TRememberedKey& known : FKeys) {
+        if (known.Rev3Mode == FRev3Mode && known.UserPassword == userPassword &&
+            known.OwnerPassword == ownerPassword && known.WorkO == workO &&
+            known.WorkU == workU && known.ID0 == id0) {
+            FWorkKey = known.WorkKey;
+            FPermissionValue = known.PermissionValue;
+            return known.Computed;
+        }
+    }
+    std::string computed = ComputeKeyAfresh(userPassword, ownerPassword, workO, workU, id0);
+    if (FKeys.size() >= kRememberedComputations)
+        FKeys.erase(FKeys.begin());
+    FKeys.push_back({userPassword, ownerPassword, workO, workU, id0, FRev3Mode, computed,
+                     FWorkKey, FPermissionValue});
+    return computed;
+}
+
+std::string TPDFSecurityHandler::ComputeKeyAfresh(const std::string& userPassword,
+                                                  const std::string& ownerPassword,
+                                                  const std::string& workO,
+                                                  const std::string& workU,
+                                                  const std::string& id0) {
+    FWorkKey.clear();
     const std::size_t n = FKeyBytes;
     FPermissionValue = static_cast<std::uint32_t>(FPermissions);
     if (FPermissions == 0)
@@ -591,6 +619,18 @@ std::optional<std::string> TPDFSecurityHandler::PasswordBytes(const std::string&
     return PasswordToCp1252(password);
 }
 
+std::string TPDFSecurityHandler::PasswordHash(std::string_view password, std::string_view salt,
+                                              std::string_view userData) {
+    for (const TRememberedHash& known : FHashes)
+        if (known.Password == password && known.Salt == salt && known.UserData == userData)
+            return known.Hash;
+    std::string hash = HashV5(password, salt, userData, FRevision);
+    if (FHashes.size() >= kRememberedComputations)
+        FHashes.erase(FHashes.begin());
+    FHashes.push_back({std::string(password), std::string(salt), std::string(userData), hash});
+    return hash;
+}
+
 bool TPDFSecurityHandler::CheckAES256(const std::string& password, bool owner) {
     // U and O: 32 bytes of hash, 8 of validation salt, 8 of key salt; UE and OE: the file key
     // under a key made from the password with the key salt.
@@ -598,12 +638,12 @@ bool TPDFSecurityHandler::CheckAES256(const std::string& password, bool owner) {
         return false;
     const std::string_view entry = owner ? FOwnerEntry : FUserEntry;
     const std::string_view userData = owner ? std::string_view(FUserEntry).substr(0, 48) : "";
-    if (HashV5(password, entry.substr(32, 8), userData, FRevision) != entry.substr(0, 32))
+    if (PasswordHash(password, entry.substr(32, 8), userData) != entry.substr(0, 32))
         return false;
     const std::string& keyEntry = owner ? FOwnerKeyEntry : FUserKeyEntry;
     if (keyEntry.size() < 32)
         return false;
-    const std::string intermediate = HashV5(password, entry.substr(40, 8), userData, FRevision);
+    const std::string intermediate = PasswordHash(password, entry.substr(40, 8), userData);
     FWorkKey = AESDecryptCBC(intermediate, std::string(16, '\0'),
                              std::string_view(keyEntry).substr(0, 32));
     if (FWorkKey.size() != 32)

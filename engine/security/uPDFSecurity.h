@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 #include <string_view>
 
 namespace korvel {
@@ -84,9 +85,17 @@ private:
     std::int32_t RawPermissions(const TPDFIndObj& slot) const;
     // The computed U against the stored one: whole for 40-bit keys, else the first 16 bytes.
     bool MatchesUserEntry(const std::string& computedU) const;
-    // The shared key computation; returns the computed U and sets FWorkKey.
+    // The shared key computation; returns the computed U and sets FWorkKey. A computation
+    // made before under the same Encrypt entries is answered from memory.
     std::string ComputeKey(const std::string& userPassword, const std::string& ownerPassword,
                            const std::string& workO, const std::string& workU);
+    std::string ComputeKeyAfresh(const std::string& userPassword,
+                                 const std::string& ownerPassword, const std::string& workO,
+                                 const std::string& workU, const std::string& id0);
+    // HashV5 with the file's revision, answered from memory when asked before.
+    std::string PasswordHash(std::string_view password, std::string_view salt,
+                             std::string_view userData);
+    void ForgetComputations();
     std::string ID0();
     // Revisions 5 and 6: the user or owner check of already prepared password bytes.
     bool CheckAES256(const std::string& password, bool owner);
@@ -121,6 +130,21 @@ private:
     std::string FUserKeyEntry;  // UE
     std::string FPermsEntry;    // Perms
     bool FPermsValid = false;
+
+    // Every security answer checks the passwords again, and revision 6 hashes are slow on
+    // purpose: the computations of the current Encrypt entries are remembered, a few of them.
+    static constexpr std::size_t kRememberedComputations = 16;
+    struct TRememberedKey {
+        std::string UserPassword, OwnerPassword, WorkO, WorkU, ID0;
+        bool Rev3Mode = false;
+        std::string Computed, WorkKey;
+        std::uint32_t PermissionValue = 0;
+    };
+    struct TRememberedHash {
+        std::string Password, Salt, UserData, Hash;
+    };
+    std::vector<TRememberedKey> FKeys;
+    std::vector<TRememberedHash> FHashes;
 };
 
 } // namespace korvel

@@ -92,13 +92,15 @@ public:
     // Bytes of content one page interprets, counting each form every time it is drawn plus
     // kInterpretationCharge for each interpretation; past it, forms and appearances are skipped.
     // Real pages interpret a few MB at most.
-    // Fuzzing builds lower it, so that an input's work stays small.
+    // Fuzzing builds lower it, so that an input's work stays small, and the charge with it, so
+    // that a page of a few KiB still draws its forms and appearances.
 #ifdef TOLVANE_FUZZ_BUDGET
-    static constexpr std::uint64_t kContentBudget = std::uint64_t{1} << 20;
+    static constexpr std::uint64_t kContentBudget = std::uint64_t{4} << 10;
+    static constexpr std::uint64_t kInterpretationCharge = 128;
 #else
     static constexpr std::uint64_t kContentBudget = std::uint64_t{256} << 20;
-#endif
     static constexpr std::uint64_t kInterpretationCharge = 1024;
+#endif
     // Saved graphics states of all nesting levels together; a `q` beyond is only counted, and
     // the `Q` that matches it only uncounts, so content below the cap runs unchanged.
     static constexpr std::size_t kMaxSavedStates = 65536;

@@ -215,6 +215,52 @@ TEST(Security, EitherPasswordGivesTheWritersFileKeyAndAFailingOneKeepsIt) {
     EXPECT_EQ(doc->Security().FileKey().size(), 5u);
 }
 
+// Checks are remembered: asked again in any order they answer as the first time and leave the
+// key of the password checked last, and a file loaded into the same document is checked afresh.
+TEST(Security, ChecksAskedAgainAnswerAsBeforeAndANewFileIsCheckedAfresh) {
+    struct Row {
+        int version, revision, bits;
+        const char* method;
+    };
+    for (const Row& row : {Row{1, 2, 40, "V2"}, Row{2, 3, 128, "V2"}, Row{4, 4, 128, "AESV2"},
+                           Row{5, 5, 256, "AESV3"}, Row{5, 6, 256, "AESV3"}}) {
+        SCOPED_TRACE(row.revision);
+        auto params = [&](const char* owner) {
+            EncryptionParams p = rc4(row.bits, "user", owner);
+            p.Version = row.version;
+            p.Revision = row.revision;
+            p.Method = row.method;
+            return p;
+        };
+        PdfWriter w = writer();
+        w.Encrypt(params("owner"));
+        auto doc = load(w.Finish());
+        TPDFSecurityHandler& s = doc->Security();
+        for (int round = 0; round < 2; ++round) {
+            for (const char* password : {"owner", "", "user", "wrong", "user", "owner"}) {
+                EXPECT_EQ(s.CheckUserPassword(password), std::string(password) == "user");
+                EXPECT_EQ(s.CheckOwnerPassword(password), std::string(password) == "owner");
+            }
+            for (const char* password : {"user", "owner"}) {
+                s.ApplyPassword(password);
+                EXPECT_EQ(s.FileKey(), w.FileKey()) << password;
+                EXPECT_EQ(s.PermsValid(), row.version == 5) << password;
+            }
+        }
+
+        // Only the permissions differ: O and the ID stay, the key and U do not.
+        PdfWriter other = writer();
+        EncryptionParams p = params("owner");
+        p.Permissions = -44;
+        other.Encrypt(p);
+        ASSERT_TRUE(doc->LoadFromBytes(other.Finish()));
+        EXPECT_TRUE(doc->Security().CheckUserPassword("user"));
+        EXPECT_TRUE(doc->Security().CheckOwnerPassword("owner"));
+        doc->Security().ApplyPassword("user");
+        EXPECT_EQ(doc->Security().FileKey(), other.FileKey());
+    }
+}
+
 TEST(Security, LongPasswordsAreCutTo32Bytes) {
     const std::string user(40, 'u');
     auto doc = load(encrypted(rc4(128, user, "owner")));
