@@ -258,3 +258,27 @@ TEST(ReadingOrder, ColumnsAndGuttersOverSeveralLines) {
         EXPECT_EQ(read(glyphs), c.Read) << c.Name;
     }
 }
+
+// Lines the sweep has passed are dropped as it goes on; a line still growing is kept however
+// many ended lines are dropped around it, and lines at one left edge keep their order.
+TEST(ReadingOrder, ManyEndedLinesLeaveTheGrowingOnesWhole) {
+    std::vector<TReadingGlyph> glyphs;
+    std::string expected;
+    for (int line = 0; line < 120; ++line) {
+        const double y = 760 - 6 * line;
+        if (line == 60) {
+            place(glyphs, std::string(80, 'x'), 50, y, 4);
+            expected += std::string(80, 'x') + '\n';
+            continue;
+        }
+        place(glyphs, "a" + std::to_string(line), 50, y, 4);
+        expected += "a" + std::to_string(line) + '\n';
+    }
+    const std::string text = read(glyphs);
+    EXPECT_NE(text.find(std::string(80, 'x') + "\n"), std::string::npos) << text;
+    std::string lines;
+    for (char c : text)
+        if (c != '\n' || (!lines.empty() && lines.back() != '\n'))
+            lines += c;
+    EXPECT_EQ(lines, expected);
+}
