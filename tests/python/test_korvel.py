@@ -142,7 +142,7 @@ def test_help_and_stubs_describe_the_module():
 
 def test_the_engine_runs_without_the_gil(make_pdf):
     """While one thread is inside a long engine call, another keeps running Python code."""
-    path = make_pdf("formfan", "5")
+    path = make_pdf("formfan", "6")
     with korvel.open(path) as warm:  # fonts and caches made before timing
         warm.page_text(1, option=3)
     span = {}
